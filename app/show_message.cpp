@@ -1,0 +1,11 @@
+#include "app/show_message.h"
+
+#include <QCoreApplication>
+
+void showMessage(QWidget *parent, QMessageBox::Icon icon, const QString &text)
+{
+    QMessageBox box(icon, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
+    box.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
+                       | Qt::WindowCloseButtonHint);
+    box.exec();
+}
