@@ -2,20 +2,92 @@
 #include "ui_modulefirmwarewidget.h"
 
 #include "app/firmware_folder_panel.h"
+#include "app/show_message.h"
+#include "module/modbus_tcp_link.h"
+#include "module/module_boot_loader.h"
+#include "module/module_transport.h"
 
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QIntValidator>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QSettings>
 
+#include <algorithm>
+#include <regex>
+
+namespace {
+
+const char *const kIpKey = "Module/Settings/ip";
+const char *const kFirstKey = "Module/Settings/module_number_start";
+const char *const kLastKey = "Module/Settings/module_number_end";
+const char *const kEndEnableKey = "Module/Settings/end_enable";
+constexpr int kLowestModule = 1;
+constexpr int kHighestModule = 16;
+constexpr int kHardwareVersion1 = 0x1000;
+constexpr int kHardwareVersion2 = 0x2000;   // a register at or above it is version 2 hardware
+
+// Progress and Abort of one run, on the run's window-modal dialog; setting the value is where
+// the dialog processes events and notices Abort.
+class DialogProgress : public BootProgress
+{
+public:
+    explicit DialogProgress(QProgressDialog &dialog) : m_dialog(dialog) {}
+    void setProgressValue(int value) override { m_dialog.setValue(value); }
+    bool wasCanceled() override { return m_dialog.wasCanceled(); }
+
+private:
+    QProgressDialog &m_dialog;
+};
+
+int storedModuleNumber(const QVariant &stored, int fallback, int lowest)
+{
+    bool converts = false;
+    const int value = stored.toInt(&converts);
+    if (!stored.isValid() || !converts || value < lowest || value > kHighestModule)
+        return fallback;
+    return value;
+}
+
+bool hardwareVersionMatches(int firmwareVersion, uint16_t moduleRegister)
+{
+    if (firmwareVersion == kHardwareVersion1)
+        return moduleRegister < kHardwareVersion2;
+    if (firmwareVersion == kHardwareVersion2)
+        return moduleRegister >= kHardwareVersion2;
+    return false;
+}
+
+}
+
 ModuleFirmwareWidget::ModuleFirmwareWidget(QWidget *parent)
-    : QWidget(parent), ui(new Ui::ModuleFirmwareWidget)
+    : QWidget(parent),
+      ui(new Ui::ModuleFirmwareWidget),
+      m_hex(HexPageProfile::module()),
+      m_readBackBuffer(static_cast<size_t>(HexPageProfile::module().capacity), 0xFF)
 {
     ui->setupUi(this);
     loadFirmwareFolder();
+    for (QLineEdit *field : {ui->lineEdit_ip1, ui->lineEdit_ip2, ui->lineEdit_ip3, ui->lineEdit_ip4})
+        field->setValidator(new QIntValidator(0, 255, this));
+    ui->lineEdit_port->setValidator(new QIntValidator(1, 65535, this));
+    ui->spinbox_module_number_start->setMaximum(kHighestModule);
+    ui->spinbox_module_number_end->setMaximum(kHighestModule);
     loadSettings();
 }
 
 ModuleFirmwareWidget::~ModuleFirmwareWidget()
 {
     delete ui;
+}
+
+std::string ModuleFirmwareWidget::ipAddress() const
+{
+    return QString("%1.%2.%3.%4")
+        .arg(ui->lineEdit_ip1->text(), ui->lineEdit_ip2->text(), ui->lineEdit_ip3->text(),
+             ui->lineEdit_ip4->text())
+        .toStdString();
 }
 
 void ModuleFirmwareWidget::loadFirmwareFolder()
@@ -26,6 +98,240 @@ void ModuleFirmwareWidget::loadFirmwareFolder()
 void ModuleFirmwareWidget::loadSettings()
 {
     QSettings settings;
-    selectStoredFirmware(ui->comboBox_firmware_file,
-                         settings.value(FirmwareFolder::module().settingsKey).toString());
+    const std::string ip = settings.value(kIpKey).toString().toStdString();
+    const QVariant storedFirst = settings.value(kFirstKey);
+    const QVariant storedLast = settings.value(kLastKey);
+    const QString fileName = settings.value(FirmwareFolder::module().settingsKey).toString();
+    const bool endEnabled = settings.value(kEndEnableKey, false).toBool();
+
+    static const std::regex dottedAddress(
+        "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\."
+        "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)",
+        std::regex::ECMAScript);
+    QStringList parts = {"192", "168", "0", "212"};
+    std::smatch found;
+    if (std::regex_search(ip, found, dottedAddress)) {
+        for (int i = 0; i < 4; ++i)
+            parts[i] = QString::fromStdString(found[i + 1].str());
+    }
+
+    const int first = storedModuleNumber(storedFirst, kLowestModule, kLowestModule);
+    const int last = storedModuleNumber(storedLast, first, first);
+
+    ui->checkBox_end->setChecked(endEnabled);
+    ui->spinbox_module_number_end->setEnabled(endEnabled);
+    if (!endEnabled)
+        ui->spinbox_module_number_end->setValue(ui->spinbox_module_number_start->value());
+
+    ui->lineEdit_ip1->setText(parts[0]);
+    ui->lineEdit_ip2->setText(parts[1]);
+    ui->lineEdit_ip3->setText(parts[2]);
+    ui->lineEdit_ip4->setText(parts[3]);
+    ui->lineEdit_port->setText(QString::number(kModbusPort));
+
+    ui->spinbox_module_number_start->setValue(first);
+    ui->spinbox_module_number_end->setValue(last);
+
+    selectStoredFirmware(ui->comboBox_firmware_file, fileName);
+}
+
+void ModuleFirmwareWidget::saveSettings(const std::string &ip, int /*port: always 502*/, int first,
+                                        int last)
+{
+    QSettings settings;
+    settings.setValue(kIpKey, QString::fromStdString(ip));
+    settings.setValue(kFirstKey, QString::number(first));
+    settings.setValue(kLastKey, QString::number(last));
+    settings.setValue(FirmwareFolder::module().settingsKey, ui->comboBox_firmware_file->currentText());
+    settings.setValue(kEndEnableKey, ui->checkBox_end->isChecked() ? "true" : "false");
+}
+
+void ModuleFirmwareWidget::on_button_modbus_connect_clicked() {}
+
+void ModuleFirmwareWidget::on_spinbox_module_number_start_valueChanged(int arg1)
+{
+    if (!ui->checkBox_end->isChecked() || arg1 > ui->spinbox_module_number_end->value()) {
+        const QSignalBlocker blocker(ui->spinbox_module_number_end);
+        ui->spinbox_module_number_end->setValue(arg1);
+    }
+}
+
+void ModuleFirmwareWidget::on_spinbox_module_number_end_valueChanged(int arg1)
+{
+    if (ui->checkBox_end->isChecked() && arg1 < ui->spinbox_module_number_start->value()) {
+        const QSignalBlocker blocker(ui->spinbox_module_number_start);
+        ui->spinbox_module_number_start->setValue(arg1);
+    }
+}
+
+void ModuleFirmwareWidget::on_checkBox_end_toggled(bool checked)
+{
+    ui->spinbox_module_number_end->setEnabled(checked);
+    if (!checked)
+        ui->spinbox_module_number_end->setValue(ui->spinbox_module_number_start->value());
+}
+
+void ModuleFirmwareWidget::on_ADMode_toggled(bool checked)
+{
+    if (checked)
+        QMessageBox::warning(this, tr("Advance mode"),
+                             tr("Advance mode contains actions that may harm your device(s). "
+                                "Contact our distributors for more details and instructions."),
+                             QMessageBox::Ok);
+}
+
+void ModuleFirmwareWidget::on_button_update_clicked()
+{
+    const std::string ip = ipAddress();
+    const int port = ui->lineEdit_port->text().toInt();
+    std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port);
+    if (!link) {
+        QMessageBox::critical(this, tr("Connection failed"),
+                              tr("Please check field of IP and port is correct"), QMessageBox::Ok);
+        return;
+    }
+    ui->button_update->setEnabled(false);
+    ModuleTransport transport(*link);
+    updateModules(transport);
+    link.reset();
+    ui->button_update->setEnabled(true);
+    if (m_progressDialog) {
+        m_progressDialog->close();
+        m_progressDialog->deleteLater();
+    }
+}
+
+void ModuleFirmwareWidget::createProgressDialog(int firstModule)
+{
+    m_progressDialog = new QProgressDialog(tr("Burning Firmware to module %1...").arg(firstModule),
+                                           tr("Abort"), 0, 2 * m_hex.imageLength + 1, this);
+    m_progressDialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
+                                     | Qt::WindowCloseButtonHint);
+    m_progressDialog->setWindowModality(Qt::WindowModal);
+    m_progressDialog->resize(400, 100);
+}
+
+void ModuleFirmwareWidget::updateModules(ModuleTransport &transport)
+{
+    m_progressDialog = nullptr;
+    m_hex.fileName = ui->comboBox_firmware_file->itemData(ui->comboBox_firmware_file->currentIndex(),
+                                                          Qt::UserRole)
+                         .toString()
+                         .toStdString();
+    const int first = ui->spinbox_module_number_start->value();
+    const int last = ui->spinbox_module_number_end->value();
+    if (!loadHexFile(this, "ModuleFirmwareWidget", m_hex, HexPageProfile::module()))
+        return;
+    if (!ui->ADMode->isChecked()
+        && !(checkProductCodes(transport, first, last) && checkHardwareVersions(transport, first, last)))
+        return;
+    saveSettings(ipAddress(), ui->lineEdit_port->text().toInt(), first, last);
+
+    const int blockCount = (m_hex.imageLength + ModuleBootLoader::kFlashBlockBytes - 1)
+                           / ModuleBootLoader::kFlashBlockBytes;
+    transport.clearRequestBuffer();
+    transport.setResponseTimeout(0, kResponseTimeoutUs);
+    createProgressDialog(first);
+    QProgressDialog &dialog = *m_progressDialog;
+    DialogProgress progress(dialog);
+    ModuleBootLoader bootLoader(transport, progress);
+
+    for (int module = first; module <= last; ++module) {
+        dialog.setMaximum(2 * m_hex.imageLength + 1);
+        bootLoader.resetProgressCounter();
+        dialog.setValue(1);
+        dialog.setLabelText(tr("Burning Firmware to module %1...").arg(module));
+        dialog.show();
+
+        transport.selectModule(module);
+        const std::optional<ModuleVariant> variant = bootLoader.synchronize();
+        if (!variant) {
+            showMessage(this, QMessageBox::Critical,
+                        tr("Connection failed. Synchronizing baudrate of module failed."));
+            return;
+        }
+        bootLoader.erase(*variant);
+
+        QElapsedTimer timer;
+        timer.start();
+        for (int block = 1; block < blockCount; ++block) {
+            bootLoader.writeFlashBlock(m_hex.image, block * ModuleBootLoader::kFlashBlockBytes, *variant);
+            if (dialog.wasCanceled())
+                break;
+        }
+        bootLoader.writeFlashBlock(m_hex.image, 0, *variant);
+        dialog.setValue(m_hex.imageLength);
+        qDebug().noquote() << QString("Cost time %1 second").arg(timer.elapsed() / 1000);
+
+        std::fill(m_readBackBuffer.begin(), m_readBackBuffer.end(), 0xFF);
+        timer.restart();
+        dialog.setLabelText(tr("Reading flash data on module %1 ...").arg(module));
+        const bool readComplete = bootLoader.readFlash(m_hex.imageLength, m_readBackBuffer);
+        qDebug().noquote() << QString("Cost time %1 second").arg(timer.elapsed() / 1000);
+        if (dialog.wasCanceled())
+            break;
+
+        dialog.setLabelText(tr("Comparing data of module %1 ...").arg(module));
+        if (!readComplete || !compareImage()) {
+            showMessage(this, QMessageBox::Critical,
+                        tr("Burning Firmware to module %1 Failed. Comparison is NOT equal. Content "
+                           "is different between local file and flash.")
+                            .arg(module));
+            return;
+        }
+        bootLoader.startModuleFirmware();
+    }
+
+    if (dialog.wasCanceled()) {
+        showMessage(this, QMessageBox::Information, tr("User cancel the operation."));
+        return;
+    }
+    dialog.close();
+    if (first == last)
+        showMessage(this, QMessageBox::Information,
+                    tr("Burning firmware successful. Firmware of module %1 has been updated.").arg(first));
+    else
+        showMessage(this, QMessageBox::Information,
+                    tr("Burning firmware successful. Firmware of module %1-%2 has been updated.")
+                        .arg(first)
+                        .arg(last));
+}
+
+bool ModuleFirmwareWidget::checkProductCodes(ModuleTransport &transport, int first, int last)
+{
+    QStringList mismatched;
+    for (int module = first; module <= last; ++module) {
+        const uint16_t code = transport.readModuleRegister(ModuleTransport::productCodeRegister(module));
+        if (code != m_hex.productCode)
+            mismatched << QString::number(module);
+    }
+    if (mismatched.isEmpty())
+        return true;
+    QMessageBox::critical(this, tr("Firmware matching error"),
+                          tr("Firmware does not match with the module %1").arg(mismatched.join(", ")),
+                          QMessageBox::Ok);
+    return false;
+}
+
+bool ModuleFirmwareWidget::checkHardwareVersions(ModuleTransport &transport, int first, int last)
+{
+    QStringList mismatched;
+    for (int module = first; module <= last; ++module) {
+        const uint16_t version =
+            transport.readModuleRegister(ModuleTransport::hardwareVersionRegister(module));
+        if (!hardwareVersionMatches(m_hex.hardwareVersion, version))
+            mismatched << QString::number(module);
+    }
+    if (mismatched.isEmpty())
+        return true;
+    QMessageBox::critical(this, tr("Firmware matching error"),
+                          tr("Firmware does not match with with the model %1").arg(mismatched.join(", ")),
+                          QMessageBox::Ok);
+    return false;
+}
+
+bool ModuleFirmwareWidget::compareImage() const
+{
+    const auto length = static_cast<size_t>(std::max(m_hex.imageLength, 0));
+    return std::equal(m_hex.image.begin(), m_hex.image.begin() + length, m_readBackBuffer.begin());
 }

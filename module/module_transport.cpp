@@ -1,0 +1,121 @@
+#include "module/module_transport.h"
+
+#include "app/fixed_wait.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace PassThroughFrame;
+
+ModuleTransport::ModuleTransport(PassThroughLink &link) : m_link(link) {}
+
+int ModuleTransport::productCodeRegister(int module)
+{
+    return kInformationBlockBase + kInformationBlockStride * module;
+}
+
+int ModuleTransport::hardwareVersionRegister(int module)
+{
+    return productCodeRegister(module) + 1;
+}
+
+void ModuleTransport::clearRequestBuffer()
+{
+    std::memset(m_request, 0, sizeof m_request);
+}
+
+void ModuleTransport::setResponseTimeout(int seconds, int microseconds)
+{
+    m_link.setResponseTimeout(seconds, microseconds);
+}
+
+void ModuleTransport::writeHeader(uint8_t subFunction)
+{
+    m_request[0] = kUnitIdentifier;
+    m_request[1] = kFunctionCode;
+    m_request[2] = 0;
+    m_request[3] = subFunction;
+}
+
+void ModuleTransport::sendTargetControl(uint8_t value, uint8_t marker)
+{
+    writeHeader(kSubTargetControl);
+    m_request[4] = value;
+    m_request[5] = marker;
+    m_link.sendRawRequest(m_request, 6);
+    awaitReply();
+}
+
+void ModuleTransport::selectModule(int module)
+{
+    sendTargetControl(0, kMarkerSelect);
+    FixedWait::blocking(kSelectPauseMs);
+    sendTargetControl(static_cast<uint8_t>(module), kMarkerSelect);
+    FixedWait::blocking(kSelectSettleMs);
+}
+
+void ModuleTransport::releaseModule()
+{
+    sendTargetControl(kReleaseValue, kMarkerRelease);
+    writeHeader(kSubFinish);
+    m_request[4] = kFinishFirst;
+    m_request[5] = kFinishSecond;
+    m_link.sendRawRequest(m_request, 6);
+    awaitReply();
+}
+
+void ModuleTransport::putBootBytes(const uint8_t *bytes, int n)
+{
+    n = std::min(std::max(n, 0), kMaxBootBytes);
+    writeHeader(kSubBootBytes);
+    m_request[4] = static_cast<uint8_t>(n);
+    std::memcpy(m_request + kBootBytesOverhead, bytes, static_cast<size_t>(n));
+    m_link.sendRawRequest(m_request, n + kBootBytesOverhead);
+}
+
+bool ModuleTransport::exchangeBootText(const std::string &text)
+{
+    QElapsedTimer timer;
+    timer.start();
+    qDebug().noquote() << QString::fromStdString(text);
+    const bool replied = exchangeBootBytes(reinterpret_cast<const uint8_t *>(text.data()),
+                                           static_cast<int>(text.size()));
+    qDebug().noquote() << QString("Cost time %1 microsecond").arg(timer.elapsed());
+    return replied;
+}
+
+bool ModuleTransport::exchangeBootBytes(const uint8_t *bytes, int n)
+{
+    putBootBytes(bytes, n);
+    return awaitReply();
+}
+
+void ModuleTransport::sendBootData(const uint8_t *bytes, int n)
+{
+    putBootBytes(bytes, n);
+}
+
+bool ModuleTransport::awaitReply()
+{
+    const int length = m_link.receiveReply(m_reply);
+    if (length < 0)
+        return false;
+    m_replyLength = length;
+    return true;
+}
+
+int ModuleTransport::answerLength() const
+{
+    return std::max(0, m_replyLength - kAnswerOffset);
+}
+
+uint16_t ModuleTransport::readModuleRegister(int address)
+{
+    uint16_t value = 0;
+    if (!m_link.readHoldingRegister(address, value))
+        value = 0;
+    return value;
+}

@@ -1,0 +1,94 @@
+#include "tests/module/scripted_modbus_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+
+bool readAll(int socket, uint8_t *into, int wanted)
+{
+    int got = 0;
+    while (got < wanted) {
+        const ssize_t n = ::recv(socket, into + got, static_cast<size_t>(wanted - got), 0);
+        if (n <= 0)
+            return false;
+        got += static_cast<int>(n);
+    }
+    return true;
+}
+
+}
+
+ScriptedModbusServer::ScriptedModbusServer(const std::string &ip, int port, std::vector<Segments> replies)
+    : m_replies(std::move(replies))
+{
+    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int reuse = 1;
+    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = ::inet_addr(ip.c_str());
+    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(m_listener, 1) != 0) {
+        ::close(m_listener);
+        m_listener = -1;
+        return;
+    }
+    m_thread = std::thread(&ScriptedModbusServer::serve, this);
+}
+
+ScriptedModbusServer::~ScriptedModbusServer()
+{
+    if (m_listener >= 0)
+        ::shutdown(m_listener, SHUT_RDWR);
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_listener >= 0)
+        ::close(m_listener);
+}
+
+std::vector<std::vector<uint8_t>> ScriptedModbusServer::requestsAfterClose()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    return m_requests;
+}
+
+void ScriptedModbusServer::serve()
+{
+    const int client = ::accept(m_listener, nullptr, nullptr);
+    if (client < 0)
+        return;
+    const int noDelay = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    size_t next = 0;
+    for (;;) {
+        uint8_t header[6];
+        if (!readAll(client, header, 6))
+            break;
+        const int length = (header[4] << 8) | header[5];
+        std::vector<uint8_t> frame(header, header + 6);
+        frame.resize(6 + static_cast<size_t>(length));
+        if (!readAll(client, frame.data() + 6, length))
+            break;
+        m_requests.push_back(frame);
+        requestTimes.push_back(std::chrono::steady_clock::now());
+        if (next >= m_replies.size())
+            continue;
+        const Segments &segments = m_replies[next];
+        for (size_t i = 0; i < segments.size(); ++i) {
+            if (i > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ::send(client, segments[i].data(), segments[i].size(), MSG_NOSIGNAL);
+        }
+        replyTimes.push_back(std::chrono::steady_clock::now());
+        ++next;
+    }
+    ::close(client);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A one-connection TCP server on 127.0.0.x for transport tests: it records every request frame
+// it reads (framed by MBAP length) and answers each with the next scripted reply, sent as the
+// given TCP segments with a short gap between them. A request without a scripted reply is not
+// answered.
+class ScriptedModbusServer
+{
+public:
+    using Segments = std::vector<std::vector<uint8_t>>;
+
+    ScriptedModbusServer(const std::string &ip, int port, std::vector<Segments> replies);
+    ~ScriptedModbusServer();
+
+    bool listening() const { return m_listener >= 0; }
+    // The request frames read so far; waits until the client has closed the connection.
+    std::vector<std::vector<uint8_t>> requestsAfterClose();
+    // When each request had been read in full, and when the last segment of each reply left.
+    std::vector<std::chrono::steady_clock::time_point> requestTimes;
+    std::vector<std::chrono::steady_clock::time_point> replyTimes;
+
+private:
+    void serve();
+
+    int m_listener = -1;
+    std::vector<Segments> m_replies;
+    std::vector<std::vector<uint8_t>> m_requests;
+    std::thread m_thread;
+};

@@ -1,0 +1,3 @@
+#include "tests/support/firmware_builder.h"
+
+// Implemented together with the firmware encryption (firmware/).

@@ -1,0 +1,32 @@
+#!/bin/bash
+# Starts Tarnlow with a throwaway settings store and the sample firmware, next to simulated
+# devices (one script per device kind in tools/demo.d/), and stops everything when it closes.
+set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+export TARNLOW_BUILD="$(cd "${1:-build}" && pwd)"
+export DEMO_DIR="$(mktemp -d /tmp/tarnlow-demo-XXXXXX)"
+export DEMO_PIDS="$DEMO_DIR/pids"
+export XDG_CONFIG_HOME="$DEMO_DIR/config"
+: > "$DEMO_PIDS"
+: > "$DEMO_DIR/cleanup.sh"
+
+finish() {
+  while read -r pid; do kill "$pid" 2>/dev/null; done < "$DEMO_PIDS"
+  bash "$DEMO_DIR/cleanup.sh" 2>/dev/null
+  rm -rf "$DEMO_DIR"
+}
+trap finish EXIT
+
+shopt -s nullglob
+for script in "$here"/demo.d/*.sh; do
+  # shellcheck source=/dev/null
+  source "$script"
+done
+
+echo "Settings of this demo live in $XDG_CONFIG_HOME and are removed when Tarnlow closes."
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found: starting Tarnlow under Xvfb (xvfb-run)."
+  xvfb-run -a "$TARNLOW_BUILD/bin/tarnlow"
+else
+  "$TARNLOW_BUILD/bin/tarnlow"
+fi
