@@ -3,21 +3,61 @@
 
 #include "app/application_identity.h"
 #include "app/firmware_folder_panel.h"
+#include "coupler_ecat/adapter_list.h"
+#include "coupler_ecat/firmware_updator_thread.h"
+#include "coupler_ecat/foe_write_abortable.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressDialog>
 #include <QSettings>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+const char nicKey[] = "Settings/nic";
+constexpr uint8_t couplerPosition = 1;
+}
 
 TarnlowECAT::TarnlowECAT(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::TarnlowECAT)
 {
     ApplicationIdentity::apply();
     ui->setupUi(this);
+    refreshAdapters();
+    ui->comboBox->installEventFilter(this);
     loadFirmwareFolder();
     loadSettings();
 }
 
 TarnlowECAT::~TarnlowECAT()
 {
+    // A worker may still run its closing steps after an abort; it must end before it goes.
+    foeAbortRequested = true;
+    for (FirmwareUpdatorThread *worker : findChildren<FirmwareUpdatorThread *>())
+        worker->wait();
     delete ui;
+}
+
+void TarnlowECAT::refreshAdapters()
+{
+    QVector<AdapterEntry> entries;
+    QString error;
+    if (!listAdapters(entries, error)) {
+        std::fprintf(stderr, "Error in pcap_findalldevs_ex: %s\n", error.toUtf8().constData());
+        std::exit(1);
+    }
+    fillAdapterComboBox(ui->comboBox, entries);
+}
+
+bool TarnlowECAT::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->comboBox && event->type() == QEvent::MouseButtonPress)
+        refreshAdapters();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TarnlowECAT::loadFirmwareFolder()
@@ -28,6 +68,84 @@ void TarnlowECAT::loadFirmwareFolder()
 void TarnlowECAT::loadSettings()
 {
     QSettings settings;
-    selectStoredFirmware(ui->comboBox_firmware_file,
-                         settings.value(FirmwareFolder::ethercat().settingsKey).toString());
+    const QVariant file = settings.value(FirmwareFolder::ethercat().settingsKey);
+    const QVariant nic = settings.value(nicKey);
+    selectStoredFirmware(ui->comboBox_firmware_file, file.toString());
+    const QString adapter = nic.toString();
+    if (!nic.isValid() || adapter.isEmpty())
+        return;
+    const int index = ui->comboBox->findText(adapter, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        ui->comboBox->setCurrentIndex(index);
+}
+
+void TarnlowECAT::saveSettings()
+{
+    QSettings settings;
+    settings.setValue(FirmwareFolder::ethercat().settingsKey, ui->comboBox_firmware_file->currentText());
+    settings.setValue(nicKey, ui->comboBox->currentText());
+}
+
+void TarnlowECAT::on_button_update_clicked()
+{
+    ui->button_update->setEnabled(false);
+    insideUpdate = true;
+    burnFirmware();
+    insideUpdate = false;
+    if (!runningWorker)
+        ui->button_update->setEnabled(true);
+    if (progressDialog)
+        progressDialog->close();
+}
+
+void TarnlowECAT::on_progress_dialog_abort()
+{
+    aborted = true;
+}
+
+void TarnlowECAT::burnFirmware()
+{
+    if (ui->comboBox->currentIndex() < 0)
+        return;
+    const QString interfaceName = ui->comboBox->currentData().toString();
+    const QString firmwarePath = ui->comboBox_firmware_file->currentData().toString();
+    saveSettings();
+
+    progressDialog = new QProgressDialog(this);
+    progressDialog->setLabelText("Burning Firmware to Vq-FBUS...");
+    progressDialog->setCancelButtonText("Abort");
+    progressDialog->setRange(0, 0);
+    progressDialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
+                                   | Qt::WindowCloseButtonHint);
+    progressDialog->setWindowModality(Qt::WindowModal);
+    progressDialog->resize(400, 100);
+    progressDialog->show();
+
+    QEventLoop loop;
+    connect(progressDialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
+    connect(progressDialog, &QProgressDialog::canceled, this, &TarnlowECAT::on_progress_dialog_abort);
+    foeAbortRequested = false;
+    aborted = false;
+
+    auto *worker = new FirmwareUpdatorThread(interfaceName, couplerPosition, firmwarePath, this);
+    runningWorker = worker;
+    connect(worker, &FirmwareUpdatorThread::done, this, [this, worker] {
+        if (runningWorker == worker)
+            runningWorker = nullptr;
+        if (!insideUpdate)
+            ui->button_update->setEnabled(true);
+    });
+    connect(worker, &FirmwareUpdatorThread::done, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec();
+    foeAbortRequested = true;
+
+    if (aborted)
+        return;
+    if (worker->isFailed())
+        QMessageBox::critical(this, QCoreApplication::applicationName(),
+                              tr("Update Firmware failed."), QMessageBox::Ok);
+    else
+        QMessageBox::information(this, QCoreApplication::applicationName(),
+                                 tr("Update firmware successfully."), QMessageBox::Ok);
 }

@@ -1,11 +1,17 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
+
+class QProgressDialog;
+class FirmwareUpdatorThread;
 
 namespace Ui {
 class TarnlowECAT;
 }
 
+// The EtherCAT page: firmware file and network adapter, and an Update that runs the FoE
+// update in a worker thread under a busy dialog.
 class TarnlowECAT : public QMainWindow
 {
     Q_OBJECT
@@ -14,9 +20,25 @@ public:
     explicit TarnlowECAT(QWidget *parent = nullptr);
     ~TarnlowECAT() override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    void on_button_update_clicked();
+    void on_progress_dialog_abort();
+
 private:
+    void refreshAdapters();
     void loadFirmwareFolder();
     void loadSettings();
+    void saveSettings();
+    void burnFirmware();
 
     Ui::TarnlowECAT *ui;
+    QProgressDialog *progressDialog = nullptr;
+    bool aborted = false;
+    // The worker of the latest update while it runs: the master and the firmware buffer allow
+    // one update at a time, so Update stays disabled until it is done.
+    QPointer<FirmwareUpdatorThread> runningWorker;
+    bool insideUpdate = false;
 };

@@ -1,5 +1,83 @@
 #include "firmware/hex_image.h"
 
+#include "firmware/encrypted_hex_file.h"
+#include "firmware/hex_header.h"
+#include "firmware/hex_record.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <fstream>
+
+namespace {
+
+constexpr int VectorWordsSummed = 7;
+constexpr size_t VectorChecksumOffset = 28;
+
+uint32_t readLittleEndian(const std::vector<uint8_t> &image, size_t offset)
+{
+    return uint32_t(image[offset]) | uint32_t(image[offset + 1]) << 8
+           | uint32_t(image[offset + 2]) << 16 | uint32_t(image[offset + 3]) << 24;
+}
+
+void writeLittleEndian(std::vector<uint8_t> &image, size_t offset, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        image[offset + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// The boot code checks that the first eight words of the vector table sum to zero.
+uint32_t writeVectorChecksum(std::vector<uint8_t> &image)
+{
+    uint32_t sum = 0;
+    for (int word = 0; word < VectorWordsSummed; ++word)
+        sum += readLittleEndian(image, size_t(word) * 4);
+    const uint32_t checksum = 0u - sum;
+    writeLittleEndian(image, VectorChecksumOffset, checksum);
+    qDebug().noquote() << QString::asprintf("%08X", checksum);
+    return checksum;
+}
+
+// A data record is taken only when its byte count agrees with the bytes on the line, so no byte
+// of the next record or beyond the line is ever copied.
+bool isWellFormedDataRecord(const std::vector<uint8_t> &bytes)
+{
+    if (bytes.size() <= HexRecord::FieldsBeforeData)
+        return false;
+    const size_t count = bytes[0];
+    return count <= size_t(HexRecord::MaxDataBytes)
+           && bytes.size() == HexRecord::FieldsBeforeData + count + 1
+           && HexRecord::checksumIsZero(bytes);
+}
+
+HexLoadError loadRecords(const std::vector<std::string> &lines, size_t first, HexImage &hex,
+                         const HexPageProfile &profile, int &used)
+{
+    std::vector<uint8_t> bytes;
+    for (size_t index = first; index < lines.size(); ++index) {
+        const std::string &line = lines[index];
+        if (!HexRecord::looksLikeRecord(line))
+            continue;
+        if (profile.skipLinesLongerThan43 && line.size() > HexRecord::LongestSixteenByteRecord)
+            continue;
+        if (!HexRecord::decode(line, size_t(profile.decodeCapacity), bytes)
+            || bytes.size() < HexRecord::FieldsBeforeData)
+            return HexLoadError::RecordError;
+        if (bytes[3] != HexRecord::DataRecordType)
+            continue;
+        if (!isWellFormedDataRecord(bytes))
+            return HexLoadError::RecordError;
+        const int count = bytes[0];
+        if (used + count > profile.capacity)
+            return HexLoadError::TooBig;
+        std::copy_n(bytes.begin() + HexRecord::FieldsBeforeData, count, hex.image.begin() + used);
+        used += count;
+    }
+    return HexLoadError::None;
+}
+
+} // namespace
+
 const HexPageProfile &HexPageProfile::coupler()
 {
     static const HexPageProfile profile{1048576, true, 512, false, 0x702, 0x1000, true};
@@ -26,12 +104,33 @@ HexImage::HexImage(const HexPageProfile &profile)
 {
 }
 
-HexLoadResult loadHexImage(HexImage &, const HexPageProfile &)
+HexLoadResult loadHexImage(HexImage &hex, const HexPageProfile &profile)
 {
-    return {HexLoadError::RecordError, 0};
-}
+    hex.image.assign(size_t(profile.capacity), 0xFF);
+    std::ifstream file(hex.fileName, std::ios::in | std::ios::binary);
+    if (hex.fileName.empty())
+        return {HexLoadError::NoFileName, 0};
+    if (!file.is_open())
+        return {HexLoadError::CannotOpen, 0};
+    EncryptedHexFile encrypted;
+    if (!encrypted.read(file))
+        return {HexLoadError::FormatError, 0};
+    const std::vector<std::string> lines = encrypted.lines();
 
-bool loadHexFile(QWidget *, const char *, HexImage &, const HexPageProfile &)
-{
-    return false;
+    // A first line that does not start with ':' is the header; an empty one counts as a header
+    // that says nothing.
+    size_t firstRecord = 0;
+    if (!lines.empty() && (lines[0].empty() || lines[0][0] != ':')) {
+        parseHexHeader(lines[0], {hex.productCode, hex.hardwareVersion, hex.fixVectorChecksum});
+        firstRecord = 1;
+    }
+    int used = 0;
+    const HexLoadError error = loadRecords(lines, firstRecord, hex, profile, used);
+    if (error != HexLoadError::None)
+        return {error, 0};
+    HexLoadResult result;
+    if (hex.fixVectorChecksum)
+        result.vectorChecksum = writeVectorChecksum(hex.image);
+    hex.imageLength = used;
+    return result;
 }

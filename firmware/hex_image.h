@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,8 +53,12 @@ struct HexLoadResult {
 };
 
 // Loads hex.fileName into hex without any user interface (the firmware tool and the pages share
-// it). Fills the whole image with 0xFF first.
+// it). Fills the whole image with 0xFF first. Data records are laid back to back in file order;
+// their addresses only take part in the checksum.
 HexLoadResult loadHexImage(HexImage &hex, const HexPageProfile &profile);
+
+// The untranslated message text of a failure, as the pages show it (%1 filled in).
+QString hexLoadErrorText(HexLoadError error, const HexPageProfile &profile);
 
 // The page's loadHexFile: loads, and on failure shows the one message box of the failure with
 // the page as parent; the texts are translated in the page's class context. True on success.

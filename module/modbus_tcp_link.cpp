@@ -42,8 +42,11 @@ void ModbusTcpLink::setResponseTimeout(int seconds, int microseconds)
                                 static_cast<uint32_t>(microseconds));
 }
 
+// Transaction identifiers of raw requests are always 0, so a reply that came after its wait had
+// ended could not be told from the next one; whatever is pending is dropped before each request.
 void ModbusTcpLink::sendRawRequest(const uint8_t *request, int length)
 {
+    modbus_flush(m_context);
     modbus_send_raw_request(m_context, request, length);
 }
 
@@ -80,5 +83,6 @@ int ModbusTcpLink::readSome(uint8_t *into, int wanted, bool firstRead)
 
 bool ModbusTcpLink::readHoldingRegister(int address, uint16_t &value)
 {
+    modbus_flush(m_context);
     return modbus_read_registers(m_context, address, 1, &value) == 1;
 }

@@ -209,6 +209,9 @@ void ModuleFirmwareWidget::createProgressDialog(int firstModule)
                                      | Qt::WindowCloseButtonHint);
     m_progressDialog->setWindowModality(Qt::WindowModal);
     m_progressDialog->resize(400, 100);
+    // Shown at once: only a dialog that has been shown processes events (and so notices Abort)
+    // each time its value is set.
+    m_progressDialog->setMinimumDuration(0);
 }
 
 void ModuleFirmwareWidget::updateModules(ModuleTransport &transport)

@@ -24,8 +24,9 @@ bool readAll(int socket, uint8_t *into, int wanted)
 
 }
 
-ScriptedModbusServer::ScriptedModbusServer(const std::string &ip, int port, std::vector<Segments> replies)
-    : m_replies(std::move(replies))
+ScriptedModbusServer::ScriptedModbusServer(const std::string &ip, int port, std::vector<Segments> replies,
+                                           std::vector<int> delaysMs)
+    : m_replies(std::move(replies)), m_delaysMs(std::move(delaysMs))
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
     const int reuse = 1;
@@ -82,6 +83,8 @@ void ScriptedModbusServer::serve()
         if (next >= m_replies.size())
             continue;
         const Segments &segments = m_replies[next];
+        if (next < m_delaysMs.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_delaysMs[next]));
         for (size_t i = 0; i < segments.size(); ++i) {
             if (i > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -9,13 +9,14 @@
 // A one-connection TCP server on 127.0.0.x for transport tests: it records every request frame
 // it reads (framed by MBAP length) and answers each with the next scripted reply, sent as the
 // given TCP segments with a short gap between them. A request without a scripted reply is not
-// answered.
+// answered. A reply may be held back by its entry in `delaysMs` (milliseconds).
 class ScriptedModbusServer
 {
 public:
     using Segments = std::vector<std::vector<uint8_t>>;
 
-    ScriptedModbusServer(const std::string &ip, int port, std::vector<Segments> replies);
+    ScriptedModbusServer(const std::string &ip, int port, std::vector<Segments> replies,
+                         std::vector<int> delaysMs = {});
     ~ScriptedModbusServer();
 
     bool listening() const { return m_listener >= 0; }
@@ -30,6 +31,7 @@ private:
 
     int m_listener = -1;
     std::vector<Segments> m_replies;
+    std::vector<int> m_delaysMs;
     std::vector<std::vector<uint8_t>> m_requests;
     std::thread m_thread;
 };

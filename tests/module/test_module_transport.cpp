@@ -104,6 +104,23 @@ private slots:
                  std::string("Synchronized"));
     }
 
+    void replyThatCameTooLateIsNotTakenForTheNextOne()
+    {
+        ScriptedModbusServer server("127.0.0.45", 502,
+                                    {{passThroughReply("Synchronized\r\n")}, {passThroughReply("0\r\n")}},
+                                    {250, 0});
+        QVERIFY(server.listening());
+        auto link = ModbusTcpLink::connect("127.0.0.45", 502);
+        QVERIFY(link);
+        link->setResponseTimeout(0, 100000);
+        ModuleTransport transport(*link);
+        QVERIFY(!transport.exchangeBootText("?"));
+        QTest::qSleep(300);
+        QVERIFY(transport.exchangeBootText("A 0\r\n"));
+        QCOMPARE(transport.answerLength(), 3);
+        QCOMPARE(std::string(reinterpret_cast<const char *>(transport.answer()), 3), std::string("0\r\n"));
+    }
+
     void impossibleLengthsAreRefused()
     {
         uint8_t header[6] = {0, 0, 0, 0, 0, 40};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "coupler_can/canopen_comm.h"
+#include "platform/serial_port.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include <QtGlobal>
+
+// SDO transfers over the coupler's USB virtual COM port: each request is one 11-byte record
+// written to the port; each reply is the next 11 bytes of the stream, whatever they hold.
+class USBPassThroughCANopenCOMM : public CANopenCOMM
+{
+public:
+    // One read call waits at most this long for the first byte.
+    static constexpr int readTotalTimeoutMs = 4000;
+
+    // Opens "COM<portNumber>" exclusively and purges both directions. Throws std::exception
+    // with "Does there has other application lock the COM port?" when it cannot.
+    void openPort(int portNumber);
+    void close();
+
+    bool sendDownloadRequest(uint8_t nodeId, uint16_t index, uint8_t subIndex,
+                             const uint32_t *value) override;
+    bool readDownloadResponse(uint16_t index, uint8_t subIndex, uint32_t *result) override;
+    bool sendUploadRequest(uint8_t nodeId, uint16_t index, uint8_t subIndex) override;
+    bool readUploadResponse(uint16_t index, uint8_t subIndex, uint32_t *result) override;
+    void receiveGuard() override;
+
+private:
+    // Reads exactly `count` bytes, assembling pieces. False when one read call got nothing;
+    // `lastCallMs` is then the time that empty call took.
+    bool readFixed(uint8_t *buffer, size_t count, qint64 &lastCallMs);
+    bool send(const uint8_t *record, size_t count);
+    bool readReply(uint8_t *reply, qint64 &lastCallMs);
+
+    SerialPort m_port;
+};

@@ -1,0 +1,80 @@
+#include "coupler_ecat/adapter_list.h"
+
+#include <QComboBox>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+const QString wrapperStart = QStringLiteral("Network adapter '");
+const QString wrapperEnd = QStringLiteral("' on local host");
+const char *const pseudoAdapterPrefixes[] = {"nflog", "nfqueue", "dbus-", "bluetooth", "usbmon"};
+constexpr char anyAdapter[] = "any";
+}
+
+QString adapterDisplayText(const char *captureName, const char *description)
+{
+    if (!description || !*description)
+        return QString::fromUtf8(captureName);
+    QString text = QString::fromUtf8(description);
+    if (text.startsWith(wrapperStart) && text.endsWith(wrapperEnd)
+        && text.size() >= wrapperStart.size() + wrapperEnd.size())
+        text = text.mid(wrapperStart.size(), text.size() - wrapperStart.size() - wrapperEnd.size());
+    return text;
+}
+
+bool isPseudoAdapter(const char *captureName)
+{
+    if (std::strcmp(captureName, anyAdapter) == 0)
+        return true;
+    for (const char *prefix : pseudoAdapterPrefixes)
+        if (std::strncmp(captureName, prefix, std::strlen(prefix)) == 0)
+            return true;
+    return false;
+}
+
+QVector<AdapterEntry> adapterEntries(const pcap_if_t *adapters)
+{
+    QVector<AdapterEntry> entries;
+    for (const pcap_if_t *adapter = adapters; adapter; adapter = adapter->next) {
+        if (!adapter->name || isPseudoAdapter(adapter->name))
+            continue;
+        entries.append({adapterDisplayText(adapter->name, adapter->description),
+                        QString::fromUtf8(adapter->name),
+                        QString::fromUtf8(adapter->description ? adapter->description : "")});
+    }
+    return entries;
+}
+
+bool listAdapters(QVector<AdapterEntry> &entries, QString &error)
+{
+    pcap_if_t *adapters = nullptr;
+    char message[PCAP_ERRBUF_SIZE] = "";
+    if (pcap_findalldevs(&adapters, message) == -1) {
+        error = QString::fromUtf8(message);
+        return false;
+    }
+    entries = adapterEntries(adapters);
+    pcap_freealldevs(adapters);
+    return true;
+}
+
+void fillAdapterComboBox(QComboBox *comboBox, const QVector<AdapterEntry> &entries)
+{
+    const QString remembered = comboBox->currentText();
+    comboBox->clear();
+    int number = 1;
+    for (const AdapterEntry &entry : entries) {
+        std::printf("%d. %s", number++, entry.captureName.toUtf8().constData());
+        comboBox->addItem(entry.displayText, entry.captureName);
+        if (entry.displayText == remembered)
+            comboBox->setCurrentIndex(comboBox->count() - 1);
+        if (entry.description.isEmpty())
+            std::printf(" (No description available)\n");
+        else
+            std::printf(" (%s)\n", entry.description.toUtf8().constData());
+    }
+    if (entries.isEmpty())
+        std::printf("\nNo interfaces found! Make sure WinPcap is installed.\n");
+    std::fflush(stdout);
+}

@@ -1,0 +1,100 @@
+#include "coupler_ecat/foe_write_abortable.h"
+
+#include "ethercat/ethercat_master.h"
+#include "ethercat/foe_messages.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+std::atomic<bool> foeAbortRequested{false};
+
+namespace {
+constexpr int mailboxSendTimeoutUs = 20000;
+
+using namespace Ethercat;
+
+// What one reply means for the transfer: go on with the next data message, send the last
+// message again, or stop with this result.
+enum class Next { SendData, Resend, Stop };
+
+Next judge(const Bytes &reply, uint32_t dataMessagesSent, int &result)
+{
+    const auto foe = Foe::decode(reply);
+    if (!foe) {
+        result = foeUnexpectedReply;
+        return Next::Stop;
+    }
+    switch (foe->opCode) {
+    case Foe::Error:
+        result = foe->word == Foe::errorNotFound ? foeFileNotFoundReply : foeErrorReply;
+        return Next::Stop;
+    case Foe::Busy:
+        return Next::Resend;
+    case Foe::Ack:
+        if (foe->word == dataMessagesSent)
+            return Next::SendData;
+        result = foeWrongPacketAcknowledged;
+        return Next::Stop;
+    default:
+        result = foeUnexpectedReply;
+        return Next::Stop;
+    }
+}
+}
+
+int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, int size,
+                      const uint8_t *data, int timeoutUs)
+{
+    Master &master = defaultMaster();
+    Slave &target = master.ec_slave[slave];
+    Bytes incoming(target.mbx_rl, 0);
+    master.ec_clearmbx(incoming);
+    master.ec_mbxreceive(slave, incoming, 0);
+    if (target.mbx_l <= Foe::mailboxOverhead)
+        return 0;
+    const std::size_t maxdata = target.mbx_l - Foe::mailboxOverhead;
+    const std::string name(fileName, std::min(std::strlen(fileName), maxdata));
+
+    target.mbx_cnt = master.ec_nextmbxcnt(target.mbx_cnt);
+    Bytes last = Foe::writeRequest(name, password, target.mbx_cnt);
+    int result = master.ec_mbxsend(slave, last, mailboxSendTimeoutUs);
+    if (result <= 0)
+        return result;
+
+    std::size_t remaining = std::size_t(std::max(size, 0));
+    uint32_t dataMessagesSent = 0;
+    bool closingMessageOwed = false;
+    int busyAnswers = 0;
+    for (;;) {
+        master.ec_clearmbx(incoming);
+        result = master.ec_mbxreceive(slave, incoming, timeoutUs);
+        if (result <= 0)
+            return result;
+        int stop = 0;
+        const Next next = judge(incoming, dataMessagesSent, stop);
+        if (next == Next::Stop)
+            return stop;
+        if (next == Next::Resend) {
+            if (++busyAnswers > foeBusyResendLimit)
+                return foeStillBusy;
+            std::this_thread::sleep_for(std::chrono::milliseconds(foeBusyPauseMs));
+        } else {
+            busyAnswers = 0;
+            const std::size_t segment = std::min(remaining, maxdata);
+            if (segment == 0 && !closingMessageOwed)
+                return result;
+            closingMessageOwed = false;
+            remaining -= segment;
+            if (remaining == 0 && segment == maxdata)
+                closingMessageOwed = true;
+            last = Foe::dataMessage(++dataMessagesSent, data, segment, 0);
+            data += segment;
+        }
+        target.mbx_cnt = master.ec_nextmbxcnt(target.mbx_cnt);
+        setMailboxCounter(last, target.mbx_cnt);
+        result = master.ec_mbxsend(slave, last, mailboxSendTimeoutUs);
+        if (result <= 0 || foeAbortRequested)
+            return result;
+    }
+}

@@ -1,0 +1,130 @@
+#include "coupler_ecat/slave_firmware_update.h"
+
+#include "coupler_ecat/foe_write_abortable.h"
+#include "ethercat/ethercat_master.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+uint8_t firmwareBuffer[firmwareBufferSize];
+int firmwareSize = 0;
+
+namespace {
+using namespace Ethercat;
+
+constexpr int bootCheckTimeoutUs = 2000000;
+constexpr int initTimeoutUs = 8000000;
+constexpr int bootTimeoutUs = 8000000;
+constexpr int eepromTimeoutUs = 20000;
+constexpr int syncManagerWriteTimeoutUs = 2000;
+constexpr int sdoTimeoutUs = 2000000;
+constexpr int foeTimeoutUs = 2000000;
+// SII words of the bootstrap mailboxes (receive and send: offset and size each).
+constexpr uint16_t siiBootstrapReceiveMailbox = 0x0014;
+constexpr uint16_t siiBootstrapSendMailbox = 0x0016;
+
+void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void say(const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
+
+void printSyncManager(const char *name, const SyncManagerRecord &record)
+{
+    say(" %s A:%4.4x L:%4d F:%8.8x\n", name, record.StartAddr, record.SMlength, record.SMflags);
+}
+
+// From wherever the slave is, through INIT and PRE-OP and the boot request towards BOOT.
+void requestBoot(Master &master, uint8_t slave)
+{
+    Slave &target = master.ec_slave[slave];
+    say("Request init state for slave %d\n", slave);
+    target.state = INIT;
+    master.ec_writestate(slave);
+    master.ec_statecheck(slave, INIT, initTimeoutUs);
+    say("Slave %d state to INIT.\n", slave);
+
+    master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs);
+    master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs);
+    printSyncManager("SM0", target.SM[0]);
+    printSyncManager("SM1", target.SM[1]);
+    master.ec_FPWR(target.configadr, Register::syncManager0, Register::syncManagerSize,
+                   target.SM[0].bytes().data(), syncManagerWriteTimeoutUs);
+    master.ec_FPWR(target.configadr, Register::syncManager1, Register::syncManagerSize,
+                   target.SM[1].bytes().data(), syncManagerWriteTimeoutUs);
+
+    if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) == BOOT)
+        return;
+    target.state = PRE_OP;
+    master.ec_writestate(slave);
+    const uint8_t code[4] = {uint8_t(bootRequestCode), uint8_t(bootRequestCode >> 8),
+                             uint8_t(bootRequestCode >> 16), uint8_t(bootRequestCode >> 24)};
+    master.ec_SDOwrite(slave, bootRequestIndex, bootRequestSubIndex, false, sizeof code, code,
+                       sdoTimeoutUs);
+    target.state = BOOT;
+    master.ec_writestate(slave);
+}
+
+int writeFile(uint8_t slave, const char *fileName)
+{
+    if (!readFirmwareFile(fileName, firmwareSize)) {
+        say("File not read OK.\n");
+        return 0;
+    }
+    say("File read OK, %d bytes.\n", firmwareSize);
+    say("FoE write....");
+    const int result = foeWriteAbortable(slave, fileName, foePassword, firmwareSize,
+                                         firmwareBuffer, foeTimeoutUs);
+    say("result %d.\n", result);
+    return result;
+}
+}
+
+int readFirmwareFile(const char *path, int &size)
+{
+    std::FILE *file = std::fopen(path, "rb");
+    if (!file)
+        return 0;
+    std::size_t stored = std::fread(firmwareBuffer, 1, firmwareBufferSize, file);
+    std::fclose(file);
+    const std::size_t padded = (stored + firmwarePageSize - 1) / firmwarePageSize * firmwarePageSize;
+    std::memset(firmwareBuffer + stored, firmwareFill, padded - stored);
+    size = int(padded);
+    return 1;
+}
+
+int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName)
+{
+    Master &master = defaultMaster();
+    int result = 0;
+    say("Starting firmware update example\n");
+    if (!master.ec_init(interfaceName)) {
+        say("No socket connection on %s\nExcecute as root\n", interfaceName);
+        return 0;
+    }
+    say("ec_init on %s succeeded.\n", interfaceName);
+    if (master.ec_config_init(false) > 0 && slave <= master.ec_slavecount) {
+        say("%d slaves found and configured.\n", master.ec_slavecount);
+        if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) != BOOT)
+            requestBoot(master, slave);
+        if (master.ec_statecheck(slave, BOOT, bootTimeoutUs) == BOOT) {
+            master.ec_slave[slave].state = BOOT;
+            master.ec_writestate(slave);
+            say("Slave %d state to BOOT.\n", slave);
+            result = writeFile(slave, fileName);
+        }
+        say("Request Pre-OP state for slave %d\n", slave);
+        master.ec_slave[slave].state = PRE_OP;
+        master.ec_writestate(slave);
+    } else {
+        say("No slaves found!\n");
+    }
+    say("End firmware update example, close socket\n");
+    master.ec_close();
+    return result;
+}

@@ -1,0 +1,88 @@
+#include "ethercat/ethercat_datagram.h"
+
+#include <algorithm>
+
+namespace Ethercat {
+
+namespace {
+constexpr uint16_t datagramLengthMask = 0x07FF;
+constexpr uint16_t moreDatagramsFollow = 0x8000;
+constexpr uint16_t frameLengthMask = 0x07FF;
+}
+
+void putLe16(Bytes &out, std::size_t at, uint16_t value)
+{
+    out[at] = uint8_t(value);
+    out[at + 1] = uint8_t(value >> 8);
+}
+
+void putLe32(Bytes &out, std::size_t at, uint32_t value)
+{
+    putLe16(out, at, uint16_t(value));
+    putLe16(out, at + 2, uint16_t(value >> 16));
+}
+
+uint16_t le16(const uint8_t *at)
+{
+    return uint16_t(at[0] | (at[1] << 8));
+}
+
+uint32_t le32(const uint8_t *at)
+{
+    return uint32_t(le16(at)) | (uint32_t(le16(at + 2)) << 16);
+}
+
+Bytes encodeFrame(const Datagram &datagram)
+{
+    const std::size_t dataSize = std::min(datagram.data.size(), maximumDatagramData);
+    const std::size_t payload = datagramHeaderSize + dataSize + workingCounterSize;
+    Bytes frame(std::max(ethernetHeaderSize + frameHeaderSize + payload, ethernetMinimumFrame), 0);
+    std::fill(frame.begin(), frame.begin() + 6, 0xFF);
+    std::copy(masterMac, masterMac + 6, frame.begin() + 6);
+    frame[12] = uint8_t(etherType >> 8);
+    frame[13] = uint8_t(etherType);
+    putLe16(frame, 14, uint16_t((payload & frameLengthMask) | (frameTypeDatagrams << 12)));
+    const std::size_t d = ethernetHeaderSize + frameHeaderSize;
+    frame[d] = uint8_t(datagram.command);
+    frame[d + 1] = datagram.index;
+    putLe16(frame, d + 2, datagram.position);
+    putLe16(frame, d + 4, datagram.offset);
+    putLe16(frame, d + 6, uint16_t(dataSize));
+    std::copy(datagram.data.begin(), datagram.data.begin() + dataSize, frame.begin() + d + 10);
+    putLe16(frame, d + 10 + dataSize, datagram.workingCounter);
+    return frame;
+}
+
+std::optional<Datagram> decodeFrame(const uint8_t *frame, std::size_t size)
+{
+    const std::size_t d = ethernetHeaderSize + frameHeaderSize;
+    if (size < d + datagramHeaderSize + workingCounterSize)
+        return std::nullopt;
+    if (frame[12] != uint8_t(etherType >> 8) || frame[13] != uint8_t(etherType & 0xFF))
+        return std::nullopt;
+    const uint16_t header = le16(frame + 14);
+    if ((header >> 12) != frameTypeDatagrams)
+        return std::nullopt;
+    const std::size_t frameLength = header & frameLengthMask;
+    const uint16_t lengthField = le16(frame + d + 6);
+    const std::size_t dataSize = lengthField & datagramLengthMask;
+    if ((lengthField & moreDatagramsFollow) != 0
+        || frameLength < datagramHeaderSize + dataSize + workingCounterSize
+        || d + frameLength > size)
+        return std::nullopt;
+    Datagram datagram;
+    datagram.command = Command(frame[d]);
+    datagram.index = frame[d + 1];
+    datagram.position = le16(frame + d + 2);
+    datagram.offset = le16(frame + d + 4);
+    datagram.data.assign(frame + d + 10, frame + d + 10 + dataSize);
+    datagram.workingCounter = le16(frame + d + 10 + dataSize);
+    return datagram;
+}
+
+bool isReturnedFrame(const Bytes &frame)
+{
+    return frame.size() > 6 && (frame[6] & returnedFrameMacBit) != 0;
+}
+
+}

@@ -1,0 +1,354 @@
+#include "ethercat/ethercat_master.h"
+
+#include "ethercat/coe_sdo.h"
+#include "ethercat/pcap_link.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace Ethercat {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+// How long one datagram may take on its way round the segment before it is sent again.
+constexpr int datagramRoundTripUs = 20000;
+constexpr int registerTimeoutUs = 20000;
+constexpr int statePollIntervalUs = 1000;
+constexpr int mailboxPollIntervalUs = 100;
+constexpr uint16_t firstStationAddress = 0x1001;
+constexpr uint16_t eepromOwnedByMaster = 0x0000;
+// SII words of the standard mailbox: receive offset and size, send offset and size.
+constexpr uint16_t siiStandardReceiveMailbox = 0x0018;
+constexpr uint16_t siiStandardSendMailbox = 0x001A;
+
+LinkOpener &linkOpener()
+{
+    static LinkOpener opener = PcapLink::open;
+    return opener;
+}
+
+Clock::time_point deadlineAfter(int timeoutUs)
+{
+    return Clock::now() + std::chrono::microseconds(timeoutUs);
+}
+
+int remainingUs(Clock::time_point deadline)
+{
+    return int(std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count());
+}
+
+void pause(int us)
+{
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+}
+
+Bytes SyncManagerRecord::bytes() const
+{
+    Bytes record(Register::syncManagerSize, 0);
+    putLe16(record, 0, StartAddr);
+    putLe16(record, 2, SMlength);
+    putLe32(record, 4, SMflags);
+    return record;
+}
+
+void Master::setLinkOpener(LinkOpener opener)
+{
+    linkOpener() = std::move(opener);
+}
+
+void Master::restoreDefaultLinkOpener()
+{
+    linkOpener() = PcapLink::open;
+}
+
+Master &defaultMaster()
+{
+    static Master master;
+    return master;
+}
+
+int Master::ec_init(const char *adapter)
+{
+    ec_close();
+    m_link = linkOpener()(adapter);
+    return m_link ? 1 : 0;
+}
+
+void Master::ec_close()
+{
+    m_link.reset();
+    ec_slave = {};
+    ec_slavecount = 0;
+}
+
+long Master::framesSent() const
+{
+    return m_link ? m_link->framesSent : 0;
+}
+
+int Master::transact(Datagram &datagram, int timeoutUs)
+{
+    if (!m_link)
+        return noFrame;
+    datagram.index = ++m_index;
+    datagram.workingCounter = 0;
+    const Bytes frame = encodeFrame(datagram);
+    const auto deadline = deadlineAfter(timeoutUs);
+    do {
+        if (!m_link->send(frame))
+            return noFrame;
+        const auto attemptEnd = std::min(deadline, deadlineAfter(datagramRoundTripUs));
+        Bytes answer;
+        while (m_link->receive(answer, std::max(remainingUs(attemptEnd), 0))) {
+            const auto returned = decodeFrame(answer);
+            if (isReturnedFrame(answer) && returned && returned->index == datagram.index
+                && returned->command == datagram.command
+                && returned->data.size() == datagram.data.size()) {
+                datagram = *returned;
+                return datagram.workingCounter;
+            }
+        }
+    } while (remainingUs(deadline) > 0);
+    return noFrame;
+}
+
+int Master::readRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
+                         void *data, int timeoutUs)
+{
+    Datagram datagram{command, 0, position, offset, Bytes(length, 0), 0};
+    const int workingCounter = transact(datagram, timeoutUs);
+    if (workingCounter > 0)
+        std::memcpy(data, datagram.data.data(), length);
+    return workingCounter;
+}
+
+int Master::writeRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
+                          const void *data, int timeoutUs)
+{
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    Datagram datagram{command, 0, position, offset, Bytes(bytes, bytes + length), 0};
+    return transact(datagram, timeoutUs);
+}
+
+int Master::ec_APRD(uint16_t position, uint16_t offset, uint16_t length, void *data, int timeoutUs)
+{
+    return readRegister(Command::APRD, position, offset, length, data, timeoutUs);
+}
+
+int Master::ec_APWR(uint16_t position, uint16_t offset, uint16_t length, const void *data, int timeoutUs)
+{
+    return writeRegister(Command::APWR, position, offset, length, data, timeoutUs);
+}
+
+int Master::ec_FPRD(uint16_t station, uint16_t offset, uint16_t length, void *data, int timeoutUs)
+{
+    return readRegister(Command::FPRD, station, offset, length, data, timeoutUs);
+}
+
+int Master::ec_FPWR(uint16_t station, uint16_t offset, uint16_t length, const void *data, int timeoutUs)
+{
+    return writeRegister(Command::FPWR, station, offset, length, data, timeoutUs);
+}
+
+int Master::ec_BRD(uint16_t offset, uint16_t length, void *data, int timeoutUs)
+{
+    return readRegister(Command::BRD, 0, offset, length, data, timeoutUs);
+}
+
+int Master::ec_BWR(uint16_t offset, uint16_t length, const void *data, int timeoutUs)
+{
+    return writeRegister(Command::BWR, 0, offset, length, data, timeoutUs);
+}
+
+int Master::ec_config_init(bool)
+{
+    ec_slavecount = 0;
+    uint8_t type[2] = {};
+    const int found = ec_BRD(Register::type, sizeof type, type, registerTimeoutUs);
+    if (found <= 0)
+        return 0;
+    const int count = std::min(found, maximumSlaves);
+    for (int position = 1; position <= count; ++position) {
+        Slave &slave = ec_slave[position];
+        const uint16_t station = uint16_t(firstStationAddress + position - 1);
+        const uint8_t address[2] = {uint8_t(station), uint8_t(station >> 8)};
+        if (ec_APWR(uint16_t(1 - position), Register::stationAddress, 2, address, registerTimeoutUs) <= 0)
+            break;
+        slave.configadr = station;
+        ec_slavecount = position;
+        uint8_t status[2] = {};
+        if (ec_FPRD(station, Register::alStatus, 2, status, registerTimeoutUs) > 0)
+            slave.state = le16(status);
+        configureMailbox(uint16_t(position));
+    }
+    return ec_slavecount;
+}
+
+void Master::configureMailbox(uint16_t position)
+{
+    Slave &slave = ec_slave[position];
+    const uint32_t receive = ec_readeeprom(position, siiStandardReceiveMailbox, registerTimeoutUs);
+    const uint32_t send = ec_readeeprom(position, siiStandardSendMailbox, registerTimeoutUs);
+    slave.mbx_wo = uint16_t(receive);
+    slave.mbx_l = uint16_t(receive >> 16);
+    slave.mbx_ro = uint16_t(send);
+    slave.mbx_rl = uint16_t(send >> 16);
+    if (slave.mbx_l == 0 || slave.mbx_rl == 0)
+        return;
+    slave.SM[0] = {slave.mbx_wo, slave.mbx_l, syncManagerFlagsMailboxWrite};
+    slave.SM[1] = {slave.mbx_ro, slave.mbx_rl, syncManagerFlagsMailboxRead};
+    for (uint16_t n = 0; n < 2; ++n)
+        ec_FPWR(slave.configadr, uint16_t(Register::syncManager0 + n * Register::syncManagerSize),
+                Register::syncManagerSize, slave.SM[n].bytes().data(), registerTimeoutUs);
+}
+
+uint16_t Master::ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs)
+{
+    const auto deadline = deadlineAfter(timeoutUs);
+    uint16_t state = 0;
+    for (;;) {
+        uint8_t status[2] = {};
+        if (ec_FPRD(ec_slave[slave].configadr, Register::alStatus, 2, status, registerTimeoutUs) > 0)
+            state = le16(status);
+        if ((state & stateMask) == requestedState || remainingUs(deadline) <= 0)
+            break;
+        pause(statePollIntervalUs);
+    }
+    ec_slave[slave].state = state;
+    return state & stateMask;
+}
+
+int Master::ec_writestate(uint16_t slave)
+{
+    const uint8_t control[2] = {uint8_t(ec_slave[slave].state), uint8_t(ec_slave[slave].state >> 8)};
+    return ec_FPWR(ec_slave[slave].configadr, Register::alControl, 2, control, registerTimeoutUs);
+}
+
+bool Master::takeEeprom(uint16_t slave)
+{
+    if (ec_slave[slave].eepromWithMaster)
+        return true;
+    const uint8_t owner[2] = {uint8_t(eepromOwnedByMaster), 0};
+    ec_slave[slave].eepromWithMaster =
+        ec_FPWR(ec_slave[slave].configadr, Register::eepromConfig, 2, owner, registerTimeoutUs) > 0;
+    return ec_slave[slave].eepromWithMaster;
+}
+
+bool Master::waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status)
+{
+    const auto deadline = deadlineAfter(timeoutUs);
+    for (;;) {
+        uint8_t control[2] = {};
+        if (ec_FPRD(ec_slave[slave].configadr, Register::eepromControl, 2, control, registerTimeoutUs) > 0) {
+            status = le16(control);
+            if ((status & eepromBusy) == 0)
+                return true;
+        }
+        if (remainingUs(deadline) <= 0)
+            return false;
+        pause(mailboxPollIntervalUs);
+    }
+}
+
+uint32_t Master::ec_readeeprom(uint16_t slave, uint16_t wordAddress, int timeoutUs)
+{
+    const uint16_t station = ec_slave[slave].configadr;
+    uint16_t status = 0;
+    if (!takeEeprom(slave) || !waitEepromIdle(slave, timeoutUs, status))
+        return 0;
+    const uint8_t address[4] = {uint8_t(wordAddress), uint8_t(wordAddress >> 8), 0, 0};
+    const uint8_t command[2] = {uint8_t(eepromCommandRead), uint8_t(eepromCommandRead >> 8)};
+    if (ec_FPWR(station, Register::eepromAddress, 4, address, registerTimeoutUs) <= 0
+        || ec_FPWR(station, Register::eepromControl, 2, command, registerTimeoutUs) <= 0
+        || !waitEepromIdle(slave, timeoutUs, status) || (status & eepromErrorBits) != 0)
+        return 0;
+    uint8_t data[4] = {};
+    if (ec_FPRD(station, Register::eepromData, 4, data, registerTimeoutUs) <= 0)
+        return 0;
+    return le32(data);
+}
+
+void Master::ec_clearmbx(Bytes &mailbox) const
+{
+    mailbox.assign(mailbox.size(), 0);
+}
+
+bool Master::syncManagerFull(uint16_t slave, uint16_t syncManager, bool &full)
+{
+    uint8_t status = 0;
+    const uint16_t at = uint16_t(Register::syncManager0 + syncManager * Register::syncManagerSize
+                                 + Register::syncManagerStatusOffset);
+    if (ec_FPRD(ec_slave[slave].configadr, at, 1, &status, registerTimeoutUs) <= 0)
+        return false;
+    full = (status & syncManagerMailboxFull) != 0;
+    return true;
+}
+
+int Master::ec_mbxsend(uint16_t slave, const Bytes &mailbox, int timeoutUs)
+{
+    const Slave &target = ec_slave[slave];
+    if (target.mbx_l == 0 || mailbox.size() > target.mbx_l)
+        return 0;
+    const auto deadline = deadlineAfter(timeoutUs);
+    for (bool full = true;;) {
+        if (syncManagerFull(slave, 0, full) && !full)
+            break;
+        if (remainingUs(deadline) <= 0)
+            return 0;
+        pause(mailboxPollIntervalUs);
+    }
+    Bytes whole = mailbox;
+    whole.resize(target.mbx_l, 0);
+    const int workingCounter = ec_FPWR(target.configadr, target.mbx_wo, target.mbx_l, whole.data(),
+                                       registerTimeoutUs);
+    return workingCounter > 0 ? workingCounter : 0;
+}
+
+int Master::ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs)
+{
+    const Slave &source = ec_slave[slave];
+    if (source.mbx_rl == 0)
+        return 0;
+    const auto deadline = deadlineAfter(timeoutUs);
+    for (bool full = false;;) {
+        if (syncManagerFull(slave, 1, full) && full)
+            break;
+        if (remainingUs(deadline) <= 0)
+            return 0;
+        pause(mailboxPollIntervalUs);
+    }
+    mailbox.assign(source.mbx_rl, 0);
+    const int workingCounter = ec_FPRD(source.configadr, source.mbx_ro, source.mbx_rl,
+                                       mailbox.data(), registerTimeoutUs);
+    return workingCounter > 0 ? workingCounter : 0;
+}
+
+uint8_t Master::ec_nextmbxcnt(uint8_t counter)
+{
+    return nextMailboxCounter(counter);
+}
+
+int Master::ec_SDOwrite(uint16_t slave, uint16_t index, uint8_t subIndex, bool, int size,
+                        const void *data, int timeoutUs)
+{
+    Slave &target = ec_slave[slave];
+    Bytes pending(target.mbx_rl, 0);
+    ec_mbxreceive(slave, pending, 0);
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    target.mbx_cnt = ec_nextmbxcnt(target.mbx_cnt);
+    const Bytes request = Coe::encodeExpeditedDownload(
+        {index, subIndex, Bytes(bytes, bytes + std::min(std::max(size, 0), 4))}, target.mbx_cnt);
+    if (ec_mbxsend(slave, request, registerTimeoutUs) <= 0)
+        return 0;
+    Bytes reply(target.mbx_rl, 0);
+    const int workingCounter = ec_mbxreceive(slave, reply, timeoutUs);
+    if (workingCounter <= 0)
+        return 0;
+    return Coe::checkDownloadReply(reply, index, subIndex).kind == Coe::Reply::Confirmed
+        ? workingCounter : 0;
+}
+
+}

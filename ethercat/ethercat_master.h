@@ -1,0 +1,89 @@
+#pragma once
+
+#include "ethercat/ethercat_link.h"
+
+#include <array>
+
+namespace Ethercat {
+
+enum State : uint16_t { INIT = 1, PRE_OP = 2, BOOT = 3, SAFE_OP = 4, OP = 8 };
+constexpr uint16_t stateMask = 0x0F;
+constexpr int maximumSlaves = 16;
+constexpr int noFrame = -1;  // working-counter result when no frame came back
+
+// A sync manager record as the ESC holds it at 0x0800 + 8 n.
+struct SyncManagerRecord {
+    uint16_t StartAddr = 0;
+    uint16_t SMlength = 0;
+    uint32_t SMflags = 0;
+    Bytes bytes() const;
+};
+constexpr uint32_t syncManagerFlagsMailboxWrite = 0x00010026;
+constexpr uint32_t syncManagerFlagsMailboxRead = 0x00010022;
+
+// What the master keeps for one slave; index 0 of the slave list stands for the master.
+struct Slave {
+    uint16_t state = 0;
+    uint16_t configadr = 0;
+    SyncManagerRecord SM[2];
+    uint16_t mbx_wo = 0;  // write mailbox (master to slave) start and length
+    uint16_t mbx_l = 0;
+    uint16_t mbx_ro = 0;  // read mailbox start and length
+    uint16_t mbx_rl = 0;
+    uint8_t mbx_cnt = 0;
+    bool eepromWithMaster = false;
+};
+
+// The least EtherCAT master a firmware download needs: one segment on one adapter, slaves
+// addressed by position and by the station address it gives them, their SII EEPROM, the AL
+// state machine, and the mailbox with CoE expedited download.
+class Master
+{
+public:
+    // Replaces how ec_init opens adapters (tests run the master against a simulated segment).
+    static void setLinkOpener(LinkOpener opener);
+    static void restoreDefaultLinkOpener();
+
+    int ec_init(const char *adapter);
+    int ec_config_init(bool useTable);
+    uint16_t ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs);
+    int ec_writestate(uint16_t slave);
+    uint32_t ec_readeeprom(uint16_t slave, uint16_t wordAddress, int timeoutUs);
+    int ec_APRD(uint16_t position, uint16_t offset, uint16_t length, void *data, int timeoutUs);
+    int ec_APWR(uint16_t position, uint16_t offset, uint16_t length, const void *data, int timeoutUs);
+    int ec_FPRD(uint16_t station, uint16_t offset, uint16_t length, void *data, int timeoutUs);
+    int ec_FPWR(uint16_t station, uint16_t offset, uint16_t length, const void *data, int timeoutUs);
+    int ec_BRD(uint16_t offset, uint16_t length, void *data, int timeoutUs);
+    int ec_BWR(uint16_t offset, uint16_t length, const void *data, int timeoutUs);
+    int ec_SDOwrite(uint16_t slave, uint16_t index, uint8_t subIndex, bool completeAccess,
+                    int size, const void *data, int timeoutUs);
+    void ec_clearmbx(Bytes &mailbox) const;
+    int ec_mbxsend(uint16_t slave, const Bytes &mailbox, int timeoutUs);
+    int ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs);
+    static uint8_t ec_nextmbxcnt(uint8_t counter);
+    void ec_close();
+
+    std::array<Slave, maximumSlaves + 1> ec_slave{};
+    int ec_slavecount = 0;
+    // Frames sent since ec_init (0 without an open adapter).
+    long framesSent() const;
+
+private:
+    int transact(Datagram &datagram, int timeoutUs);
+    int readRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
+                     void *data, int timeoutUs);
+    int writeRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
+                      const void *data, int timeoutUs);
+    bool takeEeprom(uint16_t slave);
+    bool waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status);
+    void configureMailbox(uint16_t slave);
+    bool syncManagerFull(uint16_t slave, uint16_t syncManager, bool &full);
+
+    std::unique_ptr<Link> m_link;
+    uint8_t m_index = 0;
+};
+
+// The one master of the program; one update at a time uses it.
+Master &defaultMaster();
+
+}

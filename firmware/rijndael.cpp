@@ -1,0 +1,303 @@
+#include "firmware/rijndael.h"
+
+#include <cstring>
+
+namespace {
+
+// Multiplication in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1.
+uint8_t gfMultiply(uint8_t a, uint8_t b)
+{
+    uint8_t product = 0;
+    while (b) {
+        if (b & 1)
+            product ^= a;
+        a = static_cast<uint8_t>((a << 1) ^ ((a & 0x80) ? 0x1B : 0x00));
+        b >>= 1;
+    }
+    return product;
+}
+
+uint32_t rotateRight8(uint32_t word) { return (word >> 8) | (word << 24); }
+
+uint32_t packWord(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3)
+{
+    return (uint32_t(b0) << 24) | (uint32_t(b1) << 16) | (uint32_t(b2) << 8) | uint32_t(b3);
+}
+
+uint8_t byteOf(uint32_t word, int index) { return uint8_t(word >> (24 - 8 * index)); }
+
+// The S-box, its inverse and the combined round tables, derived once from their definition:
+// the multiplicative inverse in GF(2^8) followed by the affine transformation.
+struct Tables {
+    uint8_t sbox[256];
+    uint8_t inverseSbox[256];
+    uint32_t encrypt[4][256];
+    uint32_t decrypt[4][256];
+
+    Tables()
+    {
+        for (int x = 0; x < 256; ++x) {
+            uint8_t inverse = 0;
+            for (int y = 1; y < 256 && x; ++y)
+                if (gfMultiply(uint8_t(x), uint8_t(y)) == 1)
+                    inverse = uint8_t(y);
+            uint8_t s = inverse;
+            for (int shift = 1; shift < 5; ++shift)
+                s ^= uint8_t((inverse << shift) | (inverse >> (8 - shift)));
+            s ^= 0x63;
+            sbox[x] = s;
+            inverseSbox[s] = uint8_t(x);
+        }
+        for (int x = 0; x < 256; ++x) {
+            const uint8_t s = sbox[x];
+            const uint8_t i = inverseSbox[x];
+            encrypt[0][x] = packWord(gfMultiply(s, 2), s, s, gfMultiply(s, 3));
+            decrypt[0][x] = packWord(gfMultiply(i, 14), gfMultiply(i, 9), gfMultiply(i, 13),
+                                     gfMultiply(i, 11));
+            for (int t = 1; t < 4; ++t) {
+                encrypt[t][x] = rotateRight8(encrypt[t - 1][x]);
+                decrypt[t][x] = rotateRight8(decrypt[t - 1][x]);
+            }
+        }
+    }
+};
+
+const Tables &tables()
+{
+    static const Tables instance;
+    return instance;
+}
+
+// Row r of the state moves left by shiftOf(r) columns; the offsets depend on the block width.
+int shiftOf(int row, int words)
+{
+    static const int offsets[3][4] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 3, 4}};
+    return offsets[(words - 4) / 2][row];
+}
+
+void loadState(const char *in, uint32_t *state, int words, const uint32_t *roundKey)
+{
+    const auto *bytes = reinterpret_cast<const uint8_t *>(in);
+    for (int j = 0; j < words; ++j)
+        state[j] = packWord(bytes[4 * j], bytes[4 * j + 1], bytes[4 * j + 2], bytes[4 * j + 3])
+                   ^ roundKey[j];
+}
+
+void storeState(const uint32_t *state, char *out, int words)
+{
+    for (int j = 0; j < words; ++j)
+        for (int b = 0; b < 4; ++b)
+            out[4 * j + b] = char(byteOf(state[j], b));
+}
+
+// One full round with the combined tables; `direction` is +1 for encryption (rows shift left)
+// and -1 for decryption (rows shift right).
+void tableRound(const uint32_t table[4][256], const uint32_t *in, uint32_t *out, int words,
+                int direction, const uint32_t *roundKey)
+{
+    for (int j = 0; j < words; ++j) {
+        uint32_t word = roundKey[j];
+        for (int row = 0; row < 4; ++row) {
+            const int column = (j + direction * shiftOf(row, words) + words) % words;
+            word ^= table[row][byteOf(in[column], row)];
+        }
+        out[j] = word;
+    }
+}
+
+void finalRound(const uint8_t *box, const uint32_t *in, uint32_t *out, int words, int direction,
+                const uint32_t *roundKey)
+{
+    for (int j = 0; j < words; ++j) {
+        uint8_t bytes[4];
+        for (int row = 0; row < 4; ++row) {
+            const int column = (j + direction * shiftOf(row, words) + words) % words;
+            bytes[row] = box[byteOf(in[column], row)];
+        }
+        out[j] = packWord(bytes[0], bytes[1], bytes[2], bytes[3]) ^ roundKey[j];
+    }
+}
+
+uint32_t substituteWord(uint32_t word)
+{
+    const uint8_t *s = tables().sbox;
+    return packWord(s[byteOf(word, 0)], s[byteOf(word, 1)], s[byteOf(word, 2)],
+                    s[byteOf(word, 3)]);
+}
+
+uint32_t inverseMixColumn(uint32_t word)
+{
+    const Tables &t = tables();
+    uint32_t mixed = 0;
+    for (int row = 0; row < 4; ++row)
+        mixed ^= t.decrypt[row][t.sbox[byteOf(word, row)]];
+    return mixed;
+}
+
+} // namespace
+
+const char *CRijndael::my_exception::what() const noexcept
+{
+    if (m_message && *m_message)
+        return m_message;
+    const char *base = std::exception::what();
+    return (base && *base) ? base : "Unknown exception";
+}
+
+CRijndael::CRijndael() = default;
+CRijndael::~CRijndael() = default;
+
+void CRijndael::setKey(const char *key, const char *chain, int keyLength, int blockSize)
+{
+    if (!key)
+        throw my_exception("Empty key");
+    if (keyLength != 16 && keyLength != 24 && keyLength != 32)
+        throw my_exception("Incorrect key length");
+    if (blockSize != 16 && blockSize != 24 && blockSize != 32)
+        throw my_exception("Incorrect block length");
+    m_keyLength = keyLength;
+    m_blockSize = blockSize;
+    std::memset(m_initialChain, 0, sizeof m_initialChain);
+    if (chain)
+        std::memcpy(m_initialChain, chain, size_t(blockSize));
+    std::memcpy(m_chain, m_initialChain, sizeof m_chain);
+    m_rounds = (keyLength > blockSize ? keyLength : blockSize) / 4 + 6;
+    expandKey(key);
+    m_keyInitialized = true;
+}
+
+void CRijndael::expandKey(const char *key)
+{
+    const int keyWords = m_keyLength / 4;
+    const int blockWords = m_blockSize / 4;
+    const int totalWords = blockWords * (m_rounds + 1);
+    const auto *bytes = reinterpret_cast<const uint8_t *>(key);
+    for (int i = 0; i < keyWords; ++i)
+        m_keyWork[i] = packWord(bytes[4 * i], bytes[4 * i + 1], bytes[4 * i + 2], bytes[4 * i + 3]);
+
+    uint8_t roundConstant = 1;
+    uint32_t previous[MaxWords];
+    std::memcpy(previous, m_keyWork, sizeof previous);
+    for (int i = 0; i < totalWords; ++i) {
+        uint32_t word;
+        if (i < keyWords) {
+            word = m_keyWork[i];
+        } else {
+            uint32_t temp = previous[(i - 1) % keyWords];
+            if (i % keyWords == 0) {
+                temp = substituteWord((temp << 8) | (temp >> 24)) ^ (uint32_t(roundConstant) << 24);
+                roundConstant = gfMultiply(roundConstant, 2);
+            } else if (keyWords > 6 && i % keyWords == 4) {
+                temp = substituteWord(temp);
+            }
+            word = previous[i % keyWords] ^ temp;
+        }
+        previous[i % keyWords] = word;
+        m_encryptKeys[i / blockWords][i % blockWords] = word;
+    }
+
+    for (int round = 0; round <= m_rounds; ++round)
+        for (int j = 0; j < blockWords; ++j) {
+            const uint32_t word = m_encryptKeys[m_rounds - round][j];
+            const bool outerRound = round == 0 || round == m_rounds;
+            m_decryptKeys[round][j] = outerRound ? word : inverseMixColumn(word);
+        }
+}
+
+void CRijndael::requireKey() const
+{
+    if (!m_keyInitialized)
+        throw my_exception("Object not Initialized");
+}
+
+void CRijndael::requireWholeBlocks(size_t n) const
+{
+    if (n == 0 || n % size_t(m_blockSize) != 0)
+        throw my_exception("Data not multiple of Block Size");
+}
+
+void CRijndael::encryptBlock(const char *in, char *result)
+{
+    requireKey();
+    const Tables &t = tables();
+    const int words = m_blockSize / 4;
+    uint32_t state[MaxWords], next[MaxWords];
+    loadState(in, state, words, m_encryptKeys[0]);
+    for (int round = 1; round < m_rounds; ++round) {
+        tableRound(t.encrypt, state, next, words, +1, m_encryptKeys[round]);
+        std::memcpy(state, next, sizeof state);
+    }
+    finalRound(t.sbox, state, next, words, +1, m_encryptKeys[m_rounds]);
+    storeState(next, result, words);
+}
+
+void CRijndael::decryptBlock(const char *in, char *result)
+{
+    requireKey();
+    const Tables &t = tables();
+    const int words = m_blockSize / 4;
+    uint32_t state[MaxWords], next[MaxWords];
+    loadState(in, state, words, m_decryptKeys[0]);
+    for (int round = 1; round < m_rounds; ++round) {
+        tableRound(t.decrypt, state, next, words, -1, m_decryptKeys[round]);
+        std::memcpy(state, next, sizeof state);
+    }
+    finalRound(t.inverseSbox, state, next, words, -1, m_decryptKeys[m_rounds]);
+    storeState(next, result, words);
+}
+
+void CRijndael::xorChain(char *block) const
+{
+    for (int i = 0; i < m_blockSize; ++i)
+        block[i] = char(block[i] ^ m_chain[i]);
+}
+
+void CRijndael::setChain(const char *block) { std::memcpy(m_chain, block, size_t(m_blockSize)); }
+
+void CRijndael::encrypt(const char *in, char *result, size_t n, int mode)
+{
+    requireKey();
+    requireWholeBlocks(n);
+    char block[MaxBlockSize];
+    for (size_t offset = 0; offset < n; offset += size_t(m_blockSize)) {
+        const char *source = in + offset;
+        char *target = result + offset;
+        if (mode == CBC) {
+            std::memcpy(block, source, size_t(m_blockSize));
+            xorChain(block);
+            encryptBlock(block, target);
+            setChain(target);
+        } else if (mode == CFB) {
+            encryptBlock(m_chain, block);
+            for (int i = 0; i < m_blockSize; ++i)
+                target[i] = char(block[i] ^ source[i]);
+            setChain(target);
+        } else {
+            encryptBlock(source, target);
+        }
+    }
+}
+
+void CRijndael::decrypt(const char *in, char *result, size_t n, int mode)
+{
+    requireKey();
+    requireWholeBlocks(n);
+    char block[MaxBlockSize];
+    for (size_t offset = 0; offset < n; offset += size_t(m_blockSize)) {
+        const char *source = in + offset;
+        char *target = result + offset;
+        if (mode == CBC) {
+            decryptBlock(source, block);
+            xorChain(block);
+            setChain(source);
+            std::memcpy(target, block, size_t(m_blockSize));
+        } else if (mode == CFB) {
+            encryptBlock(m_chain, block);
+            setChain(source);
+            for (int i = 0; i < m_blockSize; ++i)
+                target[i] = char(block[i] ^ source[i]);
+        } else {
+            decryptBlock(source, target);
+        }
+    }
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+
+// The Rijndael block cipher in its general form (block and key lengths of 16, 24 or 32 bytes);
+// with a 16-byte block it is AES as published in FIPS-197. The firmware files need only AES-128
+// decryption in ECB mode; encryption serves the firmware tool and the tests.
+class CRijndael
+{
+public:
+    class my_exception : public std::exception
+    {
+    public:
+        explicit my_exception(const char *message = nullptr) : m_message(message) {}
+        const char *what() const noexcept override;
+
+    private:
+        const char *m_message;
+    };
+
+    enum CipherMode { ECB = 0, CBC = 1, CFB = 2 };
+
+    static constexpr int MaxBlockSize = 32;
+    static constexpr int MaxRounds = 14;
+    static constexpr int MaxWords = MaxBlockSize / 4;
+
+    CRijndael();
+    virtual ~CRijndael();
+
+    // key: keyLength raw bytes; chain: blockSize bytes, the initial chaining block of CBC/CFB.
+    void setKey(const char *key, const char *chain, int keyLength, int blockSize);
+
+    void encryptBlock(const char *in, char *result);
+    void decryptBlock(const char *in, char *result);
+
+    // n bytes, a non-zero multiple of the block size; mode is a CipherMode (other values: ECB).
+    void encrypt(const char *in, char *result, size_t n, int mode = ECB);
+    void decrypt(const char *in, char *result, size_t n, int mode = ECB);
+
+    int blockSize() const { return m_blockSize; }
+    int rounds() const { return m_rounds; }
+
+private:
+    void requireKey() const;
+    void requireWholeBlocks(size_t n) const;
+    void expandKey(const char *key);
+    void xorChain(char *block) const;
+    void setChain(const char *block);
+
+    bool m_keyInitialized = false;
+    int m_keyLength = 0;
+    int m_blockSize = 0;
+    int m_rounds = 0;
+    uint32_t m_encryptKeys[MaxRounds + 1][MaxWords] = {};
+    uint32_t m_decryptKeys[MaxRounds + 1][MaxWords] = {};
+    char m_initialChain[MaxBlockSize] = {};
+    char m_chain[MaxBlockSize] = {};
+    uint32_t m_keyWork[MaxWords] = {};
+};

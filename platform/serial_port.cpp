@@ -1,0 +1,101 @@
+#include "platform/serial_port.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+SerialPort::~SerialPort()
+{
+    close();
+}
+
+bool SerialPort::open(const std::string &devicePath)
+{
+    close();
+    const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // The lock keeps every other opener off the port (also one running as root, which the
+    // terminal's own exclusive mode would let through); TIOCEXCL turns away the rest.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    termios mode{};
+    if (::tcgetattr(fd, &mode) == 0) {
+        // Raw only so the bytes pass unchanged (no echo, no line editing, no CR/LF mapping,
+        // 8 data bits); the line speed stays whatever the driver has.
+        const speed_t input = cfgetispeed(&mode);
+        const speed_t output = cfgetospeed(&mode);
+        cfmakeraw(&mode);
+        cfsetispeed(&mode, input);
+        cfsetospeed(&mode, output);
+        mode.c_cflag |= CREAD | CLOCAL;
+        mode.c_cc[VMIN] = 1;
+        mode.c_cc[VTIME] = 0;
+        ::tcsetattr(fd, TCSANOW, &mode);
+    }
+    m_fd = fd;
+    return true;
+}
+
+void SerialPort::close()
+{
+    if (m_fd >= 0) {
+        // The exclusive mode belongs to the terminal, not to this opening: it would outlast us
+        // while anyone else (a simulator, say) still holds the device open.
+        ::ioctl(m_fd, TIOCNXCL);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void SerialPort::purge()
+{
+    if (m_fd >= 0)
+        ::tcflush(m_fd, TCIOFLUSH);
+}
+
+size_t SerialPort::read(unsigned char *buffer, size_t count)
+{
+    if (m_fd < 0 || count == 0)
+        return 0;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.readTotalTimeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - Clock::now()).count();
+        pollfd waiting{m_fd, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || !(waiting.revents & POLLIN))
+            return 0;
+        const ssize_t got = ::read(m_fd, buffer, count);
+        if (got > 0)
+            return static_cast<size_t>(got);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        return 0;
+    }
+}
+
+size_t SerialPort::write(const unsigned char *bytes, size_t count)
+{
+    size_t written = 0;
+    while (m_fd >= 0 && written < count) {
+        const ssize_t done = ::write(m_fd, bytes + written, count - written);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            break;
+        written += static_cast<size_t>(done);
+    }
+    return written;
+}

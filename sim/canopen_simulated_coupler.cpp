@@ -1,0 +1,205 @@
+#include "sim/canopen_simulated_coupler.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint16_t bootCommandObject = 0x5100;
+constexpr uint16_t modeSignatureObject = 0x5101;
+constexpr uint16_t pageBufferObject = 0x5102;
+constexpr uint32_t bootKey = 0x4C1D93E7;
+constexpr uint32_t writeStartKey = 0x9B27E05A;
+constexpr uint32_t bootSignature = 0x626F6F74;
+constexpr uint32_t userSignature = 0x6E6F726D;
+constexpr uint8_t downloadExpedited4 = 0x23;
+constexpr uint8_t uploadRequest = 0x40;
+constexpr uint8_t downloadResponse = 0x60;
+constexpr uint8_t uploadResponse4 = 0x43;
+constexpr uint8_t abortTransfer = 0x80;
+constexpr size_t pageSize = 256;
+
+uint32_t valueOf(const CanopenSimulatedCoupler::Record &record)
+{
+    return static_cast<uint32_t>(record[7]) | static_cast<uint32_t>(record[8]) << 8
+        | static_cast<uint32_t>(record[9]) << 16 | static_cast<uint32_t>(record[10]) << 24;
+}
+
+}
+
+CanopenSimulatedCoupler::CanopenSimulatedCoupler(uint8_t nodeId, bool startInBootLoader)
+    : m_nodeId(nodeId), m_bootLoader(startInBootLoader), m_flash(flashSize, 0xFF)
+{
+}
+
+int CanopenSimulatedCoupler::commandCount(uint8_t subIndex) const
+{
+    return static_cast<int>(std::count_if(m_requests.begin(), m_requests.end(),
+                                          [subIndex](const Record &r) {
+                                              return r[4] == (bootCommandObject & 0xFF)
+                                                  && r[5] == (bootCommandObject >> 8)
+                                                  && r[6] == subIndex && r[3] == downloadExpedited4;
+                                          }));
+}
+
+CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::reply(uint8_t command, uint16_t index,
+                                                               uint8_t subIndex,
+                                                               uint32_t value) const
+{
+    const uint16_t identifier = static_cast<uint16_t>(0x580 + m_nodeId);
+    return Record{static_cast<uint8_t>(identifier & 0xFF), static_cast<uint8_t>(identifier >> 8),
+                  8, command, static_cast<uint8_t>(index & 0xFF), static_cast<uint8_t>(index >> 8),
+                  subIndex, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                  static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+}
+
+CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::abortReply(uint16_t index,
+                                                                    uint8_t subIndex,
+                                                                    uint32_t code) const
+{
+    return reply(abortTransfer, index, subIndex, code);
+}
+
+std::vector<uint8_t> CanopenSimulatedCoupler::guardFrame() const
+{
+    const uint16_t identifier = static_cast<uint16_t>(0x700 + m_nodeId);
+    return {static_cast<uint8_t>(identifier & 0xFF), static_cast<uint8_t>(identifier >> 8), 1,
+            guardState};
+}
+
+std::vector<uint8_t> CanopenSimulatedCoupler::handle(const Record &request)
+{
+    m_requests.push_back(request);
+    const int number = static_cast<int>(m_requests.size());
+    const uint16_t identifier = static_cast<uint16_t>(request[0] | request[1] << 8);
+    if (identifier != 0x600 + m_nodeId || request[2] != 8)
+        return {};
+    if (faults.silentFromRequest > 0 && number >= faults.silentFromRequest)
+        return {};
+    const uint16_t index = static_cast<uint16_t>(request[4] | request[5] << 8);
+    const uint8_t subIndex = request[6];
+    bool quiet = false;
+    bool startsUser = false;
+    Record answer;
+    if (faults.abortFromRequest > 0 && number >= faults.abortFromRequest)
+        answer = abortReply(index, subIndex, abortGeneralError);
+    else if (request[3] == downloadExpedited4)
+        answer = download(index, subIndex, valueOf(request), quiet, startsUser);
+    else if (request[3] == uploadRequest)
+        answer = upload(index, subIndex);
+    else
+        answer = abortReply(index, subIndex, abortUnknownCommand);
+    std::vector<uint8_t> bytes;
+    if (!quiet) {
+        const size_t length = faults.truncateRepliesTo > 0
+            ? std::min(faults.truncateRepliesTo, answer.size())
+            : answer.size();
+        bytes.assign(answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(length));
+    }
+    if (startsUser && !faults.noGuardFrame) {
+        const auto guard = guardFrame();
+        bytes.insert(bytes.end(), guard.begin(), guard.end());
+    }
+    return bytes;
+}
+
+CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::upload(uint16_t index, uint8_t subIndex)
+{
+    if (index == modeSignatureObject && subIndex == 0) {
+        if (!m_bootLoader && faults.userAbortsSignature)
+            return abortReply(index, subIndex, abortObjectMissing);
+        return reply(uploadResponse4, index, subIndex,
+                     m_bootLoader ? bootSignature : userSignature);
+    }
+    if (m_bootLoader && index == pageBufferObject && subIndex < m_pageBuffer.size())
+        return reply(uploadResponse4, index, subIndex, m_pageBuffer[subIndex]);
+    return abortReply(index, subIndex, abortObjectMissing);
+}
+
+CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::download(uint16_t index,
+                                                                  uint8_t subIndex,
+                                                                  uint32_t value, bool &quiet,
+                                                                  bool &startsUser)
+{
+    if (index == bootCommandObject)
+        return bootCommand(subIndex, value, quiet, startsUser);
+    if (m_bootLoader && index == pageBufferObject && subIndex < m_pageBuffer.size()) {
+        m_pageBuffer[subIndex] = value;
+        return reply(downloadResponse, index, subIndex, 0);
+    }
+    return abortReply(index, subIndex, abortObjectMissing);
+}
+
+bool CanopenSimulatedCoupler::pageAddressValid(uint32_t address) const
+{
+    return address >= flashStart && (address - flashStart) % pageSize == 0
+        && address - flashStart < flashSize;
+}
+
+CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::bootCommand(uint8_t subIndex,
+                                                                     uint32_t value, bool &quiet,
+                                                                     bool &startsUser)
+{
+    const Record done = reply(downloadResponse, bootCommandObject, subIndex, 0);
+    const Record refused = abortReply(bootCommandObject, subIndex, abortGeneralError);
+    switch (subIndex) {
+    case 1:
+        // The user firmware takes the request without answering it.
+        quiet = !faults.answerBootRequest;
+        m_bootRequested = !m_bootLoader && value == bootKey;
+        return done;
+    case 2:
+        if (m_bootLoader || !m_bootRequested || value != bootKey)
+            return refused;
+        m_bootLoader = true;
+        m_bootRequested = false;
+        m_writingStarted = false;
+        m_verified = false;
+        return done;
+    case 3:
+        quiet = true;
+        if (m_bootLoader && value == bootKey) {
+            m_bootLoader = false;
+            startsUser = true;
+        }
+        return done;
+    case 4:
+        if (!m_bootLoader || value != bootKey)
+            return refused;
+        m_verified = true;
+        return done;
+    case 6: {
+        if (!m_bootLoader || !m_writingStarted || !pageAddressValid(value))
+            return refused;
+        uint8_t *page = &m_flash[value - flashStart];
+        for (size_t word = 0; word < m_pageBuffer.size(); ++word) {
+            for (size_t byte = 0; byte < 4; ++byte)
+                page[4 * word + byte] = static_cast<uint8_t>(m_pageBuffer[word] >> (8 * byte));
+        }
+        if (faults.flipBitMask && faults.flipBitAddress >= value
+            && faults.flipBitAddress < value + pageSize)
+            m_flash[faults.flipBitAddress - flashStart] ^= faults.flipBitMask;
+        return done;
+    }
+    case 7: {
+        if (!m_bootLoader || !pageAddressValid(value))
+            return refused;
+        const uint8_t *page = &m_flash[value - flashStart];
+        for (size_t word = 0; word < m_pageBuffer.size(); ++word) {
+            m_pageBuffer[word] = static_cast<uint32_t>(page[4 * word])
+                | static_cast<uint32_t>(page[4 * word + 1]) << 8
+                | static_cast<uint32_t>(page[4 * word + 2]) << 16
+                | static_cast<uint32_t>(page[4 * word + 3]) << 24;
+        }
+        return done;
+    }
+    case 8:
+        if (!m_bootLoader || value != writeStartKey)
+            return refused;
+        // Starting a write erases the application flash.
+        std::fill(m_flash.begin(), m_flash.end(), 0xFF);
+        m_writingStarted = true;
+        return done;
+    default:
+        return abortReply(bootCommandObject, subIndex, abortObjectMissing);
+    }
+}

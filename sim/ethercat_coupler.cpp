@@ -1,0 +1,318 @@
+#include "sim/ethercat_coupler.h"
+
+#include "ethercat/ethercat_master.h"
+#include "ethercat/foe_messages.h"
+
+#include <algorithm>
+
+namespace SimEthercat {
+
+using namespace Ethercat;
+
+namespace {
+constexpr std::size_t memorySize = 0x10000;
+constexpr uint16_t escTypeWord = 0x0011;
+constexpr uint16_t alAcknowledge = 0x0010;
+constexpr uint16_t eepromOfferedToPdi = 0x0001;
+constexpr uint16_t eepromCommandError = 0x2000;
+constexpr uint16_t siiWords = 64;
+// SII word addresses: bootstrap and standard mailboxes (offset, size each) and protocols.
+constexpr uint16_t siiBootstrapReceive = 0x0014;
+constexpr uint16_t siiStandardReceive = 0x0018;
+constexpr uint16_t siiMailboxProtocols = 0x001C;
+constexpr uint16_t protocolsCoeAndFoe = 0x000C;
+
+bool covers(uint16_t offset, std::size_t length, uint32_t address)
+{
+    return address >= offset && address < offset + length;
+}
+}
+
+Coupler::Coupler(uint16_t mailboxSize, bool startInBoot)
+    : m_memory(memorySize, 0), m_eeprom(siiWords, 0),
+      m_mailboxSize(std::min(mailboxSize, maximumMailboxSize)),
+      m_state(startInBoot ? BOOT : INIT)
+{
+    putLe16(m_memory, Register::type, escTypeWord);
+    putLe16(m_memory, Register::eepromConfig, eepromOfferedToPdi);
+    for (uint16_t at : {siiBootstrapReceive, siiStandardReceive}) {
+        m_eeprom[at] = writeMailboxStart;
+        m_eeprom[at + 1] = m_mailboxSize;
+        m_eeprom[at + 2] = readMailboxStart;
+        m_eeprom[at + 3] = m_mailboxSize;
+    }
+    m_eeprom[siiMailboxProtocols] = protocolsCoeAndFoe;
+    if (startInBoot) {
+        const SyncManagerRecord write{writeMailboxStart, m_mailboxSize, syncManagerFlagsMailboxWrite};
+        const SyncManagerRecord read{readMailboxStart, m_mailboxSize, syncManagerFlagsMailboxRead};
+        const Bytes w = write.bytes(), r = read.bytes();
+        std::copy(w.begin(), w.end(), m_memory.begin() + Register::syncManager0);
+        std::copy(r.begin(), r.end(), m_memory.begin() + Register::syncManager1);
+    }
+    refreshStatus();
+}
+
+void Coupler::event(const std::string &text)
+{
+    if (onEvent)
+        onEvent(text);
+}
+
+uint16_t Coupler::state()
+{
+    refreshStatus();
+    return m_state;
+}
+
+uint16_t Coupler::syncManagerStart(int n) const
+{
+    return le16(m_memory.data() + Register::syncManager0 + n * Register::syncManagerSize);
+}
+
+uint16_t Coupler::syncManagerLength(int n) const
+{
+    return le16(m_memory.data() + Register::syncManager0 + n * Register::syncManagerSize + 2);
+}
+
+std::optional<Bytes> Coupler::answer(const Bytes &frame)
+{
+    auto datagram = decodeFrame(frame);
+    if (!datagram)
+        return std::nullopt;
+    serve(*datagram);
+    Bytes returned = encodeFrame(*datagram);
+    std::copy(frame.begin(), frame.begin() + 12, returned.begin());
+    returned[6] |= returnedFrameMacBit;
+    return returned;
+}
+
+void Coupler::serve(Datagram &datagram)
+{
+    const uint16_t station = le16(m_memory.data() + Register::stationAddress);
+    bool addressed = false;
+    switch (datagram.command) {
+    case Command::APRD: case Command::APWR:
+        addressed = datagram.position == 0;
+        ++datagram.position;
+        break;
+    case Command::BRD: case Command::BWR:
+        addressed = true;
+        ++datagram.position;
+        break;
+    case Command::FPRD: case Command::FPWR:
+        addressed = datagram.position == station;
+        break;
+    }
+    if (!addressed || datagram.offset + datagram.data.size() > memorySize)
+        return;
+    const bool reads = datagram.command == Command::APRD || datagram.command == Command::FPRD
+        || datagram.command == Command::BRD;
+    if (reads)
+        read(datagram.offset, datagram.data);
+    else
+        write(datagram.offset, datagram.data);
+    ++datagram.workingCounter;
+}
+
+void Coupler::refreshStatus()
+{
+    if (m_bootPending && Clock::now() >= m_bootAt) {
+        m_bootPending = false;
+        m_state = BOOT;
+        m_bootRequested = false;
+        event("state BOOT");
+    }
+    putLe16(m_memory, Register::alStatus, uint16_t(m_state | (m_statusCode ? alErrorIndication : 0)));
+    putLe16(m_memory, Register::alStatusCode, m_statusCode);
+    m_memory[Register::syncManager0 + Register::syncManagerStatusOffset] = 0;
+    m_memory[Register::syncManager1 + Register::syncManagerStatusOffset] =
+        m_readMailboxFull ? syncManagerMailboxFull : 0;
+}
+
+void Coupler::read(uint16_t offset, Bytes &data)
+{
+    refreshStatus();
+    std::copy(m_memory.begin() + offset, m_memory.begin() + offset + data.size(), data.begin());
+    const uint16_t length = syncManagerLength(1);
+    if (m_readMailboxFull && length > 0
+        && covers(offset, data.size(), uint32_t(syncManagerStart(1)) + length - 1)) {
+        m_readMailboxFull = false;
+        loadNextReply();
+    }
+}
+
+void Coupler::write(uint16_t offset, const Bytes &data)
+{
+    if (covers(offset, data.size(), Register::alStatus))
+        return;
+    std::copy(data.begin(), data.end(), m_memory.begin() + offset);
+    if (covers(offset, data.size(), Register::alControl))
+        requestState(le16(m_memory.data() + Register::alControl));
+    if (covers(offset, data.size(), Register::eepromConfig))
+        m_eepromWithMaster = (m_memory[Register::eepromConfig] & eepromOfferedToPdi) == 0;
+    if (covers(offset, data.size(), Register::eepromControl + 1))
+        runEepromCommand();
+    for (uint16_t sm : {Register::syncManager0, Register::syncManager1})
+        if (covers(offset, data.size(), sm))
+            m_record.syncManagerWrites.push_back(sm);
+    const uint16_t length = syncManagerLength(0);
+    if (length > 0 && covers(offset, data.size(), uint32_t(syncManagerStart(0)) + length - 1))
+        takeMailboxMessage();
+}
+
+void Coupler::requestState(uint16_t control)
+{
+    m_record.alControlWrites.push_back(control);
+    event("al control " + std::to_string(control));
+    refreshStatus();
+    if (control & alAcknowledge)
+        m_statusCode = 0;
+    const uint16_t requested = control & stateMask;
+    if (requested == INIT || requested == PRE_OP) {
+        m_state = requested;
+        m_statusCode = 0;
+        m_bootPending = false;
+    } else if (requested == BOOT && m_state == BOOT) {
+        m_statusCode = 0;
+    } else if (requested == BOOT && m_bootRequested && !faults.neverBoot) {
+        m_bootPending = true;
+        m_bootAt = Clock::now() + std::chrono::milliseconds(faults.bootDelayMs);
+    } else {
+        m_statusCode = alStatusInvalidStateChange;
+    }
+    refreshStatus();
+}
+
+void Coupler::runEepromCommand()
+{
+    const uint16_t control = le16(m_memory.data() + Register::eepromControl);
+    if (control != eepromCommandRead)
+        return;
+    const uint32_t word = le32(m_memory.data() + Register::eepromAddress);
+    if (!m_eepromWithMaster) {
+        putLe16(m_memory, Register::eepromControl, eepromCommandError);
+        return;
+    }
+    m_record.eepromReads.push_back(uint16_t(word));
+    for (uint32_t i = 0; i < 2; ++i)
+        putLe16(m_memory, Register::eepromData + 2 * i,
+                word + i < m_eeprom.size() ? m_eeprom[word + i] : 0);
+    putLe16(m_memory, Register::eepromControl, 0);
+}
+
+uint8_t Coupler::nextCounter()
+{
+    m_counter = nextMailboxCounter(m_counter);
+    return m_counter;
+}
+
+void Coupler::takeMailboxMessage()
+{
+    const Bytes message(m_memory.begin() + syncManagerStart(0),
+                        m_memory.begin() + syncManagerStart(0) + syncManagerLength(0));
+    const auto header = readMailboxHeader(message);
+    if (!header)
+        return;
+    m_record.mailboxCounters.push_back(header->counter);
+    if (faults.silentMailbox)
+        return;
+    if (header->type == mailboxTypeCoe)
+        queueReply(handleCoe(message));
+    else if (header->type == mailboxTypeFoe)
+        queueReply(handleFoe(message));
+}
+
+Bytes Coupler::handleCoe(const Bytes &message)
+{
+    const auto download = Coe::decodeExpeditedDownload(message);
+    if (!download)
+        return {};
+    m_record.sdoDownloads.push_back(*download);
+    if (m_state != PRE_OP)
+        return Coe::encodeAbort(download->index, download->subIndex, sdoAbortDeviceState, nextCounter());
+    if (download->index != bootRequestIndex || download->subIndex != bootRequestSubIndex
+        || download->value.size() != 4)
+        return Coe::encodeAbort(download->index, download->subIndex, sdoAbortNoObject, nextCounter());
+    if (le32(download->value.data()) == bootRequestCode) {
+        m_bootRequested = true;
+        event("boot request");
+    }
+    return Coe::encodeDownloadResponse(download->index, download->subIndex, nextCounter());
+}
+
+Bytes Coupler::handleFoe(const Bytes &message)
+{
+    const auto foe = Foe::decode(message);
+    if (!foe)
+        return {};
+    const auto error = [this](uint32_t code) { return Foe::encode({nextCounter(), Foe::Error, code, {}}); };
+    if (m_state != BOOT)
+        return error(foeErrorNotInBootstrap);
+    if (foe->opCode == Foe::Write) {
+        m_record.foeFileName.assign(foe->payload.begin(), foe->payload.end());
+        m_record.foePassword = foe->word;
+        ++m_record.foeWriteRequests;
+        m_record.file.clear();
+        m_record.fileComplete = false;
+        m_expectedPacket = 1;
+        m_busyLeft = faults.busyReplies;
+        event("foe write " + m_record.foeFileName);
+        if (faults.foeErrorCode && faults.foeErrorAtPacket == 0)
+            return error(faults.foeErrorCode);
+        return Foe::encode({nextCounter(), Foe::Ack, 0, {}});
+    }
+    if (foe->opCode == Foe::Data)
+        return foeData(foe->word, foe->payload);
+    return error(faults.foeErrorCode ? faults.foeErrorCode : foeErrorPacketNumberWrong);
+}
+
+Bytes Coupler::foeData(uint32_t packet, const Bytes &segment)
+{
+    if (packet != m_expectedPacket)
+        return Foe::encode({nextCounter(), Foe::Error, foeErrorPacketNumberWrong, {}});
+    if (m_busyLeft > 0) {
+        --m_busyLeft;
+        ++m_record.busyAnswers;
+        return Foe::encode({nextCounter(), Foe::Busy, 0, {}});
+    }
+    if (faults.foeErrorCode && faults.foeErrorAtPacket == int(packet))
+        return Foe::encode({nextCounter(), Foe::Error, faults.foeErrorCode, {}});
+    m_record.foePackets.push_back(packet);
+    m_record.foeSegmentSizes.push_back(segment.size());
+    m_record.file.insert(m_record.file.end(), segment.begin(), segment.end());
+    ++m_expectedPacket;
+    if (segment.size() < std::size_t(syncManagerLength(0)) - Foe::mailboxOverhead) {
+        m_record.fileComplete = true;
+        event("file stored, " + std::to_string(m_record.file.size()) + " bytes");
+        if (onFileStored)
+            onFileStored(m_record);
+    }
+    return Foe::encode({nextCounter(), Foe::Ack, faults.wrongAckPacket ? packet + 1 : packet, {}});
+}
+
+void Coupler::queueReply(Bytes reply)
+{
+    if (reply.empty())
+        return;
+    m_replies.push_back(std::move(reply));
+    if (!m_readMailboxFull)
+        loadNextReply();
+}
+
+void Coupler::loadNextReply()
+{
+    if (m_replies.empty())
+        return;
+    Bytes reply = std::move(m_replies.front());
+    m_replies.pop_front();
+    const uint16_t start = syncManagerStart(1);
+    const uint16_t length = syncManagerLength(1);
+    if (length == 0 || reply.size() > length || start + length > memorySize)
+        return;
+    reply.resize(length, 0);
+    std::copy(reply.begin(), reply.end(), m_memory.begin() + start);
+    m_readMailboxFull = true;
+    refreshStatus();
+}
+
+}

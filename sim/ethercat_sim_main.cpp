@@ -1,0 +1,104 @@
+// tarnlow-sim-ethercat: the simulated EtherCAT coupler on a raw network adapter. It answers
+// every EtherCAT frame that arrives on the adapter, writes one line per event to standard
+// output and stores each file its boot loader receives.
+#include "ethercat/pcap_link.h"
+#include "sim/ethercat_coupler.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+struct Options {
+    std::string adapter;
+    std::string storePath;
+    int mailboxSize = SimEthercat::defaultMailboxSize;
+    bool startInBoot = false;
+    int replyDelayUs = 0;
+    SimEthercat::Faults faults;
+};
+
+void usage()
+{
+    std::fprintf(stderr,
+                 "usage: tarnlow-sim-ethercat --interface NAME [--store FILE] [--mailbox BYTES]\n"
+                 "  [--start-in-boot] [--never-boot] [--boot-delay-ms N] [--foe-error CODE]\n"
+                 "  [--foe-error-packet N] [--wrong-ack] [--busy N] [--silent-mailbox]\n"
+                 "  [--delay-us N]\n");
+}
+
+bool parse(int argc, char **argv, Options &options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+        const auto number = [&](auto &target) {
+            const char *text = value();
+            if (!text)
+                return false;
+            target = decltype(target + 0)(std::strtoul(text, nullptr, 0));
+            return true;
+        };
+        bool ok = true;
+        if (arg == "--interface") { const char *v = value(); ok = v; if (v) options.adapter = v; }
+        else if (arg == "--store") { const char *v = value(); ok = v; if (v) options.storePath = v; }
+        else if (arg == "--mailbox") ok = number(options.mailboxSize);
+        else if (arg == "--start-in-boot") options.startInBoot = true;
+        else if (arg == "--never-boot") options.faults.neverBoot = true;
+        else if (arg == "--boot-delay-ms") ok = number(options.faults.bootDelayMs);
+        else if (arg == "--foe-error") ok = number(options.faults.foeErrorCode);
+        else if (arg == "--foe-error-packet") ok = number(options.faults.foeErrorAtPacket);
+        else if (arg == "--wrong-ack") options.faults.wrongAckPacket = true;
+        else if (arg == "--busy") ok = number(options.faults.busyReplies);
+        else if (arg == "--silent-mailbox") options.faults.silentMailbox = true;
+        else if (arg == "--delay-us") ok = number(options.replyDelayUs);
+        else ok = false;
+        if (!ok)
+            return false;
+    }
+    return !options.adapter.empty() && options.mailboxSize > 12
+        && options.mailboxSize <= SimEthercat::maximumMailboxSize;
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!parse(argc, argv, options)) {
+        usage();
+        return 2;
+    }
+    auto link = Ethercat::PcapLink::open(options.adapter);
+    if (!link)
+        return 1;
+    SimEthercat::Coupler coupler(uint16_t(options.mailboxSize), options.startInBoot);
+    coupler.faults = options.faults;
+    coupler.onEvent = [](const std::string &text) {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    };
+    coupler.onFileStored = [&](const SimEthercat::Record &record) {
+        if (options.storePath.empty())
+            return;
+        std::ofstream out(options.storePath, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char *>(record.file.data()), std::streamsize(record.file.size()));
+    };
+    std::printf("ready on %s\n", options.adapter.c_str());
+    std::fflush(stdout);
+    for (Ethercat::Bytes frame;;) {
+        if (!link->receive(frame, 1000000))
+            continue;
+        const auto answered = coupler.answer(frame);
+        if (!answered)
+            continue;
+        if (options.replyDelayUs > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(options.replyDelayUs));
+        link->send(*answered);
+    }
+}

@@ -1,0 +1,158 @@
+// The CANopen page without a coupler: its form, the COM-port list and its refresh, the settings
+// restore with its fall-backs, and Update with no port to use.
+#include "coupler_can/enum_serial_com.h"
+#include "coupler_can/osmerin_remote_io_firmware_updater.h"
+#include "platform/com_port_table.h"
+#include "tests/support/message_box_recorder.h"
+#include "tests/support/test_main.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTextEdit>
+
+#include <memory>
+
+namespace {
+
+struct Page {
+    std::unique_ptr<OsmerinRemoteIOFirmwareUpdater> widget{new OsmerinRemoteIOFirmwareUpdater};
+    QComboBox *ports() const { return widget->findChild<QComboBox *>("comboBox"); }
+    QSpinBox *nodeId() const { return widget->findChild<QSpinBox *>("spinBox_nodeid"); }
+    QPushButton *update() const { return widget->findChild<QPushButton *>("button_update"); }
+    QStringList portTexts() const
+    {
+        QStringList texts;
+        for (int i = 0; i < ports()->count(); ++i)
+            texts << ports()->itemText(i);
+        return texts;
+    }
+    void pressPortList() const { QTest::mousePress(ports(), Qt::LeftButton); }
+};
+
+}
+
+class TestCanopenPageForm : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> comDir;
+
+    void addDevices(const QStringList &names)
+    {
+        for (const QString &name : names) {
+            QFile device(comDir->filePath(name));
+            QVERIFY(device.open(QIODevice::WriteOnly));
+        }
+    }
+
+private slots:
+    void init()
+    {
+        QSettings().clear();
+        comDir.reset(new QTemporaryDir);
+        qputenv(ComPortTable::directoryVariable, comDir->path().toLocal8Bit());
+    }
+    void cleanup() { qunsetenv(ComPortTable::directoryVariable); }
+
+    void formHasItsWidgetsAndTexts()
+    {
+        Page page;
+        QCOMPARE(page.widget->objectName(), QString("OsmerinRemoteIOFirmwareUpdater"));
+        QCOMPARE(page.widget->windowTitle(), QString("Tarnlow"));
+        QCOMPARE(page.widget->size(), QSize(665, 421));
+        QCOMPARE(page.widget->findChild<QLabel *>("label_location")->text(), QString("Vq-CPL Firmware :"));
+        QCOMPARE(page.widget->findChild<QLabel *>("label")->text(), QString("Serial COM Port :"));
+        QCOMPARE(page.widget->findChild<QLabel *>("label_nodeid")->text(), QString("Node ID :"));
+        QCOMPARE(page.update()->text(), QString("Update"));
+        QCOMPARE(page.update()->minimumWidth(), 100);
+        QCOMPARE(page.nodeId()->minimum(), 1);
+        QCOMPARE(page.nodeId()->maximum(), 127);
+        QCOMPARE(page.nodeId()->value(), 1);
+        QVERIFY(page.widget->findChild<QTextEdit *>("textEdit_explain")->isReadOnly());
+        for (const char *name : {"centralWidget", "comboBox_firmware_file", "menuBar", "statusBar"})
+            QVERIFY2(page.widget->findChild<QObject *>(name), name);
+    }
+
+    void portsAreListedByNumberAndOtherNamesSkipped()
+    {
+        addDevices({"COM3", "COM10", "COM1", "COM", "COM3x", "LPT1", "com7", "COMX2"});
+        Page page;
+        QCOMPARE(page.portTexts(), QStringList({"COM 1", "COM 3", "COM 7", "COM 10"}));
+        QCOMPARE(page.ports()->currentText(), QString("COM 1"));
+        const auto record = page.ports()->itemData(3).value<OsmerinCOMLib::EnumSerialCOM::DATA>();
+        QCOMPARE(record.port, 10);
+        QVERIFY(record.name.isEmpty());
+    }
+
+    void pressRefreshesAndKeepsTheChosenPortWhileItExists()
+    {
+        addDevices({"COM1", "COM3"});
+        Page page;
+        page.ports()->setCurrentIndex(1);
+        addDevices({"COM2"});
+        page.pressPortList();
+        QCOMPARE(page.portTexts(), QStringList({"COM 1", "COM 2", "COM 3"}));
+        QCOMPARE(page.ports()->currentText(), QString("COM 3"));
+        QVERIFY(QFile::remove(comDir->filePath("COM3")));
+        page.pressPortList();
+        QCOMPARE(page.portTexts(), QStringList({"COM 1", "COM 2"}));
+        QCOMPARE(page.ports()->currentText(), QString("COM 1"));
+    }
+
+    void listingThatFailsLeavesTheListEmpty()
+    {
+        qputenv(ComPortTable::directoryVariable, QByteArray("/nonexistent/tarnlow-com"));
+        Page page;
+        QCOMPARE(page.ports()->count(), 0);
+    }
+
+    void storedNodeIdOutsideTheRangeGivesOne_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("0") << "0" << 1;
+        QTest::newRow("128") << "128" << 1;
+        QTest::newRow("not a number") << "x" << 1;
+        QTest::newRow("127") << "127" << 127;
+        QTest::newRow("64") << "64" << 64;
+    }
+    void storedNodeIdOutsideTheRangeGivesOne()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, shown);
+        QSettings().setValue("Settings/nodeid", stored);
+        Page page;
+        QCOMPARE(page.nodeId()->value(), shown);
+    }
+
+    void storedPortIsSelectedWhenPresent()
+    {
+        addDevices({"COM1", "COM3", "COM10"});
+        QSettings().setValue("Settings/com_port", "10");
+        QCOMPARE(Page().ports()->currentText(), QString("COM 10"));
+        QSettings().setValue("Settings/com_port", "4");
+        QCOMPARE(Page().ports()->currentText(), QString("COM 1"));
+        QSettings().setValue("Settings/com_port", "x");
+        QCOMPARE(Page().ports()->currentText(), QString("COM 1"));
+    }
+
+    void updateWithoutPortsDoesNothing()
+    {
+        MessageBoxRecorder boxes;
+        Page page;
+        page.update()->click();
+        QCOMPARE(boxes.count(), 0);
+        QVERIFY(page.update()->isEnabled());
+        QVERIFY(!QSettings().contains("Settings/com_port"));
+        QVERIFY(!QSettings().contains("Settings/nodeid"));
+    }
+};
+
+TARNLOW_TEST_MAIN(TestCanopenPageForm)
+#include "test_canopen_page_form.moc"

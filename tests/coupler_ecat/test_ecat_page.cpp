@@ -1,0 +1,227 @@
+// The EtherCAT page as a user meets it: its form, the adapter list and its restore, Update
+// with the busy dialog against the simulated coupler, the two messages, Abort and the close
+// button, and the stored keys.
+#include "coupler_ecat/adapter_list.h"
+#include "coupler_ecat/tarnlow_ecat.h"
+#include "tests/coupler_ecat/coupler_segment.h"
+#include "tests/support/message_box_recorder.h"
+#include "tests/support/sandbox_files.h"
+#include "tests/support/test_main.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QTextEdit>
+
+#include <memory>
+
+using SimEthercat::Coupler;
+
+namespace {
+
+struct Page {
+    std::unique_ptr<TarnlowECAT> window{new TarnlowECAT};
+    QComboBox *adapters() const { return window->findChild<QComboBox *>("comboBox"); }
+    QComboBox *files() const { return window->findChild<QComboBox *>("comboBox_firmware_file"); }
+    QPushButton *update() const { return window->findChild<QPushButton *>("button_update"); }
+    QList<QProgressDialog *> dialogs() const { return window->findChildren<QProgressDialog *>(); }
+};
+
+QByteArray firmware(int size)
+{
+    QByteArray bytes(size, 0);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 13);
+    return bytes;
+}
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < timeoutMs)
+        QTest::qWait(10);
+    return condition();
+}
+
+pcap_if_t adapter(const char *name, const char *description, pcap_if_t *next = nullptr)
+{
+    pcap_if_t entry{};
+    entry.name = const_cast<char *>(name);
+    entry.description = const_cast<char *>(description);
+    entry.next = next;
+    return entry;
+}
+
+}
+
+class TestEcatPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        SandboxFiles::write("ECAT Firmware/Coupler.BIN", firmware(700));
+        SandboxFiles::write("ECAT Firmware/README.txt", "Plain notes");
+    }
+    void init() { QSettings().clear(); }
+
+    void theFormAsDesigned()
+    {
+        Page page;
+        QCOMPARE(page.window->objectName(), QString("TarnlowECAT"));
+        QCOMPARE(page.window->windowTitle(), QString("TarnlowECAT"));
+        QCOMPARE(page.window->size(), QSize(526, 309));
+        QCOMPARE(page.window->font().family(), QString("MS Sans Serif"));
+        QVERIFY(page.window->font().bold());
+        for (const char *name : {"centralWidget", "statusBar", "menuBar", "textEdit_explain"})
+            QVERIFY2(page.window->findChild<QWidget *>(name), name);
+        QCOMPARE(page.window->findChild<QLabel *>("label_location")->text(), QString("Vq-FBUS Firmware :"));
+        QCOMPARE(page.window->findChild<QLabel *>("label")->text(), QString("Network Interface Card :"));
+        QCOMPARE(page.update()->text(), QString("Update"));
+        QCOMPARE(page.files()->currentText(), QString("Coupler"));
+        QCOMPARE(page.window->findChild<QTextEdit *>("textEdit_explain")->toPlainText(), QString("Plain notes"));
+        QVERIFY(page.window->findChild<QTextEdit *>("textEdit_explain")->isReadOnly());
+        QVERIFY(page.adapters()->findData("lo") >= 0);
+        QCOMPARE(page.adapters()->findData("any"), -1);
+    }
+
+    void adapterTexts()
+    {
+        QCOMPARE(adapterDisplayText("x", "Network adapter 'Intel PRO/1000' on local host"), QString("Intel PRO/1000"));
+        QCOMPARE(adapterDisplayText("x", "Network adapter 'Intel PRO/1000'"), QString("Network adapter 'Intel PRO/1000'"));
+        QCOMPARE(adapterDisplayText("enp3s0", nullptr), QString("enp3s0"));
+        QCOMPARE(adapterDisplayText("enp3s0", ""), QString("enp3s0"));
+        for (const char *name : {"any", "nflog", "nfqueue", "dbus-system", "bluetooth-monitor", "usbmon1"})
+            QVERIFY2(isPseudoAdapter(name), name);
+        for (const char *name : {"lo", "eth0", "anyfi0", "enp3s0"})
+            QVERIFY2(!isPseudoAdapter(name), name);
+    }
+
+    void refreshKeepsTheShownAdapterAndPicksTheLastTwin()
+    {
+        pcap_if_t third = adapter("eth2", "Network adapter 'Twin' on local host");
+        pcap_if_t second = adapter("eth1", "Twin", &third);
+        pcap_if_t any = adapter("any", "Pseudo-device that captures on all interfaces", &second);
+        pcap_if_t first = adapter("eth0", nullptr, &any);
+        const QVector<AdapterEntry> entries = adapterEntries(&first);
+        QCOMPARE(entries.size(), 3);
+        QComboBox box;
+        fillAdapterComboBox(&box, entries);
+        QCOMPARE(box.currentData().toString(), QString("eth0"));
+        box.setCurrentIndex(1);
+        fillAdapterComboBox(&box, entries);
+        QCOMPARE(box.currentData().toString(), QString("eth2"));
+        QCOMPARE(box.itemText(0), QString("eth0"));
+    }
+
+    void theStoredAdapterIsRestoredAndAPressRefreshes()
+    {
+        QSettings().setValue("Settings/nic", "lo");
+        QSettings().setValue("Settings/filename", "Unknown");
+        Page page;
+        QCOMPARE(page.adapters()->currentText(), QString("lo"));
+        QCOMPARE(page.files()->currentText(), QString("Coupler"));
+        const int count = page.adapters()->count();
+        page.adapters()->addItem("stale", "stale0");
+        QTest::mousePress(page.adapters(), Qt::LeftButton);
+        QCOMPARE(page.adapters()->count(), count);
+        QCOMPARE(page.adapters()->currentText(), QString("lo"));
+    }
+
+    void aSuccessfulUpdate()
+    {
+        Coupler coupler(128, true);
+        CouplerSegment segment(&coupler);
+        Page page;
+        page.adapters()->setCurrentIndex(page.adapters()->findData("lo"));
+        MessageBoxRecorder boxes;
+        QTimer::singleShot(0, page.update(), &QPushButton::click);
+        QVERIFY(boxes.waitForBoxes(1, 20000));
+        QCOMPARE(boxes.last().icon, QMessageBox::Information);
+        QCOMPARE(boxes.last().title, QString("Tarnlow"));
+        QCOMPARE(boxes.last().text, QString("Update firmware successfully."));
+        QVERIFY(waitUntil([&] { return page.update()->isEnabled(); }));
+        const auto &file = coupler.record().file;
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(file.data()), int(file.size())),
+                 firmware(700) + QByteArray(68, char(0xFF)));
+        QCOMPARE(QSettings().value("Settings/filename").toString(), QString("Coupler"));
+        QCOMPARE(QSettings().value("Settings/nic").toString(), QString("lo"));
+        QCOMPARE(page.dialogs().size(), 1);
+        QVERIFY(!page.dialogs().first()->isVisible());
+        QCOMPARE(page.dialogs().first()->labelText(), QString("Burning Firmware to Vq-FBUS..."));
+    }
+
+    void aFailedUpdateAndASecondDialog()
+    {
+        CouplerSegment nothingOnTheCable(nullptr);
+        Page page;
+        MessageBoxRecorder boxes;
+        for (int run = 1; run <= 2; ++run) {
+            QTimer::singleShot(0, page.update(), &QPushButton::click);
+            QVERIFY(boxes.waitForBoxes(run, 20000));
+            QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+            QCOMPARE(boxes.last().text, QString("Update Firmware failed."));
+            QVERIFY(waitUntil([&] { return page.update()->isEnabled(); }));
+        }
+        QCOMPARE(page.dialogs().size(), 2);
+    }
+
+    void abortAndTheCloseButtonEndTheWaitWithoutAMessage_data()
+    {
+        QTest::addColumn<bool>("closeButton");
+        QTest::newRow("Abort") << false;
+        QTest::newRow("close button") << true;
+    }
+    void abortAndTheCloseButtonEndTheWaitWithoutAMessage()
+    {
+        QFETCH(bool, closeButton);
+        Coupler coupler(128);  // in INIT: the worker is busy with the state changes for seconds
+        CouplerSegment segment(&coupler);
+        Page page;
+        MessageBoxRecorder boxes;
+        // The user acts while Update's own wait runs: from a timer inside that wait.
+        QProgressDialog *dialog = nullptr;
+        QTimer user;
+        connect(&user, &QTimer::timeout, [&] {
+            if (dialog || page.dialogs().isEmpty() || !page.dialogs().first()->isVisible())
+                return;
+            dialog = page.dialogs().first();
+            if (closeButton)
+                dialog->close();
+            else
+                dialog->findChild<QPushButton *>()->click();
+        });
+        user.start(20);
+        page.update()->click();
+        user.stop();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        QVERIFY(dialog->windowFlags() & Qt::WindowCloseButtonHint);
+        QVERIFY(!dialog->isVisible());
+        // The worker still runs its sequence; Update waits for it.
+        QVERIFY(!page.update()->isEnabled());
+        QVERIFY(waitUntil([&] { return page.update()->isEnabled(); }, 20000));
+        QTest::qWait(100);
+        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
+    }
+
+    void withoutAdaptersUpdateDoesNothing()
+    {
+        Page page;
+        page.adapters()->clear();
+        MessageBoxRecorder boxes;
+        page.update()->click();
+        QVERIFY(page.update()->isEnabled());
+        QVERIFY(page.dialogs().isEmpty());
+        QCOMPARE(boxes.count(), 0);
+        QVERIFY(!QSettings().contains("Settings/nic"));
+    }
+};
+
+TARNLOW_TEST_MAIN(TestEcatPage)
+#include "test_ecat_page.moc"

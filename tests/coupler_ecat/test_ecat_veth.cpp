@@ -1,0 +1,89 @@
+// The whole EtherCAT update on real frames: the page and its master on one end of a veth
+// pair, the simulated coupler program on the other end inside a network namespace of its
+// own, with the product's own time-outs.
+#include "coupler_ecat/tarnlow_ecat.h"
+#include "sim/ethercat_veth_segment.h"
+#include "tests/support/message_box_recorder.h"
+#include "tests/support/sandbox_files.h"
+#include "tests/support/test_main.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QSettings>
+
+#include <unistd.h>
+
+namespace {
+
+std::string simulatorProgram()
+{
+    return (SandboxFiles::binaryDirectory() + "/bin/tarnlow-sim-ethercat").toStdString();
+}
+
+QByteArray firmware(int size)
+{
+    QByteArray bytes(size, 0);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i ^ (i >> 8));
+    return bytes;
+}
+
+}
+
+class TestEcatVeth : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (geteuid() != 0)
+            QSKIP("a network namespace and veth pair need root");
+    }
+
+    void theCouplerIsUpdatedOverRealFrames()
+    {
+        std::string error;
+        const auto segment = SimEthercat::VethSegment::create(simulatorProgram(), {"--boot-delay-ms", "300"}, error);
+        QVERIFY2(segment, error.c_str());
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", firmware(5000));
+        const QString adapter = QString::fromStdString(segment->masterAdapter());
+        QSettings().setValue("Settings/nic", adapter);
+
+        TarnlowECAT page;
+        auto *adapters = page.findChild<QComboBox *>("comboBox");
+        QCOMPARE(adapters->currentText(), adapter);
+        QCOMPARE(adapters->currentData().toString(), adapter);
+        MessageBoxRecorder boxes;
+        QTimer::singleShot(0, page.findChild<QPushButton *>("button_update"), &QPushButton::click);
+        QVERIFY(boxes.waitForBoxes(1, 30000));
+        QCOMPARE(boxes.last().text, QString("Update firmware successfully."));
+        QCOMPARE(QByteArray::fromStdString(segment->storedFile()),
+                 firmware(5000) + QByteArray(5120 - 5000, char(0xFF)));
+        const std::string log = segment->simulatorLog();
+        QVERIFY2(log.find("boot request\n") != std::string::npos, log.c_str());
+        QVERIFY2(log.find("foe write " + path.toStdString() + "\n") != std::string::npos, log.c_str());
+        QVERIFY2(log.find("file stored, 5120 bytes\n") != std::string::npos, log.c_str());
+        QVERIFY2(log.find("al control 2\n", log.find("file stored")) != std::string::npos, log.c_str());
+    }
+
+    void aFoeErrorOverRealFramesFailsTheUpdate()
+    {
+        std::string error;
+        const auto segment = SimEthercat::VethSegment::create(
+            simulatorProgram(), {"--start-in-boot", "--foe-error", "0x8001", "--foe-error-packet", "2"}, error);
+        QVERIFY2(segment, error.c_str());
+        SandboxFiles::write("ECAT Firmware/Coupler.BIN", firmware(1000));
+        QSettings().setValue("Settings/nic", QString::fromStdString(segment->masterAdapter()));
+        TarnlowECAT page;
+        MessageBoxRecorder boxes;
+        QTimer::singleShot(0, page.findChild<QPushButton *>("button_update"), &QPushButton::click);
+        QVERIFY(boxes.waitForBoxes(1, 30000));
+        QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+        QCOMPARE(boxes.last().text, QString("Update Firmware failed."));
+        QVERIFY(segment->storedFile().empty());
+    }
+};
+
+TARNLOW_TEST_MAIN(TestEcatVeth)
+#include "test_ecat_veth.moc"

@@ -1,0 +1,302 @@
+// The FoE update sequence against the simulated coupler in this process: the state changes
+// from wherever the coupler is, the file as the boot loader receives it, every result of the
+// FoE write and the lines on standard output.
+#include "coupler_ecat/foe_write_abortable.h"
+#include "coupler_ecat/slave_firmware_update.h"
+#include "tests/coupler_ecat/coupler_segment.h"
+#include "tests/coupler_ecat/stdout_capture.h"
+#include "tests/support/sandbox_files.h"
+#include "tests/support/test_main.h"
+
+using SimEthercat::Coupler;
+
+namespace {
+
+QByteArray pattern(int size)
+{
+    QByteArray bytes(size, 0);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + 3) & 0xFF);
+    return bytes;
+}
+
+QByteArray received(const Coupler &coupler)
+{
+    const auto &file = coupler.record().file;
+    return QByteArray(reinterpret_cast<const char *>(file.data()), int(file.size()));
+}
+
+struct Run {
+    int result = 0;
+    QByteArray output;
+};
+
+Run update(Coupler *coupler, const QString &path)
+{
+    CouplerSegment segment(coupler);
+    StdoutCapture capture;
+    Run run;
+    run.result = updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
+    run.output = capture.text();
+    return run;
+}
+
+Run update(Coupler *coupler, const QByteArray &firmware)
+{
+    return update(coupler, SandboxFiles::write("ECAT Firmware/Coupler.BIN", firmware));
+}
+
+// A segment that raises the abort flag once the boot loader has taken `afterPackets` data
+// messages, as the page does when the user presses Abort.
+class AbortingLink : public SimEthercat::InProcessLink
+{
+public:
+    AbortingLink(Coupler *coupler, std::size_t afterPackets)
+        : InProcessLink(coupler), m_coupler(coupler), m_after(afterPackets) {}
+    bool send(const Ethercat::Bytes &frame) override
+    {
+        const bool sent = InProcessLink::send(frame);
+        if (m_coupler->record().foePackets.size() >= m_after)
+            foeAbortRequested = true;
+        return sent;
+    }
+
+private:
+    Coupler *m_coupler;
+    std::size_t m_after;
+};
+
+}
+
+class TestFoeUpdate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { foeAbortRequested = false; }
+
+    void aCouplerInBootIsWrittenWithoutTheBootRequest()
+    {
+        Coupler coupler(128, true);
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(300));
+        const Run run = update(&coupler, path);
+        QVERIFY(run.result > 0);
+        QByteArray expected = pattern(300) + QByteArray(212, char(0xFF));
+        QCOMPARE(received(coupler), expected);
+        QCOMPARE(coupler.record().alControlWrites, (std::vector<uint16_t>{3, 2}));
+        QVERIFY(coupler.record().sdoDownloads.empty());
+        QCOMPARE(coupler.record().eepromReads, (std::vector<uint16_t>{0x0018, 0x001A}));
+        QCOMPARE(QString::fromStdString(coupler.record().foeFileName), path);
+        QCOMPARE(coupler.record().foePassword, 0x6B2F1D94u);
+        QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
+        QCOMPARE(run.output, QByteArray("Starting firmware update example\n"
+                                        "ec_init on tlec-test succeeded.\n"
+                                        "1 slaves found and configured.\n"
+                                        "Slave 1 state to BOOT.\n"
+                                        "File read OK, 512 bytes.\n"
+                                        "FoE write....result 1.\n"
+                                        "Request Pre-OP state for slave 1\n"
+                                        "End firmware update example, close socket\n"));
+    }
+
+    void aCouplerInInitIsTakenThroughPreOpAndTheBootRequest()
+    {
+        Coupler coupler(128);
+        coupler.faults.bootDelayMs = 200;
+        const Run run = update(&coupler, pattern(1000));
+        QVERIFY(run.result > 0);
+        const auto &record = coupler.record();
+        QCOMPARE(record.alControlWrites, (std::vector<uint16_t>{1, 2, 3, 3, 2}));
+        QCOMPARE(record.eepromReads, (std::vector<uint16_t>{0x0018, 0x001A, 0x0014, 0x0016}));
+        QCOMPARE(int(record.sdoDownloads.size()), 1);
+        QCOMPARE(record.sdoDownloads[0].index, uint16_t(0x5000));
+        QCOMPARE(record.sdoDownloads[0].subIndex, uint8_t(3));
+        QCOMPARE(record.sdoDownloads[0].value, (Ethercat::Bytes{0x15, 0x2C, 0x7A, 0x4E}));
+        // Both records from the configuration pass, both again before the boot request.
+        QCOMPARE(record.syncManagerWrites, (std::vector<uint16_t>{0x0800, 0x0808, 0x0800, 0x0808}));
+        QCOMPARE(received(coupler), pattern(1000) + QByteArray(24, char(0xFF)));
+        QVERIFY(run.output.contains("Request init state for slave 1\nSlave 1 state to INIT.\n"
+                                    " SM0 A:1000 L: 128 F:00010026\n"
+                                    " SM1 A:1800 L: 128 F:00010022\n"
+                                    "Slave 1 state to BOOT.\nFile read OK, 1024 bytes.\n"));
+        // SDO, write request and 9 data messages: the counter runs 1..7 and starts again at 1.
+        std::vector<uint8_t> counters;
+        for (int i = 0; i < 11; ++i)
+            counters.push_back(uint8_t(i % 7 + 1));
+        QCOMPARE(record.mailboxCounters, counters);
+    }
+
+    void fileSizesAndTheClosingEmptyMessage_data()
+    {
+        QTest::addColumn<int>("mailboxSize");
+        QTest::addColumn<int>("fileSize");
+        QTest::addColumn<QVector<int>>("segments");
+        QTest::newRow("256 bytes go unpadded") << 128 << 256 << QVector<int>{116, 116, 24};
+        QTest::newRow("whole multiple of maxdata") << 140 << 256 << QVector<int>{128, 128, 0};
+        QTest::newRow("maxdata of 1012 bytes") << 1024 << 2048 << QVector<int>{1012, 1012, 24};
+    }
+    void fileSizesAndTheClosingEmptyMessage()
+    {
+        QFETCH(int, mailboxSize);
+        QFETCH(int, fileSize);
+        QFETCH(QVector<int>, segments);
+        Coupler coupler(uint16_t(mailboxSize), true);
+        QVERIFY(update(&coupler, pattern(fileSize)).result > 0);
+        QVector<int> sizes;
+        for (std::size_t size : coupler.record().foeSegmentSizes)
+            sizes.append(int(size));
+        QCOMPARE(sizes, segments);
+        QCOMPARE(received(coupler), pattern(fileSize));
+        QVERIFY(coupler.record().fileComplete);
+    }
+
+    void anEmptyFileSendsOnlyTheWriteRequest()
+    {
+        Coupler coupler(128, true);
+        const Run run = update(&coupler, QByteArray());
+        QVERIFY(run.result > 0);
+        QVERIFY(run.output.contains("File read OK, 0 bytes.\nFoE write....result 1.\n"));
+        QCOMPARE(coupler.record().foeWriteRequests, 1);
+        QVERIFY(coupler.record().foePackets.empty());
+    }
+
+    void foeErrorsAndWrongAcknowledgements_data()
+    {
+        QTest::addColumn<uint32_t>("errorCode");
+        QTest::addColumn<int>("atPacket");
+        QTest::addColumn<bool>("wrongAck");
+        QTest::addColumn<int>("result");
+        QTest::newRow("not found on the write request") << 0x8001u << 0 << false << -10;
+        QTest::newRow("not found on packet 2") << 0x8001u << 2 << false << -10;
+        QTest::newRow("access denied") << 0x8002u << 1 << false << -5;
+        QTest::newRow("wrong packet acknowledged") << 0u << 0 << true << -7;
+    }
+    void foeErrorsAndWrongAcknowledgements()
+    {
+        QFETCH(uint32_t, errorCode);
+        QFETCH(int, atPacket);
+        QFETCH(bool, wrongAck);
+        QFETCH(int, result);
+        Coupler coupler(128, true);
+        coupler.faults.foeErrorCode = errorCode;
+        coupler.faults.foeErrorAtPacket = atPacket;
+        coupler.faults.wrongAckPacket = wrongAck;
+        const Run run = update(&coupler, pattern(1024));
+        QCOMPARE(run.result, result);
+        QVERIFY(run.output.contains(QStringLiteral("result %1.\n").arg(result).toUtf8()));
+        QVERIFY(run.output.endsWith("Request Pre-OP state for slave 1\n"
+                                    "End firmware update example, close socket\n"));
+        QVERIFY(!coupler.record().fileComplete);
+    }
+
+    void busyAnswersAreWaitedOutAndTheMessageSentAgain()
+    {
+        Coupler coupler(128, true);
+        coupler.faults.busyReplies = 3;
+        QVERIFY(update(&coupler, pattern(512)).result > 0);
+        QCOMPARE(coupler.record().busyAnswers, 3);
+        QCOMPARE(received(coupler), pattern(512));
+        QCOMPARE(coupler.record().foePackets, (std::vector<uint32_t>{1, 2, 3, 4, 5}));
+    }
+
+    void aBootLoaderThatStaysBusyFailsTheUpdate()
+    {
+        Coupler coupler(128, true);
+        coupler.faults.busyReplies = 1000;
+        QCOMPARE(update(&coupler, pattern(512)).result, foeStillBusy);
+        QCOMPARE(coupler.record().busyAnswers, foeBusyResendLimit + 1);
+    }
+
+    void abortBeforeTheWriteStillSendsTheFirstDataMessage()
+    {
+        Coupler coupler(128, true);
+        foeAbortRequested = true;
+        const Run run = update(&coupler, pattern(1024));
+        QVERIFY(run.result > 0);
+        QCOMPARE(coupler.record().foeWriteRequests, 1);
+        QCOMPARE(coupler.record().foePackets, (std::vector<uint32_t>{1}));
+        QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
+    }
+
+    void abortDuringTheTransferStopsAfterTheCurrentMessage()
+    {
+        Coupler coupler(128, true);
+        Ethercat::Master::setLinkOpener([&coupler](const std::string &) {
+            return std::unique_ptr<Ethercat::Link>(new AbortingLink(&coupler, 3));
+        });
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(4096));
+        const int result = updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
+        Ethercat::Master::restoreDefaultLinkOpener();
+        QVERIFY(result > 0);
+        QCOMPARE(coupler.record().foePackets, (std::vector<uint32_t>{1, 2, 3}));
+        QVERIFY(!coupler.record().fileComplete);
+        QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
+    }
+
+    void noBootStateWithinTheTimeOut()
+    {
+        Coupler coupler(128);
+        coupler.faults.neverBoot = true;
+        const Run run = update(&coupler, pattern(256));
+        QCOMPARE(run.result, 0);
+        QVERIFY(!run.output.contains("state to BOOT"));
+        QVERIFY(!run.output.contains("File read"));
+        QVERIFY(run.output.endsWith("Request Pre-OP state for slave 1\n"
+                                    "End firmware update example, close socket\n"));
+        QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
+    }
+
+    void noSlaveOnTheSegment()
+    {
+        const Run run = update(nullptr, pattern(256));
+        QCOMPARE(run.result, 0);
+        QCOMPARE(run.output, QByteArray("Starting firmware update example\n"
+                                        "ec_init on tlec-test succeeded.\n"
+                                        "No slaves found!\n"
+                                        "End firmware update example, close socket\n"));
+    }
+
+    void aBootLoaderThatNeverAnswersTimesOut()
+    {
+        Coupler coupler(128, true);
+        coupler.faults.silentMailbox = true;
+        const Run run = update(&coupler, pattern(256));
+        QCOMPARE(run.result, 0);
+        QVERIFY(run.output.contains("FoE write....result 0.\n"));
+    }
+
+    void aMissingFileIsReportedAfterTheStateChanges()
+    {
+        Coupler coupler(128, true);
+        const Run run = update(&coupler, QString());
+        QCOMPARE(run.result, 0);
+        QVERIFY(run.output.contains("Slave 1 state to BOOT.\nFile not read OK.\n"
+                                    "Request Pre-OP state for slave 1\n"));
+        QCOMPARE(coupler.record().foeWriteRequests, 0);
+    }
+
+    void anAdapterThatCannotBeOpened()
+    {
+        Ethercat::Master::setLinkOpener([](const std::string &) { return nullptr; });
+        StdoutCapture capture;
+        const int result = updateSlaveFirmware("eth9", 1, "x");
+        const QByteArray output = capture.text();
+        Ethercat::Master::restoreDefaultLinkOpener();
+        QCOMPARE(result, 0);
+        QCOMPARE(output, QByteArray("Starting firmware update example\n"
+                                    "No socket connection on eth9\nExcecute as root\n"));
+    }
+
+    void aFileLongerThan8MiBIsCut()
+    {
+        QByteArray big(firmwareBufferSize + 300, char(0x5A));
+        const QString path = SandboxFiles::write("big.bin", big);
+        int size = 0;
+        QCOMPARE(readFirmwareFile(path.toUtf8().constData(), size), 1);
+        QCOMPARE(size, firmwareBufferSize);
+        QCOMPARE(readFirmwareFile("/nonexistent/file.bin", size), 0);
+    }
+};
+
+TARNLOW_TEST_MAIN(TestFoeUpdate)
+#include "test_foe_update.moc"

@@ -1,0 +1,166 @@
+// The EtherCAT frames, mailbox headers, CoE and FoE messages byte for byte, the rejection of
+// malformed frames and replies, and the master's register, EEPROM and state primitives
+// against the simulated coupler.
+#include "ethercat/coe_sdo.h"
+#include "ethercat/ethercat_master.h"
+#include "ethercat/foe_messages.h"
+#include "sim/ethercat_inprocess_link.h"
+#include "tests/support/test_main.h"
+
+using namespace Ethercat;
+
+namespace {
+
+Bytes hex(const char *text)
+{
+    const QByteArray bytes = QByteArray::fromHex(text);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+// One datagram: FPWR of two bytes to the AL control register of station 0x1001.
+const char alControlFrame[] =
+    "ffffffffffff" "010101010101" "88a4"   // Ethernet: broadcast, master, EtherType
+    "0e10"                                 // 14 bytes of datagrams, type 1
+    "0507" "0110" "2001" "0200" "0000"     // FPWR, index 7, ADP 0x1001, ADO 0x0120, 2 bytes
+    "0200" "0000";                         // data, working counter
+
+}
+
+class TestEthercatWire : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aDatagramFrameByteForByte()
+    {
+        const Datagram datagram{Command::FPWR, 7, 0x1001, Register::alControl, {0x02, 0x00}, 0};
+        Bytes expected = hex(alControlFrame);
+        expected.resize(ethernetMinimumFrame, 0);
+        QCOMPARE(encodeFrame(datagram), expected);
+        const auto decoded = decodeFrame(expected);
+        QVERIFY(decoded);
+        QCOMPARE(decoded->command, Command::FPWR);
+        QCOMPARE(decoded->index, uint8_t(7));
+        QCOMPARE(decoded->position, uint16_t(0x1001));
+        QCOMPARE(decoded->offset, uint16_t(0x0120));
+        QCOMPARE(decoded->data, (Bytes{0x02, 0x00}));
+    }
+
+    void malformedFramesAreRejected_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        const QByteArray good = QByteArray::fromHex(alControlFrame);
+        QByteArray wrongType = good; wrongType[13] = char(0xA5);
+        QByteArray notDatagrams = good; notDatagrams[15] = char(0x40);
+        QByteArray moreFollow = good; moreFollow[23] = char(0x80);
+        QByteArray tooLong = good; tooLong[22] = char(0x40);
+        QByteArray shortFrameLength = good; shortFrameLength[14] = char(0x0B);
+        QTest::newRow("truncated") << good.left(27);
+        QTest::newRow("other EtherType") << wrongType;
+        QTest::newRow("not datagrams") << notDatagrams;
+        QTest::newRow("second datagram announced") << moreFollow;
+        QTest::newRow("data beyond the frame") << tooLong;
+        QTest::newRow("frame length too short") << shortFrameLength;
+    }
+    void malformedFramesAreRejected()
+    {
+        QFETCH(QByteArray, frame);
+        QVERIFY(!decodeFrame(reinterpret_cast<const uint8_t *>(frame.constData()), std::size_t(frame.size())));
+    }
+
+    void theMailboxCounterCyclesOneToSeven()
+    {
+        uint8_t counter = 0;
+        QString seen;
+        for (int i = 0; i < 9; ++i)
+            seen += QString::number(counter = nextMailboxCounter(counter));
+        QCOMPARE(seen, QString("123456712"));
+    }
+
+    void theBootRequestAsAnExpeditedDownload()
+    {
+        const Bytes request = Coe::encodeExpeditedDownload({0x5000, 3, {0x15, 0x2C, 0x7A, 0x4E}}, 5);
+        QCOMPARE(request, hex("0a00" "0000" "00" "53" "0020" "23" "0050" "03" "152c7a4e"));
+        const auto decoded = Coe::decodeExpeditedDownload(request);
+        QVERIFY(decoded);
+        QCOMPARE(decoded->value, (Bytes{0x15, 0x2C, 0x7A, 0x4E}));
+        QCOMPARE(Coe::encodeExpeditedDownload({0x2000, 1, {0xAA}}, 1)[8], uint8_t(0x2F));
+    }
+
+    void downloadRepliesAreTold()
+    {
+        QCOMPARE(Coe::checkDownloadReply(Coe::encodeDownloadResponse(0x5000, 3, 1), 0x5000, 3).kind,
+                 Coe::Reply::Confirmed);
+        const auto aborted = Coe::checkDownloadReply(Coe::encodeAbort(0x5000, 3, 0x06020000, 1), 0x5000, 3);
+        QCOMPARE(aborted.kind, Coe::Reply::Aborted);
+        QCOMPARE(aborted.abortCode, 0x06020000u);
+        QCOMPARE(Coe::checkDownloadReply(Coe::encodeDownloadResponse(0x5000, 2, 1), 0x5000, 3).kind,
+                 Coe::Reply::Unexpected);
+        QCOMPARE(Coe::checkDownloadReply(hex("0a00000000530030"), 0x5000, 3).kind, Coe::Reply::Unexpected);
+    }
+
+    void foeMessagesByteForByte()
+    {
+        QCOMPARE(Foe::writeRequest("/a.bin", 0x6B2F1D94, 2),
+                 hex("0c00" "0000" "00" "24" "02" "00" "941d2f6b" "2f612e62696e"));
+        const uint8_t data[3] = {0xDE, 0xAD, 0x01};
+        QCOMPARE(Foe::dataMessage(9, data, 3, 7), hex("0900000000740300" "09000000" "dead01"));
+        const auto ack = Foe::decode(hex("0600000000140400" "03000000"));
+        QVERIFY(ack);
+        QCOMPARE(ack->opCode, uint8_t(Foe::Ack));
+        QCOMPARE(ack->word, 3u);
+        QVERIFY(!Foe::decode(hex("0600000000130400" "03000000")));    // a CoE message
+        QVERIFY(!Foe::decode(hex("0900000000140400" "03000000")));    // longer than the buffer
+        QVERIFY(!Foe::decode(hex("0400000000140400" "0300")));        // no room for the word
+    }
+
+    void theMasterFindsAndConfiguresTheCoupler()
+    {
+        SimEthercat::Coupler coupler(256);
+        Master::setLinkOpener([&coupler](const std::string &) {
+            return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
+        });
+        Master master;
+        QCOMPARE(master.ec_init("sim"), 1);
+        QCOMPARE(master.ec_config_init(false), 1);
+        const Slave &slave = master.ec_slave[1];
+        QCOMPARE(slave.configadr, uint16_t(0x1001));
+        QCOMPARE(slave.state, uint16_t(INIT));
+        QCOMPARE(slave.SM[0].StartAddr, SimEthercat::writeMailboxStart);
+        QCOMPARE(slave.SM[1].StartAddr, SimEthercat::readMailboxStart);
+        QCOMPARE(slave.mbx_l, uint16_t(256));
+        QCOMPARE(master.ec_readeeprom(1, 0x0014, 20000), (256u << 16) | SimEthercat::writeMailboxStart);
+
+        // BOOT is refused without the boot request, and the CoE request is refused in INIT.
+        master.ec_slave[1].state = BOOT;
+        QVERIFY(master.ec_writestate(1) > 0);
+        QCOMPARE(master.ec_statecheck(1, BOOT, 5000), uint16_t(INIT));
+        QVERIFY(master.ec_slave[1].state & SimEthercat::alErrorIndication);
+        const uint8_t code[4] = {0x15, 0x2C, 0x7A, 0x4E};
+        QCOMPARE(master.ec_SDOwrite(1, 0x5000, 3, false, 4, code, 100000), 0);
+        master.ec_slave[1].state = PRE_OP;
+        master.ec_writestate(1);
+        QCOMPARE(master.ec_SDOwrite(1, 0x5001, 3, false, 4, code, 100000), 0);
+        QVERIFY(master.ec_SDOwrite(1, 0x5000, 3, false, 4, code, 100000) > 0);
+        master.ec_slave[1].state = BOOT;
+        master.ec_writestate(1);
+        QCOMPARE(master.ec_statecheck(1, BOOT, 5000), uint16_t(BOOT));
+
+        // Registers by position and by station address; a station nobody has answers nothing.
+        uint8_t station[2] = {};
+        QCOMPARE(master.ec_APRD(0, Register::stationAddress, 2, station, 20000), 1);
+        QCOMPARE(le16(station), uint16_t(0x1001));
+        QCOMPARE(master.ec_FPRD(0x1002, Register::stationAddress, 2, station, 2000), 0);
+        const uint8_t pattern[2] = {0xA5, 0x5A};
+        uint8_t back[2] = {};
+        QCOMPARE(master.ec_BWR(0x0F80, 2, pattern, 20000), 1);
+        QCOMPARE(master.ec_BRD(0x0F80, 2, back, 20000), 1);
+        QCOMPARE(le16(back), uint16_t(0x5AA5));
+        master.ec_close();
+        QCOMPARE(master.ec_slavecount, 0);
+        Master::restoreDefaultLinkOpener();
+    }
+};
+
+TARNLOW_TEST_MAIN(TestEthercatWire)
+#include "test_ethercat_wire.moc"
