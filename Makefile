@@ -27,7 +27,7 @@ test: build
 sanitize: deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTARNLOW_SANITIZE=ON
 	cmake --build $(SAN_BUILD) -j $(JOBS)
-	cd $(SAN_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j $(JOBS) -LE bench
+	cd $(SAN_BUILD) && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j $(JOBS) -LE bench
 
 bench: build
 	tools/run-benchmarks.sh $(BUILD)
