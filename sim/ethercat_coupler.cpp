@@ -275,6 +275,8 @@ Bytes Coupler::foeData(uint32_t packet, const Bytes &segment)
         ++m_record.busyAnswers;
         return Foe::encode({nextCounter(), Foe::Busy, 0, {}});
     }
+    if (faults.coeReplyAtPacket == int(packet))
+        return Coe::encodeAbort(bootRequestIndex, bootRequestSubIndex, sdoAbortDeviceState, nextCounter());
     if (faults.foeErrorCode && faults.foeErrorAtPacket == int(packet))
         return Foe::encode({nextCounter(), Foe::Error, faults.foeErrorCode, {}});
     m_record.foePackets.push_back(packet);

@@ -35,6 +35,7 @@ struct Faults {
     uint32_t foeErrorCode = 0;         // answer with this FoE error ...
     int foeErrorAtPacket = 0;          // ... to this data packet (0: to the write request)
     bool wrongAckPacket = false;       // acknowledge every data packet with number + 1
+    int coeReplyAtPacket = 0;        // answer this data packet with a CoE message, not FoE
     int busyReplies = 0;               // busy answers to the first data packet before it is taken
     int bootDelayMs = 0;               // BOOT is reported this long after it was requested
 };

@@ -28,7 +28,7 @@ void usage()
     std::fprintf(stderr,
                  "usage: tarnlow-sim-ethercat --interface NAME [--store FILE] [--mailbox BYTES]\n"
                  "  [--start-in-boot] [--never-boot] [--boot-delay-ms N] [--foe-error CODE]\n"
-                 "  [--foe-error-packet N] [--wrong-ack] [--busy N] [--silent-mailbox]\n"
+                 "  [--foe-error-packet N] [--wrong-ack] [--coe-reply-packet N] [--busy N] [--silent-mailbox]\n"
                  "  [--delay-us N]\n");
 }
 
@@ -54,6 +54,7 @@ bool parse(int argc, char **argv, Options &options)
         else if (arg == "--foe-error") ok = number(options.faults.foeErrorCode);
         else if (arg == "--foe-error-packet") ok = number(options.faults.foeErrorAtPacket);
         else if (arg == "--wrong-ack") options.faults.wrongAckPacket = true;
+        else if (arg == "--coe-reply-packet") ok = number(options.faults.coeReplyAtPacket);
         else if (arg == "--busy") ok = number(options.faults.busyReplies);
         else if (arg == "--silent-mailbox") options.faults.silentMailbox = true;
         else if (arg == "--delay-us") ok = number(options.replyDelayUs);

@@ -165,22 +165,26 @@ private slots:
         QTest::addColumn<uint32_t>("errorCode");
         QTest::addColumn<int>("atPacket");
         QTest::addColumn<bool>("wrongAck");
+        QTest::addColumn<int>("coeAtPacket");
         QTest::addColumn<int>("result");
-        QTest::newRow("not found on the write request") << 0x8001u << 0 << false << -10;
-        QTest::newRow("not found on packet 2") << 0x8001u << 2 << false << -10;
-        QTest::newRow("access denied") << 0x8002u << 1 << false << -5;
-        QTest::newRow("wrong packet acknowledged") << 0u << 0 << true << -7;
+        QTest::newRow("not found on the write request") << 0x8001u << 0 << false << 0 << -10;
+        QTest::newRow("not found on packet 2") << 0x8001u << 2 << false << 0 << -10;
+        QTest::newRow("access denied") << 0x8002u << 1 << false << 0 << -5;
+        QTest::newRow("wrong packet acknowledged") << 0u << 0 << true << 0 << -7;
+        QTest::newRow("a CoE message instead of FoE") << 0u << 0 << false << 3 << -3;
     }
     void foeErrorsAndWrongAcknowledgements()
     {
         QFETCH(uint32_t, errorCode);
         QFETCH(int, atPacket);
         QFETCH(bool, wrongAck);
+        QFETCH(int, coeAtPacket);
         QFETCH(int, result);
         Coupler coupler(128, true);
         coupler.faults.foeErrorCode = errorCode;
         coupler.faults.foeErrorAtPacket = atPacket;
         coupler.faults.wrongAckPacket = wrongAck;
+        coupler.faults.coeReplyAtPacket = coeAtPacket;
         const Run run = update(&coupler, pattern(1024));
         QCOMPARE(run.result, result);
         QVERIFY(run.output.contains(QStringLiteral("result %1.\n").arg(result).toUtf8()));
