@@ -29,15 +29,15 @@ void usage()
                  "       [--fault M:never-sync|lower-case|lose-packet=N|flip-bit=OFFSET|delay=MS]...\n");
 }
 
-bool applyFault(ModuleBank &bank, const std::string &spec, ModuleFaults *faultsOf)
+bool applyFault(ModuleBank &bank, const std::string &faultText, ModuleFaults *faultsOf)
 {
-    const size_t colon = spec.find(':');
+    const size_t colon = faultText.find(':');
     if (colon == std::string::npos)
         return false;
-    const int module = std::atoi(spec.substr(0, colon).c_str());
+    const int module = std::atoi(faultText.substr(0, colon).c_str());
     if (module < 1 || module > bank.moduleCount())
         return false;
-    const std::string kind = spec.substr(colon + 1);
+    const std::string kind = faultText.substr(colon + 1);
     const size_t equals = kind.find('=');
     const std::string name = kind.substr(0, equals);
     const int value = equals == std::string::npos ? 0 : std::atoi(kind.c_str() + equals + 1);
@@ -67,7 +67,7 @@ int main(int argc, char **argv)
     setup.productCode = 0x0A31;
     int split = 0;
     std::vector<int> largeFlash;
-    std::vector<std::string> faultSpecs;
+    std::vector<std::string> faultTexts;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) {
@@ -88,7 +88,7 @@ int main(int argc, char **argv)
         else if (option == "--split")
             split = std::atoi(value);
         else if (option == "--fault")
-            faultSpecs.push_back(value);
+            faultTexts.push_back(value);
         else {
             usage();
             return 2;
@@ -107,9 +107,9 @@ int main(int argc, char **argv)
         bank.setModule(module, own);
     }
     ModuleFaults faults[ModuleBank::kMaxModules];
-    for (const std::string &spec : faultSpecs) {
-        if (!applyFault(bank, spec, faults)) {
-            std::fprintf(stderr, "bad fault: %s\n", spec.c_str());
+    for (const std::string &faultText : faultTexts) {
+        if (!applyFault(bank, faultText, faults)) {
+            std::fprintf(stderr, "bad fault: %s\n", faultText.c_str());
             usage();
             return 2;
         }
