@@ -9,3 +9,11 @@ void showMessage(QWidget *parent, QMessageBox::Icon icon, const QString &text)
                        | Qt::WindowCloseButtonHint);
     box.exec();
 }
+
+void showMessageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                    const QString &text, const QString &informativeText)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    box.setInformativeText(informativeText);
+    box.exec();
+}

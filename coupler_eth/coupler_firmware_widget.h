@@ -1,22 +1,71 @@
 #pragma once
 
+#include "coupler_eth/coupler_boot_exceptions.h"
+#include "firmware/hex_image.h"
+
+#include <QPointer>
 #include <QWidget>
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <vector>
+
+class CouplerModbusConnection;
+class IpAddressFields;
+class QProgressDialog;
+class QUdpSocket;
+struct CouplerRunResult;
 
 namespace Ui {
 class CouplerFirmwareWidget;
 }
 
+// The tab that updates an Ethernet bus coupler: the firmware is checked against the coupler's
+// Modbus registers, then written, sealed, read back, compared and started over the coupler's
+// UDP boot loader.
 class CouplerFirmwareWidget : public QWidget
 {
     Q_OBJECT
 
 public:
+    using FormatErrorException = ::FormatErrorException;
+    using SendFailedException = ::SendFailedException;
+
+    static constexpr uint16_t kDefaultListenPort = 23456;
+    static constexpr int kWaitBeforeRunMs = 1500;
+    // The listen-port field unlocks after more mouse releases on it than this, for the life of
+    // the program, on every coupler page.
+    static constexpr int kPortUnlockReleases = 5;
+
     explicit CouplerFirmwareWidget(QWidget *parent = nullptr);
     ~CouplerFirmwareWidget() override;
 
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+public slots:
+    void on_button_update_clicked();
+    void readPendingDatagrams();
+
 private:
+    IpAddressFields ipFields() const;
     void loadFirmwareFolder();
     void loadSettings();
+    void saveSettings();
+    bool bindListenPort();
+    bool checkCompatibility();
+    bool checkFirmwareVersion(CouplerModbusConnection &modbus);
+    bool checkProductCode(CouplerModbusConnection &modbus);
+    void runUpdate(int descriptor, const sockaddr_in &destination);
+    void createProgressDialog();
+    void report(const CouplerRunResult &result, const sockaddr_in &destination);
 
     Ui::CouplerFirmwareWidget *ui;
+    HexImage m_hex;
+    std::vector<uint8_t> m_readBackImage;
+    uint16_t m_listenPort = 0;
+    QPointer<QProgressDialog> m_progressDialog;
+    QUdpSocket *m_socket = nullptr;
+    // A second click while one update prepares or runs would start a second update inside it.
+    bool m_updateInProgress = false;
 };

@@ -2,7 +2,9 @@
 #include "ui_modulefirmwarewidget.h"
 
 #include "app/firmware_folder_panel.h"
+#include "app/ip_address_fields.h"
 #include "app/show_message.h"
+#include "firmware/hardware_version.h"
 #include "module/modbus_tcp_link.h"
 #include "module/module_boot_loader.h"
 #include "module/module_transport.h"
@@ -15,7 +17,6 @@
 #include <QSettings>
 
 #include <algorithm>
-#include <regex>
 
 namespace {
 
@@ -25,8 +26,6 @@ const char *const kLastKey = "Module/Settings/module_number_end";
 const char *const kEndEnableKey = "Module/Settings/end_enable";
 constexpr int kLowestModule = 1;
 constexpr int kHighestModule = 16;
-constexpr int kHardwareVersion1 = 0x1000;
-constexpr int kHardwareVersion2 = 0x2000;   // a register at or above it is version 2 hardware
 
 // Progress and Abort of one run, on the run's window-modal dialog; setting the value is where
 // the dialog processes events and notices Abort.
@@ -50,15 +49,6 @@ int storedModuleNumber(const QVariant &stored, int fallback, int lowest)
     return value;
 }
 
-bool hardwareVersionMatches(int firmwareVersion, uint16_t moduleRegister)
-{
-    if (firmwareVersion == kHardwareVersion1)
-        return moduleRegister < kHardwareVersion2;
-    if (firmwareVersion == kHardwareVersion2)
-        return moduleRegister >= kHardwareVersion2;
-    return false;
-}
-
 }
 
 ModuleFirmwareWidget::ModuleFirmwareWidget(QWidget *parent)
@@ -69,8 +59,7 @@ ModuleFirmwareWidget::ModuleFirmwareWidget(QWidget *parent)
 {
     ui->setupUi(this);
     loadFirmwareFolder();
-    for (QLineEdit *field : {ui->lineEdit_ip1, ui->lineEdit_ip2, ui->lineEdit_ip3, ui->lineEdit_ip4})
-        field->setValidator(new QIntValidator(0, 255, this));
+    ipFields().setValidators(this);
     ui->lineEdit_port->setValidator(new QIntValidator(1, 65535, this));
     ui->spinbox_module_number_start->setMaximum(kHighestModule);
     ui->spinbox_module_number_end->setMaximum(kHighestModule);
@@ -82,12 +71,14 @@ ModuleFirmwareWidget::~ModuleFirmwareWidget()
     delete ui;
 }
 
+IpAddressFields ModuleFirmwareWidget::ipFields() const
+{
+    return IpAddressFields({ui->lineEdit_ip1, ui->lineEdit_ip2, ui->lineEdit_ip3, ui->lineEdit_ip4});
+}
+
 std::string ModuleFirmwareWidget::ipAddress() const
 {
-    return QString("%1.%2.%3.%4")
-        .arg(ui->lineEdit_ip1->text(), ui->lineEdit_ip2->text(), ui->lineEdit_ip3->text(),
-             ui->lineEdit_ip4->text())
-        .toStdString();
+    return ipFields().text().toStdString();
 }
 
 void ModuleFirmwareWidget::loadFirmwareFolder()
@@ -98,22 +89,11 @@ void ModuleFirmwareWidget::loadFirmwareFolder()
 void ModuleFirmwareWidget::loadSettings()
 {
     QSettings settings;
-    const std::string ip = settings.value(kIpKey).toString().toStdString();
+    const QString ip = settings.value(kIpKey).toString();
     const QVariant storedFirst = settings.value(kFirstKey);
     const QVariant storedLast = settings.value(kLastKey);
     const QString fileName = settings.value(FirmwareFolder::module().settingsKey).toString();
     const bool endEnabled = settings.value(kEndEnableKey, false).toBool();
-
-    static const std::regex dottedAddress(
-        "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\."
-        "(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\\.(25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)",
-        std::regex::ECMAScript);
-    QStringList parts = {"192", "168", "0", "212"};
-    std::smatch found;
-    if (std::regex_search(ip, found, dottedAddress)) {
-        for (int i = 0; i < 4; ++i)
-            parts[i] = QString::fromStdString(found[i + 1].str());
-    }
 
     const int first = storedModuleNumber(storedFirst, kLowestModule, kLowestModule);
     const int last = storedModuleNumber(storedLast, first, first);
@@ -123,10 +103,7 @@ void ModuleFirmwareWidget::loadSettings()
     if (!endEnabled)
         ui->spinbox_module_number_end->setValue(ui->spinbox_module_number_start->value());
 
-    ui->lineEdit_ip1->setText(parts[0]);
-    ui->lineEdit_ip2->setText(parts[1]);
-    ui->lineEdit_ip3->setText(parts[2]);
-    ui->lineEdit_ip4->setText(parts[3]);
+    ipFields().restore(ip);
     ui->lineEdit_port->setText(QString::number(kModbusPort));
 
     ui->spinbox_module_number_start->setValue(first);
@@ -322,7 +299,7 @@ bool ModuleFirmwareWidget::checkHardwareVersions(ModuleTransport &transport, int
     for (int module = first; module <= last; ++module) {
         const uint16_t version =
             transport.readModuleRegister(ModuleTransport::hardwareVersionRegister(module));
-        if (!hardwareVersionMatches(m_hex.hardwareVersion, version))
+        if (!firmwareFitsHardware(m_hex.hardwareVersion, version))
             mismatched << QString::number(module);
     }
     if (mismatched.isEmpty())

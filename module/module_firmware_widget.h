@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class IpAddressFields;
 class QProgressDialog;
 class ModuleTransport;
 
@@ -39,6 +40,7 @@ private slots:
     void on_ADMode_toggled(bool checked);
 
 private:
+    IpAddressFields ipFields() const;
     void loadFirmwareFolder();
     void loadSettings();
     void saveSettings(const std::string &ip, int port, int first, int last);

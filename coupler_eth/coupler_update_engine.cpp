@@ -1,0 +1,183 @@
+#include "coupler_eth/coupler_update_engine.h"
+
+#include "app/fixed_wait.h"
+#include "coupler_eth/coupler_boot_exceptions.h"
+#include "coupler_eth/coupler_udp_link.h"
+#include "platform/datagram_socket.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace CouplerBoot;
+
+namespace {
+
+std::string firstDifference(const std::vector<uint8_t> &image, const std::vector<uint8_t> &readBack,
+                            int imageLength)
+{
+    const auto mismatch = std::mismatch(image.begin(), image.begin() + imageLength, readBack.begin());
+    const int offset = static_cast<int>(mismatch.first - image.begin());
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "First difference at image offset 0x%05X (page %d): file 0x%02X, flash 0x%02X.",
+                  offset, pageNumberAt(offset), *mismatch.first, *mismatch.second);
+    return text;
+}
+
+}
+
+CouplerUpdateEngine::CouplerUpdateEngine(CouplerUdpLink &link, CouplerUpdateObserver &observer)
+    : m_link(link), m_observer(observer)
+{
+}
+
+CouplerRunResult CouplerUpdateEngine::run(const std::vector<uint8_t> &image, int imageLength,
+                                          std::vector<uint8_t> &readBack)
+{
+    CouplerRunResult result = protectedRun(image, imageLength, readBack);
+    if (result.outcome != CouplerRunResult::Outcome::Verified)
+        return result;
+    // Starting the firmware lies outside the page protection; its faults still end the run in
+    // one message, and no success is claimed.
+    try {
+        runUserMode();
+    } catch (const FormatErrorException &fault) {
+        return {CouplerRunResult::Outcome::FormatError, fault.text(), fault.detail()};
+    } catch (const SendFailedException &fault) {
+        return {CouplerRunResult::Outcome::SendFailed, fault.what(),
+                DatagramSocket::errorText(fault.errorCode())};
+    }
+    return result;
+}
+
+CouplerRunResult CouplerUpdateEngine::protectedRun(const std::vector<uint8_t> &image, int imageLength,
+                                                   std::vector<uint8_t> &readBack)
+{
+    m_progressValue = 0;
+    try {
+        enterBootMode();
+        FixedWait::blocking(kModeChangeWaitMs);
+        confirmBootMode();
+        writePages(image, imageLength);
+        writeChecksum();
+        readPages(readBack, imageLength);
+    } catch (const FormatErrorException &fault) {
+        return {CouplerRunResult::Outcome::FormatError, fault.text(), fault.detail()};
+    } catch (const SendFailedException &fault) {
+        return {CouplerRunResult::Outcome::SendFailed, fault.what(),
+                DatagramSocket::errorText(fault.errorCode())};
+    }
+    if (m_observer.wasCanceled())
+        return {CouplerRunResult::Outcome::Cancelled, {}, {}};
+    m_observer.setLabelText(QStringLiteral("Comparing Data..."));
+    if (!std::equal(image.begin(), image.begin() + imageLength, readBack.begin()))
+        return {CouplerRunResult::Outcome::FlashDiffers, {}, firstDifference(image, readBack, imageLength)};
+    return {};
+}
+
+void CouplerUpdateEngine::enterBootMode()
+{
+    sendHeaderOnly(CouplerBootCommand::EnterBootMode);
+}
+
+bool CouplerUpdateEngine::confirmBootMode()
+{
+    sendHeaderOnly(CouplerBootCommand::ConfirmBootMode);
+    uint8_t reply[kReceiveCapacity];
+    const int length = m_link.receiveReply(reply);
+    const std::optional<bool> inBootMode = parseConfirmReply(reply, length);
+    if (!inBootMode)
+        throw FormatErrorException("confirm_boot_mode_command", replyDetail(reply, length));
+    return *inBootMode;
+}
+
+void CouplerUpdateEngine::writePages(const std::vector<uint8_t> &image, int imageLength)
+{
+    for (int offset = 0; offset < paddedLength(imageLength); offset += kPageBytes) {
+        if (m_observer.wasCanceled())
+            return;
+        exchangePage(CouplerBootCommand::WriteData, offset, image.data() + offset, nullptr);
+    }
+}
+
+void CouplerUpdateEngine::readPages(std::vector<uint8_t> &readBack, int imageLength)
+{
+    m_observer.setLabelText(QStringLiteral("Reading Flash for comparing..."));
+    std::fill(readBack.begin(), readBack.end(), 0xFF);
+    for (int offset = 0; offset < paddedLength(imageLength); offset += kPageBytes) {
+        if (m_observer.wasCanceled())
+            return;
+        exchangePage(CouplerBootCommand::ReadData, offset, nullptr, readBack.data() + offset);
+    }
+}
+
+// One WRITE DATA or READ DATA: the request, its validated reply, the log line, the progress.
+void CouplerUpdateEngine::exchangePage(CouplerBootCommand command, int offset, const uint8_t *pageData,
+                                       uint8_t *readInto)
+{
+    QElapsedTimer stopwatch;
+    stopwatch.start();
+    const uint16_t page = pageNumberAt(offset);
+    m_link.send(command, command == CouplerBootCommand::WriteData
+                             ? encodeWriteRequest(m_link.listenPort(), page, pageData)
+                             : encodeReadRequest(m_link.listenPort(), page));
+    uint8_t reply[kReceiveCapacity];
+    const int length = m_link.receiveReply(reply);
+    if (!isPageReply(command, page, reply, length))
+        throw FormatErrorException(pageFailureText(command, page, reply, length),
+                                   replyDetail(reply, length));
+    if (readInto)
+        std::copy_n(reply + kPageDataOffset, kPageBytes, readInto);
+    const char *line = command == CouplerBootCommand::WriteData ? "Write Page %1:Cost time %2 micro second"
+                                                                : "Read Page %1:Cost time %2 micro second";
+    qDebug().noquote() << QString::fromLatin1(line).arg(page).arg(stopwatch.elapsed());
+    advanceProgress();
+}
+
+void CouplerUpdateEngine::writeChecksum()
+{
+    uint8_t reply[kReceiveCapacity];
+    sendHeaderOnly(CouplerBootCommand::WriteChecksumStep1);
+    int length = m_link.receiveReply(reply);
+    const std::optional<Checksum> checksum = parseChecksumStep1Reply(reply, length);
+    if (!checksum)
+        throw FormatErrorException(checksumFailureText(CouplerBootCommand::WriteChecksumStep1, reply, length),
+                                   replyDetail(reply, length));
+
+    m_link.send(CouplerBootCommand::WriteChecksumStep2, encodeChecksumStep2(m_link.listenPort(), *checksum));
+    length = m_link.receiveReply(reply);
+    if (!isChecksumStep2Reply(*checksum, reply, length))
+        throw FormatErrorException(checksumFailureText(CouplerBootCommand::WriteChecksumStep2, reply, length),
+                                   replyDetail(reply, length) + " (sent checksum "
+                                       + hexDump(checksum->data(), int(checksum->size())) + ")");
+}
+
+void CouplerUpdateEngine::runUserMode()
+{
+    sendHeaderOnly(CouplerBootCommand::RunUserMode);
+    FixedWait::blocking(kModeChangeWaitMs);
+    confirmBootMode();
+}
+
+void CouplerUpdateEngine::sendHeaderOnly(CouplerBootCommand command)
+{
+    m_link.send(command, encodeRequest(command, m_link.listenPort()));
+}
+
+std::string CouplerUpdateEngine::replyDetail(const uint8_t *reply, int length) const
+{
+    const std::string peer = DatagramSocket::addressText(m_link.destination());
+    if (length < 0)
+        return "No reply from " + peer + " within " + std::to_string(CouplerUdpLink::replyWindowMs())
+            + " ms.";
+    return "Reply from " + peer + ", " + std::to_string(length) + " bytes: " + hexDump(reply, length);
+}
+
+void CouplerUpdateEngine::advanceProgress()
+{
+    m_observer.setValue(m_progressValue);
+    m_progressValue += kPageBytes;
+}

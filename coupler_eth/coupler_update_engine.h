@@ -1,0 +1,69 @@
+#pragma once
+
+// One Ethernet coupler update over the boot protocol, without any widget: boot mode, the pages
+// written, the checksum sealed, the pages read back and compared, the firmware started.
+#include "coupler_eth/coupler_boot_protocol.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class CouplerUdpLink;
+
+// What the engine shows while it runs, and where it learns of Abort.
+class CouplerUpdateObserver
+{
+public:
+    virtual ~CouplerUpdateObserver() = default;
+    virtual void setLabelText(const QString &text) = 0;
+    // Also the moment a window-modal dialog processes events, and so notices Abort.
+    virtual void setValue(int value) = 0;
+    virtual bool wasCanceled() = 0;
+};
+
+// How a run ended. `text` is the exception's text for the two protocol faults; `detail` is what
+// else is known (the OS error, the reply in hexadecimal, the first differing byte).
+struct CouplerRunResult {
+    enum class Outcome { Verified, Cancelled, FormatError, SendFailed, FlashDiffers };
+    Outcome outcome = Outcome::Verified;
+    std::string text;
+    std::string detail;
+};
+
+class CouplerUpdateEngine
+{
+public:
+    // The boot loader restarts after ENTER BOOT MODE and the firmware after RUN USER MODE;
+    // each needs this long before it answers CONFIRM BOOT MODE.
+    static constexpr int kModeChangeWaitMs = 5000;
+
+    CouplerUpdateEngine(CouplerUdpLink &link, CouplerUpdateObserver &observer);
+
+    // The whole run for the first `imageLength` bytes of `image` (padded with its own 0xFF fill
+    // to whole pages); `readBack` (as large as `image`) receives the flash read back.
+    CouplerRunResult run(const std::vector<uint8_t> &image, int imageLength,
+                         std::vector<uint8_t> &readBack);
+
+    // The exchanges, in the order run() makes them. They throw FormatErrorException and
+    // SendFailedException.
+    void enterBootMode();
+    bool confirmBootMode();
+    void writePages(const std::vector<uint8_t> &image, int imageLength);
+    void writeChecksum();
+    void readPages(std::vector<uint8_t> &readBack, int imageLength);
+    void runUserMode();
+
+private:
+    CouplerRunResult protectedRun(const std::vector<uint8_t> &image, int imageLength,
+                                  std::vector<uint8_t> &readBack);
+    void exchangePage(CouplerBootCommand command, int offset, const uint8_t *pageData,
+                      uint8_t *readInto);
+    void sendHeaderOnly(CouplerBootCommand command);
+    std::string replyDetail(const uint8_t *reply, int length) const;
+    void advanceProgress();
+
+    CouplerUdpLink &m_link;
+    CouplerUpdateObserver &m_observer;
+    int m_progressValue = 0;
+};
