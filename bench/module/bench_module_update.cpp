@@ -8,7 +8,7 @@
 #include "module/module_boot_loader.h"
 #include "module/module_transport.h"
 #include "sim/module_bank.h"
-#include "sim/module_bank_server.h"
+#include "sim/simulated_coupler.h"
 
 #include <QtGlobal>
 
@@ -138,9 +138,13 @@ int main()
 
     ModuleBank bank(1);
     bank.setModule(kModule, {0x0A31, 0x1000, true});
-    ModuleBankServer server(kAddress, 502, bank);
-    if (!server.start()) {
-        std::fprintf(stderr, "cannot listen on %s:502\n", kAddress);
+    SimulatedCouplerSetup setup;
+    setup.address = kAddress;
+    setup.modules = &bank;
+    SimulatedCoupler coupler(setup);
+    std::string failure;
+    if (!coupler.start(failure)) {
+        std::fprintf(stderr, "cannot start the simulated coupler: %s\n", failure.c_str());
         return 1;
     }
     std::vector<uint8_t> image(kImageBytes);

@@ -1,10 +1,10 @@
 // The module page end to end: fields set and Update clicked as a user would, against simulated
-// modules behind a Modbus TCP front on loopback, with the boxes answered and the flash, the
+// modules behind a simulated Ethernet coupler on loopback, with the boxes answered and the flash, the
 // command lines and the register reads of every module inspected afterwards.
 #include "app/fixed_wait.h"
 #include "module/module_firmware_widget.h"
 #include "sim/module_bank.h"
-#include "sim/module_bank_server.h"
+#include "sim/simulated_coupler.h"
 #include "tests/support/firmware_builder.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/sandbox_files.h"
@@ -71,15 +71,28 @@ bool flashHolds(const ModuleBank &bank, int module, const Bytes &image)
     return std::equal(image.begin(), image.end(), flash.begin());
 }
 
-// The page with its coupler: modules behind a Modbus TCP front on the given loopback address.
+SimulatedCouplerSetup couplerWithModules(const char *address, ModuleBank &bank)
+{
+    SimulatedCouplerSetup setup;
+    setup.address = address;
+    setup.modules = &bank;
+    return setup;
+}
+
+// The page with its coupler: modules behind a simulated coupler on the given loopback address.
 struct Bench {
-    explicit Bench(const char *address, int moduleCount = 16) : ip(address), bank(moduleCount), server(address, 502, bank)
+    explicit Bench(const char *address, int moduleCount = 16)
+        : ip(address), bank(moduleCount), coupler(couplerWithModules(address, bank))
     {
         for (int module = 1; module <= moduleCount; ++module)
             bank.setModule(module, {kProductCode, 0x1000, false});
     }
 
-    bool start() { return server.start(); }
+    bool start()
+    {
+        std::string failure;
+        return coupler.start(failure);
+    }
 
     void choose(const QString &firmware, int first, int last)
     {
@@ -101,7 +114,7 @@ struct Bench {
 
     std::string ip;
     ModuleBank bank;
-    ModuleBankServer server;
+    SimulatedCoupler coupler;
     ModuleFirmwareWidget page;
 };
 

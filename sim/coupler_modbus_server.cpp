@@ -1,0 +1,225 @@
+#include "sim/coupler_modbus_server.h"
+
+#include <modbus/modbus.h>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+namespace {
+
+constexpr int kMbapBytes = 7;
+constexpr int kLengthOffset = 4;
+constexpr int kFunctionOffset = kMbapBytes;
+constexpr uint8_t kUserFunction = 109;
+constexpr int kMaxRegistersPerRead = 125;
+constexpr int kSplitGapMs = 20;
+constexpr int kBacklog = 8;
+
+uint16_t bigEndian16(const uint8_t *bytes)
+{
+    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+bool readAll(int socket, uint8_t *into, size_t wanted)
+{
+    size_t got = 0;
+    while (got < wanted) {
+        const ssize_t n = ::recv(socket, into + got, wanted - got, 0);
+        if (n <= 0)
+            return false;
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// One request ADU framed by its MBAP length field: libmodbus frames requests by function code
+// and does not know function 109.
+bool readRequest(int socket, std::vector<uint8_t> &adu)
+{
+    adu.assign(kMbapBytes, 0);
+    if (!readAll(socket, adu.data(), kMbapBytes))
+        return false;
+    const int length = bigEndian16(adu.data() + kLengthOffset);
+    if (bigEndian16(adu.data() + 2) != 0 || length < 2 || length > MODBUS_TCP_MAX_ADU_LENGTH - 6)
+        return false;
+    adu.resize(size_t(6 + length));
+    return readAll(socket, adu.data() + kMbapBytes, adu.size() - kMbapBytes);
+}
+
+void sendAll(int socket, const uint8_t *bytes, size_t n)
+{
+    ::send(socket, bytes, n, MSG_NOSIGNAL);
+}
+
+}
+
+CouplerModbusServer::CouplerModbusServer(std::string address, int port, std::map<int, uint16_t> ownRegisters,
+                                         ModbusExtension *extension, Behaviour behaviour)
+    : m_address(std::move(address)),
+      m_port(port),
+      m_extension(extension),
+      m_behaviour(behaviour),
+      m_registers(std::move(ownRegisters))
+{
+}
+
+CouplerModbusServer::~CouplerModbusServer()
+{
+    stop();
+}
+
+bool CouplerModbusServer::start()
+{
+    m_listenContext = modbus_new_tcp(m_address.c_str(), m_port);
+    if (!m_listenContext)
+        return false;
+    m_listener = modbus_tcp_listen(m_listenContext, kBacklog);
+    if (m_listener < 0) {
+        modbus_free(m_listenContext);
+        m_listenContext = nullptr;
+        return false;
+    }
+    m_stopping = false;
+    m_acceptor = std::thread(&CouplerModbusServer::acceptClients, this);
+    return true;
+}
+
+void CouplerModbusServer::stop()
+{
+    m_stopping = true;
+    if (m_listener >= 0)
+        ::shutdown(m_listener, SHUT_RDWR);
+    if (m_acceptor.joinable())
+        m_acceptor.join();
+    std::list<std::thread> clients;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (int client : m_clients)
+            ::shutdown(client, SHUT_RDWR);
+        clients.swap(m_clientThreads);
+    }
+    for (std::thread &client : clients)
+        client.join();
+    if (m_listener >= 0)
+        ::close(m_listener);
+    m_listener = -1;
+    if (m_listenContext)
+        modbus_free(m_listenContext);
+    m_listenContext = nullptr;
+}
+
+void CouplerModbusServer::acceptClients()
+{
+    while (!m_stopping) {
+        int listener = m_listener;
+        const int client = modbus_tcp_accept(m_listenContext, &listener);
+        if (client < 0)
+            return;
+        const int noDelay = 1;
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_clients.push_back(client);
+        m_clientThreads.emplace_back(&CouplerModbusServer::serveClient, this, client);
+    }
+}
+
+void CouplerModbusServer::serveClient(int client)
+{
+    // A context of its own per client: libmodbus replies on the context's socket.
+    const std::unique_ptr<modbus_t, decltype(&modbus_free)> context(modbus_new_tcp(m_address.c_str(), m_port),
+                                                                     &modbus_free);
+    modbus_set_socket(context.get(), client);
+    std::vector<uint8_t> adu;
+    while (!m_stopping && readRequest(client, adu)) {
+        if (m_behaviour == Behaviour::Answering)
+            answer(context.get(), adu);
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+    ::close(client);
+}
+
+void CouplerModbusServer::answer(modbus_t *context, const std::vector<uint8_t> &adu)
+{
+    const uint8_t function = adu[kFunctionOffset];
+    if (function == MODBUS_FC_READ_HOLDING_REGISTERS && adu.size() == size_t(kMbapBytes + 5))
+        answerRegisterRead(context, adu);
+    else if (function == kUserFunction && m_extension)
+        answerUserFunction(modbus_get_socket(context), adu);
+    else
+        modbus_reply_exception(context, adu.data(), MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+}
+
+void CouplerModbusServer::answerRegisterRead(modbus_t *context, const std::vector<uint8_t> &adu)
+{
+    const int first = bigEndian16(adu.data() + kFunctionOffset + 1);
+    const int count = bigEndian16(adu.data() + kFunctionOffset + 3);
+    if (count < 1 || count > kMaxRegistersPerRead) {
+        modbus_reply_exception(context, adu.data(), MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+        return;
+    }
+    const std::unique_ptr<modbus_mapping_t, decltype(&modbus_mapping_free)> mapping(
+        modbus_mapping_new_start_address(0, 0, 0, 0, static_cast<unsigned>(first), static_cast<unsigned>(count), 0, 0),
+        &modbus_mapping_free);
+    for (int i = 0; i < count; ++i) {
+        if (!readRegister(first + i, mapping->tab_registers[i])) {
+            modbus_reply_exception(context, adu.data(), MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+            return;
+        }
+    }
+    modbus_reply(context, adu.data(), static_cast<int>(adu.size()), mapping.get());
+}
+
+bool CouplerModbusServer::readRegister(int address, uint16_t &value)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto own = m_registers.find(address);
+        if (own != m_registers.end()) {
+            value = own->second;
+            m_registerReads.push_back(address);
+            return true;
+        }
+    }
+    return m_extension && m_extension->readHoldingRegister(address, value);
+}
+
+void CouplerModbusServer::answerUserFunction(int client, const std::vector<uint8_t> &adu)
+{
+    const std::vector<uint8_t> pdu(adu.begin() + kFunctionOffset, adu.end());
+    const ExtensionReply reply = m_extension->handleUserFunction(pdu);
+    if (!reply.send)
+        return;
+    if (reply.delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
+    const size_t length = reply.pdu.size() + 1;
+    std::vector<uint8_t> frame = {adu[0], adu[1], 0, 0, static_cast<uint8_t>(length >> 8),
+                                  static_cast<uint8_t>(length), adu[6]};
+    frame.insert(frame.end(), reply.pdu.begin(), reply.pdu.end());
+    const size_t split = reply.splitAfterBytes > 0 ? static_cast<size_t>(reply.splitAfterBytes) : 0;
+    if (split > 0 && split < frame.size()) {
+        sendAll(client, frame.data(), split);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSplitGapMs));
+        sendAll(client, frame.data() + split, frame.size() - split);
+    } else {
+        sendAll(client, frame.data(), frame.size());
+    }
+}
+
+void CouplerModbusServer::setRegister(int address, uint16_t value)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_registers[address] = value;
+}
+
+std::vector<int> CouplerModbusServer::registerReads() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_registerReads;
+}

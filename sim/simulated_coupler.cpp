@@ -1,0 +1,52 @@
+#include "sim/simulated_coupler.h"
+
+#include <cerrno>
+#include <cstring>
+
+SimulatedCoupler::SimulatedCoupler(const SimulatedCouplerSetup &setup)
+    : m_setup(setup), m_udp(m_bootLoader, setup.address, setup.bootPort, setup.otherBootPort)
+{
+    if (setup.modbus == SimulatedCouplerSetup::Modbus::Absent)
+        return;
+    const auto behaviour = setup.modbus == SimulatedCouplerSetup::Modbus::Silent
+        ? CouplerModbusServer::Behaviour::Silent
+        : CouplerModbusServer::Behaviour::Answering;
+    m_modbus = std::make_unique<CouplerModbusServer>(
+        setup.address, setup.modbusPort,
+        std::map<int, uint16_t>{{kProductCodeRegister, setup.productCode},
+                                {kHardwareVersionRegister, setup.hardwareVersion}},
+        setup.modules, behaviour);
+}
+
+SimulatedCoupler::~SimulatedCoupler()
+{
+    stop();
+}
+
+bool SimulatedCoupler::start(std::string &failure)
+{
+    if (!m_udp.start()) {
+        failure = "UDP " + m_setup.address + ":" + std::to_string(m_setup.bootPort) + "/"
+            + std::to_string(m_setup.otherBootPort) + ": " + std::strerror(errno);
+        return false;
+    }
+    if (m_modbus && !m_modbus->start()) {
+        failure = "Modbus TCP " + m_setup.address + ":" + std::to_string(m_setup.modbusPort) + ": "
+            + std::strerror(errno);
+        m_udp.stop();
+        return false;
+    }
+    return true;
+}
+
+void SimulatedCoupler::stop()
+{
+    if (m_modbus)
+        m_modbus->stop();
+    m_udp.stop();
+}
+
+std::vector<int> SimulatedCoupler::registerReads() const
+{
+    return m_modbus ? m_modbus->registerReads() : std::vector<int>();
+}
