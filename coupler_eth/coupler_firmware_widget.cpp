@@ -37,7 +37,13 @@ class DialogObserver : public CouplerUpdateObserver
 {
 public:
     explicit DialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
-    void setLabelText(const QString &text) override { m_dialog.setLabelText(text); }
+    void setLabelText(const QString &text) override
+    {
+        // A new label grows the dialog to its size hint; it keeps the size it was given.
+        const QSize size = m_dialog.size();
+        m_dialog.setLabelText(text);
+        m_dialog.resize(size);
+    }
     void setValue(int value) override { m_dialog.setValue(value); }
     bool wasCanceled() override { return m_dialog.wasCanceled(); }
 
@@ -259,6 +265,9 @@ void CouplerFirmwareWidget::createProgressDialog()
     m_progressDialog = new QProgressDialog(QStringLiteral("Burning Firmware to Device..."),
                                            QStringLiteral("Abort"), 0, 2 * padded + 1, this);
     m_progressDialog->setWindowModality(Qt::WindowModal);
+    // Only a dialog that setValue itself has shown processes events (and so notices Abort)
+    // each time its value is set; with no minimum duration the first value shows it.
+    m_progressDialog->setMinimumDuration(0);
     m_progressDialog->setValue(1);
     m_progressDialog->show();
     m_progressDialog->resize(kDialogWidth, kDialogHeight);

@@ -24,7 +24,7 @@ void MessageBoxRecorder::onBox(std::function<void(QMessageBox *)> inspect)
 
 RecordedBox MessageBoxRecorder::last() const
 {
-    return m_boxes.isEmpty() ? RecordedBox{QMessageBox::NoIcon, QString(), QString()}
+    return m_boxes.isEmpty() ? RecordedBox{QMessageBox::NoIcon, QString(), QString(), QString()}
                              : m_boxes.last();
 }
 
@@ -51,7 +51,7 @@ void MessageBoxRecorder::poll()
 
 void MessageBoxRecorder::answer(QMessageBox *box)
 {
-    m_boxes.append({box->icon(), box->windowTitle(), box->text()});
+    m_boxes.append({box->icon(), box->windowTitle(), box->text(), box->informativeText()});
     if (m_inspect)
         m_inspect(box);
     QAbstractButton *button = nullptr;

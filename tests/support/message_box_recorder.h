@@ -13,6 +13,7 @@ struct RecordedBox {
     QMessageBox::Icon icon;
     QString title;
     QString text;
+    QString informative;   // what else the page knew: the OS error, the reply, the register
 };
 
 // Answers the modal message boxes a page opens, as a user would, and records each one.

@@ -1,0 +1,116 @@
+#include "tests/coupler_eth/coupler_page_bench.h"
+
+#include "tests/support/firmware_builder.h"
+#include "tests/support/sandbox_files.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <QtTest>
+
+#include <random>
+
+namespace CouplerTest {
+
+Bytes randomImage(size_t size, unsigned salt)
+{
+    std::mt19937 generator(salt);
+    Bytes image(size);
+    for (uint8_t &byte : image)
+        byte = static_cast<uint8_t>(generator());
+    return image;
+}
+
+void writeFirmware(const QString &name, const Bytes &image, const QString &header)
+{
+    const QByteArray data(reinterpret_cast<const char *>(image.data()), static_cast<int>(image.size()));
+    SandboxFiles::write("Coupler Firmware/" + name + ".HEX", FirmwareBuilder::encryptedHex(data, header));
+}
+
+SimulatedCouplerSetup couplerAt(const char *address)
+{
+    SimulatedCouplerSetup setup;
+    setup.address = address;
+    return setup;
+}
+
+PageBench::PageBench(const SimulatedCouplerSetup &setup, uint16_t listenPort) : coupler(setup)
+{
+    QSettings().setValue("Coupler/Settings/port", QString::number(listenPort));
+    page = std::make_unique<CouplerFirmwareWidget>();
+}
+
+bool PageBench::start()
+{
+    std::string failure;
+    if (!coupler.start(failure))
+        qWarning("simulated coupler: %s", failure.c_str());
+    return failure.empty();
+}
+
+void PageBench::typeAddress(const QString &a, const QString &b, const QString &c, const QString &d)
+{
+    const QString parts[] = {a, b, c, d};
+    for (int i = 0; i < 4; ++i)
+        page->findChild<QLineEdit *>(QString("lineEdit_ip%1").arg(i + 1))->setText(parts[i]);
+}
+
+void PageBench::choose(const QString &firmware)
+{
+    const QStringList parts = QString::fromStdString(coupler.setup().address).split('.');
+    typeAddress(parts[0], parts[1], parts[2], parts[3]);
+    QComboBox *files = page->findChild<QComboBox *>("comboBox_firmware_file");
+    files->setCurrentIndex(files->findText(firmware));
+}
+
+void PageBench::clickUpdate()
+{
+    QTest::mouseClick(page->findChild<QPushButton *>("button_update"), Qt::LeftButton);
+}
+
+std::vector<SimulatedCouplerBootLoader::LoggedRequest> PageBench::requestsOf(CouplerCommand command)
+{
+    return coupler.bootLoader().requestsOf(command);
+}
+
+std::vector<uint8_t> PageBench::commandSequence()
+{
+    std::vector<uint8_t> codes;
+    for (const auto &request : coupler.bootLoader().requests())
+        codes.push_back(request.bytes.size() > 6 ? request.bytes[6] : 0xFF);
+    return codes;
+}
+
+bool PageBench::flashHolds(const Bytes &image)
+{
+    const Bytes flash = coupler.bootLoader().flash();
+    const size_t paddedEnd = (image.size() + 255) / 256 * 256;
+    return std::equal(image.begin(), image.end(), flash.begin())
+        && std::all_of(flash.begin() + long(image.size()), flash.begin() + long(paddedEnd),
+                       [](uint8_t byte) { return byte == 0xFF; });
+}
+
+AbortAt::AbortAt(QWidget *page, int value) : m_page(page), m_value(value)
+{
+    auto *timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &AbortAt::poll);
+    timer->start(1);
+}
+
+void AbortAt::poll()
+{
+    QProgressDialog *dialog = m_page->findChild<QProgressDialog *>();
+    if (m_pressed || !dialog || !dialog->isVisible() || dialog->value() < m_value)
+        return;
+    for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+        if (button->text() == "Abort") {
+            m_pressed = true;
+            button->click();
+        }
+    }
+}
+
+}

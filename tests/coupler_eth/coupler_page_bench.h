@@ -1,0 +1,61 @@
+#pragma once
+
+// The Ethernet coupler page beside a simulated coupler on its own loopback address, driven as a
+// user drives it: the listen port as stored by an earlier run, the address typed, the firmware
+// chosen, Update pressed.
+#include "coupler_eth/coupler_firmware_widget.h"
+#include "sim/simulated_coupler.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace CouplerTest {
+
+using Bytes = std::vector<uint8_t>;
+
+// Random bytes, the same for the same salt.
+Bytes randomImage(size_t size, unsigned salt);
+// An encrypted firmware file in the coupler folder of the sandbox (no vector checksum, so the
+// image loaded is exactly `image`).
+void writeFirmware(const QString &name, const Bytes &image, const QString &header = "0702, V1, X=FALSE");
+
+// A setup on `address` with the coupler's defaults (product code 0702, hardware version 1).
+SimulatedCouplerSetup couplerAt(const char *address);
+
+struct PageBench {
+    PageBench(const SimulatedCouplerSetup &setup, uint16_t listenPort);
+
+    bool start();
+    // Types the coupler's address into the four fields and picks the firmware by its shown name.
+    void choose(const QString &firmware);
+    void typeAddress(const QString &a, const QString &b, const QString &c, const QString &d);
+    void clickUpdate();
+
+    // The requests of one command the coupler saw, and where they came from and went to.
+    std::vector<SimulatedCouplerBootLoader::LoggedRequest> requestsOf(CouplerCommand command);
+    // The command codes of every request, in order.
+    std::vector<uint8_t> commandSequence();
+    // The first `length` bytes of the flash equal `image`, and the rest of its last page is 0xFF.
+    bool flashHolds(const Bytes &image);
+
+    SimulatedCoupler coupler;
+    std::unique_ptr<CouplerFirmwareWidget> page;
+};
+
+// Presses the progress dialog's Abort button once its value has reached `value`.
+class AbortAt : public QObject
+{
+public:
+    AbortAt(QWidget *page, int value);
+
+private:
+    void poll();
+    QWidget *m_page;
+    int m_value;
+    bool m_pressed = false;
+};
+
+}
