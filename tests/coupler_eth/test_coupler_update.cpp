@@ -47,13 +47,39 @@ Bytes echoOf(uint8_t command, uint16_t port, uint16_t page)
             uint8_t(page)};
 }
 
-void expectOneBox(const MessageBoxRecorder &recorder, QMessageBox::Icon icon, const QString &title,
-                  const QString &text)
+// The boxes one update showed, in order.
+struct Boxes {
+    QList<RecordedBox> all;
+    int count() const { return all.size(); }
+    RecordedBox last() const { return all.isEmpty() ? RecordedBox{} : all.last(); }
+};
+
+// Starts the coupler misbehaving as `faults` says, picks the firmware and presses Update.
+Boxes updateOnce(PageBench &bench, const QString &firmware, const CouplerBootFaults &faults = {})
 {
-    QCOMPARE(recorder.count(), 1);
-    QCOMPARE(recorder.last().icon, icon);
-    QCOMPARE(recorder.last().title, title);
-    QCOMPARE(recorder.last().text, text);
+    bench.coupler.bootLoader().setFaults(faults);
+    if (!bench.start())
+        return {};
+    bench.choose(firmware);
+    MessageBoxRecorder recorder;
+    bench.clickUpdate();
+    return {recorder.boxes()};
+}
+
+CouplerBootFaults replyFault(Kind kind, Command command, int nth, int delayMs = 0)
+{
+    CouplerBootFaults faults;
+    faults.replies.push_back({kind, command, nth, delayMs});
+    return faults;
+}
+
+template <typename Seen>
+void expectOneBox(const Seen &seen, QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    QCOMPARE(seen.count(), 1);
+    QCOMPARE(seen.last().icon, icon);
+    QCOMPARE(seen.last().title, title);
+    QCOMPARE(seen.last().text, text);
 }
 
 void expectIdle(PageBench &bench)
@@ -174,13 +200,10 @@ private slots:
         SimulatedCouplerSetup setup = couplerAt("127.0.0.63");
         setup.hardwareVersion = uint16_t(versionRegister);
         PageBench bench(setup, kListenPort);
-        QVERIFY(bench.start());
-        bench.choose(firmware);
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Firmware matching error",
+        const Boxes seen = updateOnce(bench, firmware);
+        expectOneBox(seen, QMessageBox::Critical, "Firmware matching error",
                      "Firmware does not match with the coupler");
-        QCOMPARE(recorder.last().informative, detail);
+        QCOMPARE(seen.last().informative, detail);
         QVERIFY(bench.coupler.bootLoader().requests().empty());
         QCOMPARE(QSettings().value("Coupler/Settings/filename").toString(), firmware);
         expectIdle(bench);
@@ -189,13 +212,10 @@ private slots:
     void otherProductCodeIsRefused()
     {
         PageBench bench(couplerAt("127.0.0.64"), kListenPort);
-        QVERIFY(bench.start());
-        bench.choose("ETN_0703");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Product Code matching error",
+        const Boxes seen = updateOnce(bench, "ETN_0703");
+        expectOneBox(seen, QMessageBox::Critical, "Product Code matching error",
                      "Product Code does not match with the coupler");
-        QCOMPARE(recorder.last().informative,
+        QCOMPARE(seen.last().informative,
                  QString("Register 3004 reads 0x0702; the file is for product code 0x0703."));
         QVERIFY(bench.coupler.bootLoader().requests().empty());
     }
@@ -208,11 +228,8 @@ private slots:
         setup.modbus = SimulatedCouplerSetup::Modbus::Absent;
         PageBench bench(setup, kListenPort);
         bench.coupler.bootLoader().enterBootLoader();
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Information, "Burning Firmware Successful",
+        const Boxes seen = updateOnce(bench, "ETN_1000");
+        expectOneBox(seen, QMessageBox::Information, "Burning Firmware Successful",
                      "Firmware of Remote IO has beed updated.");
         QVERIFY(bench.flashHolds(image1000()));
     }
@@ -222,13 +239,10 @@ private slots:
         SimulatedCouplerSetup setup = couplerAt("127.0.0.66");
         setup.modbus = SimulatedCouplerSetup::Modbus::Silent;
         PageBench bench(setup, kListenPort);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Firmware matching error",
+        const Boxes seen = updateOnce(bench, "ETN_1000");
+        expectOneBox(seen, QMessageBox::Critical, "Firmware matching error",
                      "Firmware does not match with the coupler");
-        QCOMPARE(recorder.last().informative, QString("Register 3006 could not be read: Connection timed out."));
+        QCOMPARE(seen.last().informative, QString("Register 3006 could not be read: Connection timed out."));
         QVERIFY(bench.coupler.bootLoader().requests().empty());
     }
 
@@ -272,22 +286,16 @@ private slots:
         QFETCH(QString, detail);
         QFETCH(bool, wholeText);
         PageBench bench(couplerAt("127.0.0.67"), kListenPort);
-        CouplerBootFaults faults;
-        faults.replies.push_back({Kind(kind), Command(command), nth, 400});
-        bench.coupler.bootLoader().setFaults(faults);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        QCOMPARE(recorder.count(), 1);
-        QCOMPARE(recorder.last().icon, QMessageBox::Critical);
-        QCOMPARE(recorder.last().title, QString("Format error exception"));
+        const Boxes seen = updateOnce(bench, "ETN_1000", replyFault(Kind(kind), Command(command), nth, 400));
+        QCOMPARE(seen.count(), 1);
+        QCOMPARE(seen.last().icon, QMessageBox::Critical);
+        QCOMPARE(seen.last().title, QString("Format error exception"));
         if (wholeText)
-            QCOMPARE(recorder.last().text, text);
+            QCOMPARE(seen.last().text, text);
         else
-            QVERIFY2(recorder.last().text.startsWith(text), qPrintable(recorder.last().text));
+            QVERIFY2(seen.last().text.startsWith(text), qPrintable(seen.last().text));
         if (!detail.isEmpty())
-            QCOMPARE(recorder.last().informative, detail);
+            QCOMPARE(seen.last().informative, detail);
         QCOMPARE(bench.requestsOf(Command::RunUserMode).size(), size_t(0));
         QCOMPARE(bench.coupler.bootLoader().startCount(), 0);
         expectIdle(bench);
@@ -299,12 +307,8 @@ private slots:
         CouplerBootFaults faults;
         faults.replies.push_back({Kind::Delay, Command::WriteData, 0, 80});
         faults.replies.push_back({Kind::Delay, Command::ReadData, 0, 80});
-        bench.coupler.bootLoader().setFaults(faults);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        QCOMPARE(recorder.last().title, QString("Burning Firmware Successful"));
+        const Boxes seen = updateOnce(bench, "ETN_1000", faults);
+        QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
         QVERIFY(bench.flashHolds(image1000()));
     }
 
@@ -313,13 +317,9 @@ private slots:
         PageBench bench(couplerAt("127.0.0.69"), kListenPort);
         CouplerBootFaults faults;
         faults.corruptStep2Echo = true;
-        bench.coupler.bootLoader().setFaults(faults);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        QCOMPARE(recorder.count(), 1);
-        QVERIFY(recorder.last().text.startsWith("In function: WRITE CHECKSUM Step 2, bytes_received:11, data:"));
+        const Boxes seen = updateOnce(bench, "ETN_1000", faults);
+        QCOMPARE(seen.count(), 1);
+        QVERIFY(seen.last().text.startsWith("In function: WRITE CHECKSUM Step 2, bytes_received:11, data:"));
         // The Step 2 request carried the Step 1 checksum unchanged.
         const Bytes step1 = bench.requestsOf(Command::WriteChecksumStep1).at(0).bytes;
         const Bytes step2 = bench.requestsOf(Command::WriteChecksumStep2).at(0).bytes;
@@ -333,14 +333,10 @@ private slots:
         PageBench bench(couplerAt("127.0.0.70"), kListenPort);
         CouplerBootFaults faults;
         faults.flipFlashBitAt = 600;
-        bench.coupler.bootLoader().setFaults(faults);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Burning Firmware Failed",
+        const Boxes seen = updateOnce(bench, "ETN_1000", faults);
+        expectOneBox(seen, QMessageBox::Critical, "Burning Firmware Failed",
                      "Flash data is different from file content");
-        QCOMPARE(recorder.last().informative,
+        QCOMPARE(seen.last().informative,
                  QString::asprintf("First difference at image offset 0x00258 (page 258): file 0x%02X, flash 0x%02X.",
                                    image1000()[600], image1000()[600] ^ 1));
         QVERIFY(bench.requestsOf(Command::RunUserMode).empty());
@@ -370,14 +366,8 @@ private slots:
     void missingConfirmationAfterStartIsNoSuccess()
     {
         PageBench bench(couplerAt("127.0.0.72"), kListenPort);
-        CouplerBootFaults faults;
-        faults.replies.push_back({Kind::Drop, Command::ConfirmBootMode, 2});
-        bench.coupler.bootLoader().setFaults(faults);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Format error exception",
+        const Boxes seen = updateOnce(bench, "ETN_1000", replyFault(Kind::Drop, Command::ConfirmBootMode, 2));
+        expectOneBox(seen, QMessageBox::Critical, "Format error exception",
                      "In function: confirm_boot_mode_command");
         QCOMPARE(bench.coupler.bootLoader().startCount(), 1);
         expectIdle(bench);
@@ -388,12 +378,8 @@ private slots:
         PageBench bench(couplerAt("127.0.0.73"), kListenPort);
         CouplerBootFaults faults;
         faults.answerFromOtherPort = true;
-        bench.coupler.bootLoader().setFaults(faults);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        QCOMPARE(recorder.last().title, QString("Burning Firmware Successful"));
+        const Boxes seen = updateOnce(bench, "ETN_1000", faults);
+        QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
         const auto requests = bench.coupler.bootLoader().requests();
         // ENTER BOOT MODE and CONFIRM BOOT MODE go to 10275; the answer comes from 10276.
         QCOMPARE(requests[0].arrivedAtPort, uint16_t(10275));
@@ -405,11 +391,8 @@ private slots:
     void deviceListenPortIsRefused()
     {
         PageBench bench(couplerAt("127.0.0.74"), 10275);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Change listen port", "Port 10275 is using for UDP broadcast");
+        const Boxes seen = updateOnce(bench, "ETN_1000");
+        expectOneBox(seen, QMessageBox::Critical, "Change listen port", "Port 10275 is using for UDP broadcast");
         QVERIFY(bench.coupler.bootLoader().requests().empty());
         QVERIFY(bench.coupler.registerReads().empty());
         QVERIFY(!QSettings().contains("Coupler/Settings/ip"));
@@ -420,13 +403,10 @@ private slots:
         QUdpSocket holder;
         QVERIFY(holder.bind(QHostAddress::AnyIPv4, kListenPort + 1));
         PageBench bench(couplerAt("127.0.0.74"), kListenPort + 1);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Port binding failed",
+        const Boxes seen = updateOnce(bench, "ETN_1000");
+        expectOneBox(seen, QMessageBox::Critical, "Port binding failed",
                      QString("Port %1 is probably occupied is using for UDP broadcast").arg(kListenPort + 1));
-        QVERIFY(!recorder.last().informative.isEmpty());
+        QVERIFY(!seen.last().informative.isEmpty());
         QVERIFY(bench.coupler.bootLoader().requests().empty());
     }
 
@@ -491,12 +471,9 @@ private slots:
     {
         SandboxFiles::write("Coupler Firmware/BROKEN.HEX", QByteArray(100, 'x'));
         PageBench bench(couplerAt("127.0.0.79"), kListenPort);
-        QVERIFY(bench.start());
-        bench.choose("BROKEN");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        QCOMPARE(recorder.count(), 1);
-        QCOMPARE(recorder.last().text, QString("File format error."));
+        const Boxes seen = updateOnce(bench, "BROKEN");
+        QCOMPARE(seen.count(), 1);
+        QCOMPARE(seen.last().text, QString("File format error."));
         QVERIFY(bench.coupler.bootLoader().requests().empty());
         QVERIFY(bench.coupler.registerReads().empty());
         QCOMPARE(QSettings().value("Coupler/Settings/filename").toString(), QString("BROKEN"));
