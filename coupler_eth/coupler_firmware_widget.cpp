@@ -133,7 +133,7 @@ void CouplerFirmwareWidget::saveSettings()
     QSettings settings;
     settings.setValue(FirmwareFolder::coupler().settingsKey, ui->comboBox_firmware_file->currentText());
     settings.setValue(kIpKey, ipFields().text());
-    settings.setValue(kPortKey, QString::number(m_listenPort));
+    settings.setValue(kPortKey, QString::number(typedListenPort()));
 }
 
 void CouplerFirmwareWidget::on_button_update_clicked()
@@ -160,7 +160,7 @@ bool CouplerFirmwareWidget::bindListenPort()
     if (m_socket)
         m_socket->close();
     m_socket = new QUdpSocket(this);
-    const uint16_t port = ui->lineEdit_port->text().toUShort();
+    const uint16_t port = typedListenPort();
     qDebug().noquote() << QStringLiteral("port = %1").arg(port);
     if (port == CouplerBoot::kDevicePort) {
         showMessageBox(this, QMessageBox::Critical, tr("Change listen port"),
@@ -179,12 +179,20 @@ bool CouplerFirmwareWidget::bindListenPort()
         std::cerr << "WSAStartup() error" << std::endl;
         std::exit(1);
     }
-    m_listenPort = port;
+    // The requests name the port the replies must come to: with an empty field (0) that is the
+    // one the system chose.
+    m_listenPort = m_socket->localPort();
     return true;
 }
 
+uint16_t CouplerFirmwareWidget::typedListenPort() const
+{
+    return ui->lineEdit_port->text().toUShort();
+}
+
 // The coupler's registers against the file header. A coupler that does not answer Modbus (one
-// already in its boot loader, for example) is updated without the checks.
+// already in its boot loader, for example) is updated without the checks. A register that
+// cannot be read counts as 0, which hardware of version 1 reads too; the box then says why.
 bool CouplerFirmwareWidget::checkCompatibility()
 {
     std::string failure;
@@ -205,7 +213,7 @@ bool CouplerFirmwareWidget::checkFirmwareVersion(CouplerModbusConnection &modbus
     std::string failure;
     const int address = CouplerModbusConnection::kHardwareVersionRegister;
     const uint16_t version = modbus.readRegister(address, failure);
-    if (failure.empty() && firmwareFitsHardware(m_hex.hardwareVersion, version))
+    if (firmwareFitsHardware(m_hex.hardwareVersion, version))
         return true;
     showMessageBox(this, QMessageBox::Critical, tr("Firmware matching error"),
                    tr("Firmware does not match with the coupler"),
@@ -221,7 +229,7 @@ bool CouplerFirmwareWidget::checkProductCode(CouplerModbusConnection &modbus)
     std::string failure;
     const int address = CouplerModbusConnection::kProductCodeRegister;
     const uint16_t code = modbus.readRegister(address, failure);
-    if (failure.empty() && code == m_hex.productCode)
+    if (code == m_hex.productCode)
         return true;
     showMessageBox(this, QMessageBox::Critical, tr("Product Code matching error"),
                    tr("Product Code does not match with the coupler"),

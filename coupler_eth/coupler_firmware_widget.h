@@ -53,6 +53,7 @@ private:
     void loadSettings();
     void saveSettings();
     bool bindListenPort();
+    uint16_t typedListenPort() const;   // 0 when the field holds no number
     bool checkCompatibility();
     bool checkFirmwareVersion(CouplerModbusConnection &modbus);
     bool checkProductCode(CouplerModbusConnection &modbus);

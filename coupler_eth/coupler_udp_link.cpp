@@ -29,3 +29,8 @@ int CouplerUdpLink::receiveReply(uint8_t *buffer)
     }
     return -1;
 }
+
+std::string CouplerUdpLink::peerText() const
+{
+    return DatagramSocket::addressText(m_destination);
+}

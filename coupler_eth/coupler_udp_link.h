@@ -1,13 +1,13 @@
 #pragma once
 
 // The request/reply exchange with the coupler's boot loader on the page's bound UDP socket.
-#include "coupler_eth/coupler_boot_protocol.h"
+#include "coupler_eth/coupler_boot_link.h"
 
 #include <netinet/in.h>
 
 #include <cstdint>
 
-class CouplerUdpLink
+class CouplerUdpLink : public CouplerBootLink
 {
 public:
     // A reply has 16 tries about 10 ms apart, some 150 ms in all, to arrive. Each wait ends as
@@ -19,19 +19,18 @@ public:
     // `listenPort`: the port the socket is bound to, carried in every request.
     CouplerUdpLink(int descriptor, const sockaddr_in &destination, uint16_t listenPort);
 
-    uint16_t listenPort() const { return m_listenPort; }
     const sockaddr_in &destination() const { return m_destination; }
 
-    // Sends one request whole or throws SendFailedException with the command's name. Datagrams
-    // still queued from before are dropped first: whatever arrives next answers this request.
-    void send(CouplerBootCommand command, const CouplerBoot::Bytes &request);
+    uint16_t listenPort() const override { return m_listenPort; }
+    // Datagrams still queued from before are dropped first: whatever arrives next answers this
+    // request, and a late or unasked-for datagram never redirects the requests.
+    void send(CouplerBootCommand command, const CouplerBoot::Bytes &request) override;
+    // The sender of a datagram becomes the destination: later requests go to whoever answered
+    // last. A longer datagram is cut at 512 bytes.
+    int receiveReply(uint8_t *buffer) override;
 
-    // One datagram of at most 512 bytes into `buffer` (512 bytes); its length, or -1 when none
-    // came. The sender becomes the destination: later requests go to whoever answered last.
-    int receiveReply(uint8_t *buffer);
-
-    // For the texts a person reads: where the requests go, and the milliseconds a reply may take.
-    static int replyWindowMs() { return (kReceiveAttempts - 1) * kAttemptIntervalMs; }
+    std::string peerText() const override;
+    int replyWindowMs() const override { return (kReceiveAttempts - 1) * kAttemptIntervalMs; }
 
 private:
     int m_descriptor;

@@ -2,7 +2,7 @@
 
 #include "app/fixed_wait.h"
 #include "coupler_eth/coupler_boot_exceptions.h"
-#include "coupler_eth/coupler_udp_link.h"
+#include "coupler_eth/coupler_boot_link.h"
 #include "platform/datagram_socket.h"
 
 #include <QDebug>
@@ -29,7 +29,7 @@ std::string firstDifference(const std::vector<uint8_t> &image, const std::vector
 
 }
 
-CouplerUpdateEngine::CouplerUpdateEngine(CouplerUdpLink &link, CouplerUpdateObserver &observer)
+CouplerUpdateEngine::CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer)
     : m_link(link), m_observer(observer)
 {
 }
@@ -37,39 +37,40 @@ CouplerUpdateEngine::CouplerUpdateEngine(CouplerUdpLink &link, CouplerUpdateObse
 CouplerRunResult CouplerUpdateEngine::run(const std::vector<uint8_t> &image, int imageLength,
                                           std::vector<uint8_t> &readBack)
 {
-    CouplerRunResult result = protectedRun(image, imageLength, readBack);
-    if (result.outcome != CouplerRunResult::Outcome::Verified)
-        return result;
-    // Starting the firmware lies outside the page protection; its faults still end the run in
-    // one message, and no success is claimed.
-    try {
+    m_progressValue = 0;
+    const CouplerRunResult written = faultsEnd([&] { return writeAndVerify(image, imageLength, readBack); });
+    if (written.outcome != CouplerRunResult::Outcome::Verified)
+        return written;
+    // Starting the firmware comes after the verified write; a fault there still ends the run in
+    // its own message, and no success is claimed.
+    return faultsEnd([&] {
         runUserMode();
-    } catch (const FormatErrorException &fault) {
-        return {CouplerRunResult::Outcome::FormatError, fault.text(), fault.detail()};
-    } catch (const SendFailedException &fault) {
-        return {CouplerRunResult::Outcome::SendFailed, fault.what(),
-                DatagramSocket::errorText(fault.errorCode())};
-    }
-    return result;
+        return CouplerRunResult{};
+    });
 }
 
-CouplerRunResult CouplerUpdateEngine::protectedRun(const std::vector<uint8_t> &image, int imageLength,
-                                                   std::vector<uint8_t> &readBack)
+template <typename Steps>
+CouplerRunResult CouplerUpdateEngine::faultsEnd(Steps steps)
 {
-    m_progressValue = 0;
     try {
-        enterBootMode();
-        FixedWait::blocking(kModeChangeWaitMs);
-        confirmBootMode();
-        writePages(image, imageLength);
-        writeChecksum();
-        readPages(readBack, imageLength);
+        return steps();
     } catch (const FormatErrorException &fault) {
         return {CouplerRunResult::Outcome::FormatError, fault.text(), fault.detail()};
     } catch (const SendFailedException &fault) {
         return {CouplerRunResult::Outcome::SendFailed, fault.what(),
                 DatagramSocket::errorText(fault.errorCode())};
     }
+}
+
+CouplerRunResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> &image, int imageLength,
+                                                     std::vector<uint8_t> &readBack)
+{
+    enterBootMode();
+    FixedWait::blocking(kModeChangeWaitMs);
+    confirmBootMode();
+    writePages(image, imageLength);
+    writeChecksum();
+    readPages(readBack, imageLength);
     if (m_observer.wasCanceled())
         return {CouplerRunResult::Outcome::Cancelled, {}, {}};
     m_observer.setLabelText(QStringLiteral("Comparing Data..."));
@@ -169,10 +170,9 @@ void CouplerUpdateEngine::sendHeaderOnly(CouplerBootCommand command)
 
 std::string CouplerUpdateEngine::replyDetail(const uint8_t *reply, int length) const
 {
-    const std::string peer = DatagramSocket::addressText(m_link.destination());
+    const std::string peer = m_link.peerText();
     if (length < 0)
-        return "No reply from " + peer + " within " + std::to_string(CouplerUdpLink::replyWindowMs())
-            + " ms.";
+        return "No reply from " + peer + " within " + std::to_string(m_link.replyWindowMs()) + " ms.";
     return "Reply from " + peer + ", " + std::to_string(length) + " bytes: " + hexDump(reply, length);
 }
 

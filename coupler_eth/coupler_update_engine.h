@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class CouplerUdpLink;
+class CouplerBootLink;
 
 // What the engine shows while it runs, and where it learns of Abort.
 class CouplerUpdateObserver
@@ -38,7 +38,7 @@ public:
     // each needs this long before it answers CONFIRM BOOT MODE.
     static constexpr int kModeChangeWaitMs = 5000;
 
-    CouplerUpdateEngine(CouplerUdpLink &link, CouplerUpdateObserver &observer);
+    CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer);
 
     // The whole run for the first `imageLength` bytes of `image` (padded with its own 0xFF fill
     // to whole pages); `readBack` (as large as `image`) receives the flash read back.
@@ -55,15 +55,18 @@ public:
     void runUserMode();
 
 private:
-    CouplerRunResult protectedRun(const std::vector<uint8_t> &image, int imageLength,
-                                  std::vector<uint8_t> &readBack);
+    // Runs `steps`; a protocol fault ends them in its result.
+    template <typename Steps>
+    CouplerRunResult faultsEnd(Steps steps);
+    CouplerRunResult writeAndVerify(const std::vector<uint8_t> &image, int imageLength,
+                                    std::vector<uint8_t> &readBack);
     void exchangePage(CouplerBootCommand command, int offset, const uint8_t *pageData,
                       uint8_t *readInto);
     void sendHeaderOnly(CouplerBootCommand command);
     std::string replyDetail(const uint8_t *reply, int length) const;
     void advanceProgress();
 
-    CouplerUdpLink &m_link;
+    CouplerBootLink &m_link;
     CouplerUpdateObserver &m_observer;
     int m_progressValue = 0;
 };

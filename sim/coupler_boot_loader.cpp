@@ -73,8 +73,29 @@ SimulatedCouplerBootLoader::SimulatedCouplerBootLoader() : m_flash(kFlashBytes, 
 std::optional<SimulatedCouplerBootLoader::Reply>
 SimulatedCouplerBootLoader::handle(const Datagram &request, uint16_t arrivedAtPort, uint16_t fromPort)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_log.push_back({request, arrivedAtPort, fromPort, std::chrono::steady_clock::now()});
+    std::optional<Reply> reply;
+    bool modeBefore = false;
+    bool modeAfter = false;
+    std::function<void(bool)> listener;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        modeBefore = m_bootMode;
+        m_log.push_back({request, {}, arrivedAtPort, fromPort, std::chrono::steady_clock::now()});
+        reply = answerLocked(request);
+        if (reply)
+            m_log.back().reply = reply->bytes;
+        modeAfter = m_bootMode;
+        listener = m_modeListener;
+    }
+    if (modeAfter != modeBefore && listener)
+        listener(modeAfter);
+    return reply;
+}
+
+std::optional<SimulatedCouplerBootLoader::Reply> SimulatedCouplerBootLoader::answerLocked(const Datagram &request)
+{
+    if (std::chrono::steady_clock::now() < m_deafUntil)
+        return std::nullopt;   // still restarting
     if (request.size() < kHeaderBytes || std::memcmp(request.data(), kSignature, kSignatureBytes) != 0
         || !isKnownCommand(request[kCommandOffset]))
         return std::nullopt;
@@ -88,11 +109,18 @@ SimulatedCouplerBootLoader::handle(const Datagram &request, uint16_t arrivedAtPo
     return applyFaults(command, count, *reply);
 }
 
+void SimulatedCouplerBootLoader::restart(bool intoBootLoader)
+{
+    m_bootMode = intoBootLoader;
+    m_deafUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_restartMs);
+}
+
 std::optional<SimulatedCouplerBootLoader::Reply>
 SimulatedCouplerBootLoader::answer(CouplerCommand command, const Datagram &request)
 {
     if (command == CouplerCommand::EnterBootMode) {
-        m_bootMode = true;
+        if (!m_bootMode)
+            restart(true);
         m_writtenEnd = 0;
         return std::nullopt;
     }
@@ -111,7 +139,7 @@ SimulatedCouplerBootLoader::answer(CouplerCommand command, const Datagram &reque
     case CouplerCommand::WriteChecksumStep2: return checksumStep2(request);
     case CouplerCommand::RunUserMode:
         if (m_sealed) {
-            m_bootMode = false;
+            restart(false);
             ++m_startCount;
         }
         return std::nullopt;
@@ -200,6 +228,18 @@ void SimulatedCouplerBootLoader::setFaults(const CouplerBootFaults &faults)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_faults = faults;
+}
+
+void SimulatedCouplerBootLoader::setRestartMs(int milliseconds)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_restartMs = milliseconds;
+}
+
+void SimulatedCouplerBootLoader::setModeListener(std::function<void(bool bootMode)> listener)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_modeListener = std::move(listener);
 }
 
 void SimulatedCouplerBootLoader::setFlash(const std::vector<uint8_t> &content)

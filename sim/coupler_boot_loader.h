@@ -6,10 +6,12 @@
 // its 1 MiB flash (page numbers from 256), reports a CRC-32 of the pages written as the four
 // checksum bytes, seals the image when Step 2 brings them back, and starts a sealed image on
 // RUN USER MODE. Requests with a wrong signature, length or command are ignored, as are page
-// numbers outside the flash. Thread-safe: served from the socket thread while a test inspects it.
+// numbers outside the flash. After ENTER BOOT MODE and RUN USER MODE the device restarts and
+// answers nothing for a while. Thread-safe: served from the socket thread while a test inspects it.
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -62,6 +64,7 @@ public:
 
     struct LoggedRequest {
         Datagram bytes;
+        Datagram reply;               // empty when none was sent
         uint16_t arrivedAtPort = 0;   // the coupler's port the request was sent to
         uint16_t fromPort = 0;        // the PC's port it came from
         std::chrono::steady_clock::time_point received;
@@ -74,8 +77,12 @@ public:
                                 uint16_t fromPort = 0);
 
     void setFaults(const CouplerBootFaults &faults);
+    // How long a restart into the boot loader or the firmware leaves the device deaf.
+    void setRestartMs(int milliseconds);
+    // Told of every change between the firmware (false) and the boot loader (true), outside any lock.
+    void setModeListener(std::function<void(bool bootMode)> listener);
     void setFlash(const std::vector<uint8_t> &content);   // as if written and sealed long ago
-    void enterBootLoader();                               // as after a failed earlier update
+    void enterBootLoader();   // as after a failed earlier update; before the coupler starts
 
     bool inBootMode() const;
     bool sealed() const;
@@ -86,7 +93,9 @@ public:
     void clearLog();
 
 private:
+    std::optional<Reply> answerLocked(const Datagram &request);
     std::optional<Reply> answer(CouplerCommand command, const Datagram &request);
+    void restart(bool intoBootLoader);
     std::optional<Reply> writePage(const Datagram &request);
     std::optional<Reply> readPage(const Datagram &request);
     std::optional<Reply> checksumStep1(const Datagram &request);
@@ -101,6 +110,9 @@ private:
     bool m_sealed = true;
     int m_writtenEnd = 0;         // end of the highest page written since boot mode was entered
     int m_startCount = 0;
+    int m_restartMs = 0;
+    std::chrono::steady_clock::time_point m_deafUntil;
+    std::function<void(bool)> m_modeListener;
     CouplerBootFaults m_faults;
     std::vector<LoggedRequest> m_log;
     std::array<int, 256> m_seenOfCommand{};   // valid requests per command code since clearLog

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 
@@ -20,6 +21,7 @@ constexpr uint8_t kUserFunction = 109;
 constexpr int kMaxRegistersPerRead = 125;
 constexpr int kSplitGapMs = 20;
 constexpr int kBacklog = 8;
+constexpr int kAcceptRetryMs = 10;
 
 uint16_t bigEndian16(const uint8_t *bytes)
 {
@@ -97,15 +99,15 @@ void CouplerModbusServer::stop()
         ::shutdown(m_listener, SHUT_RDWR);
     if (m_acceptor.joinable())
         m_acceptor.join();
-    std::list<std::thread> clients;
+    std::list<ClientThread> clients;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (int client : m_clients)
             ::shutdown(client, SHUT_RDWR);
         clients.swap(m_clientThreads);
     }
-    for (std::thread &client : clients)
-        client.join();
+    for (ClientThread &client : clients)
+        client.thread.join();
     if (m_listener >= 0)
         ::close(m_listener);
     m_listener = -1;
@@ -119,17 +121,36 @@ void CouplerModbusServer::acceptClients()
     while (!m_stopping) {
         int listener = m_listener;
         const int client = modbus_tcp_accept(m_listenContext, &listener);
-        if (client < 0)
-            return;
+        joinFinishedClients();
+        if (client < 0) {
+            if (m_stopping || errno == EINVAL || errno == EBADF)
+                return;   // the listener was shut down
+            std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptRetryMs));
+            continue;
+        }
         const int noDelay = 1;
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         std::lock_guard<std::mutex> lock(m_mutex);
         m_clients.push_back(client);
-        m_clientThreads.emplace_back(&CouplerModbusServer::serveClient, this, client);
+        ClientThread &thread = m_clientThreads.emplace_back();
+        thread.thread = std::thread(&CouplerModbusServer::serveClient, this, client, &thread.done);
     }
 }
 
-void CouplerModbusServer::serveClient(int client)
+void CouplerModbusServer::joinFinishedClients()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto client = m_clientThreads.begin(); client != m_clientThreads.end();) {
+        if (client->done) {
+            client->thread.join();
+            client = m_clientThreads.erase(client);
+        } else {
+            ++client;
+        }
+    }
+}
+
+void CouplerModbusServer::serveClient(int client, std::atomic<bool> *done)
 {
     // A context of its own per client: libmodbus replies on the context's socket.
     const std::unique_ptr<modbus_t, decltype(&modbus_free)> context(modbus_new_tcp(m_address.c_str(), m_port),
@@ -140,9 +161,12 @@ void CouplerModbusServer::serveClient(int client)
         if (m_behaviour == Behaviour::Answering)
             answer(context.get(), adu);
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
-    ::close(client);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+        ::close(client);
+    }
+    *done = true;
 }
 
 void CouplerModbusServer::answer(modbus_t *context, const std::vector<uint8_t> &adu)

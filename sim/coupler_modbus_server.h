@@ -41,8 +41,14 @@ public:
     std::vector<int> registerReads() const;   // the coupler's own registers read, in order
 
 private:
+    struct ClientThread {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
     void acceptClients();
-    void serveClient(int client);
+    void joinFinishedClients();
+    void serveClient(int client, std::atomic<bool> *done);
     void answer(_modbus *context, const std::vector<uint8_t> &adu);
     void answerRegisterRead(_modbus *context, const std::vector<uint8_t> &adu);
     void answerUserFunction(int client, const std::vector<uint8_t> &adu);
@@ -60,6 +66,6 @@ private:
     mutable std::mutex m_mutex;
     std::map<int, uint16_t> m_registers;
     std::vector<int> m_registerReads;
-    std::list<std::thread> m_clientThreads;
+    std::list<ClientThread> m_clientThreads;
     std::vector<int> m_clients;
 };

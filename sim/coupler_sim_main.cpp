@@ -8,23 +8,19 @@
 #include <cstdlib>
 #include <map>
 #include <string>
-#include <unistd.h>
+#include <pthread.h>
 #include <vector>
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
-
-void requestStop(int)
-{
-    stopRequested = 1;
-}
+constexpr int kRealisticRestartMs = 2000;
 
 void usage()
 {
     std::fprintf(stderr,
         "usage: tarnlow-sim-coupler [--address 127.0.0.21] [--product-code HEX] [--hardware-version HEX]\n"
-        "       [--modbus answering|silent|absent] [--in-boot-loader]\n"
+        "       [--modbus answering|silent|absent] [--in-boot-loader] [--restart-ms MS]\n"
+        "       [--reply-to-source-port]\n"
         "       [--fault drop|wrong-length|wrong-echo:COMMAND[:N]] [--fault delay:COMMAND:N:MS]\n"
         "       [--fault corrupt-step2] [--fault flip-bit=OFFSET] [--fault other-port]\n"
         "       [--modules N] [--module-product-code HEX] [--module-hardware-version HEX]\n"
@@ -111,10 +107,14 @@ struct Options {
 bool parse(int argc, char **argv, Options &options)
 {
     options.module.productCode = 0x0A31;
+    options.coupler.restartMs = kRealisticRestartMs;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--in-boot-loader") {
-            options.inBootLoader = true;
+        if (option == "--in-boot-loader" || option == "--reply-to-source-port") {
+            if (option == "--in-boot-loader")
+                options.inBootLoader = true;
+            else
+                options.coupler.replyPort = CouplerUdpServer::ReplyPort::SourcePort;
             continue;
         }
         if (i + 1 >= argc)
@@ -130,6 +130,8 @@ bool parse(int argc, char **argv, Options &options)
         else if (option == "--modbus" && (value == "answering" || value == "silent" || value == "absent"))
             options.coupler.modbus = value == "answering" ? SimulatedCouplerSetup::Modbus::Answering
                 : value == "silent" ? SimulatedCouplerSetup::Modbus::Silent : SimulatedCouplerSetup::Modbus::Absent;
+        else if (option == "--restart-ms")
+            options.coupler.restartMs = std::atoi(value.c_str());
         else if (option == "--fault") {
             if (!applyCouplerFault(value, options.couplerFaults))
                 return false;
@@ -188,20 +190,24 @@ int main(int argc, char **argv)
     coupler.bootLoader().setFaults(options.couplerFaults);
     if (options.inBootLoader)
         coupler.bootLoader().enterBootLoader();
+    // Blocked before any server thread starts, so only the wait below takes the stop signals.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::string failure;
     if (!coupler.start(failure)) {
         std::fprintf(stderr, "cannot start the simulated coupler: %s\n", failure.c_str());
         return 1;
     }
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
     std::printf("simulated Ethernet coupler (product code %04X, hardware version %04X) on %s, "
                 "UDP %d, Modbus TCP %d, %d I/O modules (product code %04X) behind it\n",
                 options.coupler.productCode, options.coupler.hardwareVersion, options.coupler.address.c_str(),
                 options.coupler.bootPort, options.coupler.modbusPort, options.moduleCount, options.module.productCode);
     std::fflush(stdout);
-    while (!stopRequested)
-        ::pause();
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
     coupler.stop();
     std::printf("flash %s, started %d times\n", coupler.bootLoader().sealed() ? "sealed" : "not sealed",
                 coupler.bootLoader().startCount());

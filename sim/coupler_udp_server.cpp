@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <vector>
 
@@ -42,8 +43,8 @@ int boundSocket(const std::string &address, uint16_t port)
 }
 
 CouplerUdpServer::CouplerUdpServer(SimulatedCouplerBootLoader &bootLoader, std::string address,
-                                   uint16_t port, uint16_t otherPort)
-    : m_bootLoader(bootLoader), m_address(std::move(address)), m_ports{port, otherPort}
+                                   uint16_t port, uint16_t otherPort, ReplyPort replyPort)
+    : m_bootLoader(bootLoader), m_address(std::move(address)), m_ports{port, otherPort}, m_replyPort(replyPort)
 {
 }
 
@@ -105,6 +106,9 @@ void CouplerUdpServer::serveOne(int socket, uint16_t arrivedAtPort)
         return;
     if (reply->delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(reply->delayMs));
+    constexpr size_t kNamedPortOffset = 7;
+    if (m_replyPort == ReplyPort::NamedInRequest)
+        std::memcpy(&sender.sin_port, request.data() + kNamedPortOffset, sizeof sender.sin_port);
     const int from = reply->fromOtherPort ? m_sockets[1] : socket;
     ::sendto(from, reply->bytes.data(), reply->bytes.size(), 0, reinterpret_cast<sockaddr *>(&sender),
              senderLength);

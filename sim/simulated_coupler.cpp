@@ -4,8 +4,11 @@
 #include <cstring>
 
 SimulatedCoupler::SimulatedCoupler(const SimulatedCouplerSetup &setup)
-    : m_setup(setup), m_udp(m_bootLoader, setup.address, setup.bootPort, setup.otherBootPort)
+    : m_setup(setup),
+      m_udp(m_bootLoader, setup.address, setup.bootPort, setup.otherBootPort, setup.replyPort)
 {
+    m_bootLoader.setRestartMs(setup.restartMs);
+    m_bootLoader.setModeListener([this](bool bootMode) { modeChanged(bootMode); });
     if (setup.modbus == SimulatedCouplerSetup::Modbus::Absent)
         return;
     const auto behaviour = setup.modbus == SimulatedCouplerSetup::Modbus::Silent
@@ -30,7 +33,7 @@ bool SimulatedCoupler::start(std::string &failure)
             + std::to_string(m_setup.otherBootPort) + ": " + std::strerror(errno);
         return false;
     }
-    if (m_modbus && !m_modbus->start()) {
+    if (m_modbus && !m_bootLoader.inBootMode() && !m_modbus->start()) {
         failure = "Modbus TCP " + m_setup.address + ":" + std::to_string(m_setup.modbusPort) + ": "
             + std::strerror(errno);
         m_udp.stop();
@@ -41,9 +44,20 @@ bool SimulatedCoupler::start(std::string &failure)
 
 void SimulatedCoupler::stop()
 {
+    m_udp.stop();   // first: no mode change can restart the Modbus server after this
     if (m_modbus)
         m_modbus->stop();
-    m_udp.stop();
+}
+
+// The boot loader has no Modbus TCP server: its port is closed, so a client is refused.
+void SimulatedCoupler::modeChanged(bool bootMode)
+{
+    if (!m_modbus)
+        return;
+    if (bootMode)
+        m_modbus->stop();
+    else
+        m_modbus->start();
 }
 
 std::vector<int> SimulatedCoupler::registerReads() const

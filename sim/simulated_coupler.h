@@ -3,7 +3,7 @@
 // One simulated Ethernet bus coupler on a loopback address (127.0.0.x, so several run side by
 // side): the UDP boot loader on port 10275 and the Modbus TCP server on port 502 with the
 // coupler's product code (3004) and hardware version (3006), and optionally the I/O modules
-// behind it.
+// behind it. While the coupler runs its boot loader, nothing listens on port 502.
 #include "sim/coupler_boot_loader.h"
 #include "sim/coupler_modbus_server.h"
 #include "sim/coupler_udp_server.h"
@@ -19,6 +19,8 @@ struct SimulatedCouplerSetup {
     uint16_t hardwareVersion = 0x1000;
     Modbus modbus = Modbus::Answering;
     ModbusExtension *modules = nullptr;   // the module bank behind the coupler, if any
+    int restartMs = 50;                   // deaf after ENTER BOOT MODE and RUN USER MODE
+    CouplerUdpServer::ReplyPort replyPort = CouplerUdpServer::ReplyPort::NamedInRequest;
     uint16_t bootPort = 10275;
     uint16_t otherBootPort = 10276;       // the port the "answer from another port" fault uses
     int modbusPort = 502;
@@ -33,7 +35,8 @@ public:
     explicit SimulatedCoupler(const SimulatedCouplerSetup &setup);
     ~SimulatedCoupler();
 
-    // Binds both sides; on failure says which in `failure` and leaves nothing running.
+    // Binds both sides (Modbus only when the firmware runs); on failure says which in `failure`
+    // and leaves nothing running.
     bool start(std::string &failure);
     void stop();
 
@@ -43,6 +46,8 @@ public:
     std::vector<int> registerReads() const;
 
 private:
+    void modeChanged(bool bootMode);
+
     SimulatedCouplerSetup m_setup;
     SimulatedCouplerBootLoader m_bootLoader;
     CouplerUdpServer m_udp;

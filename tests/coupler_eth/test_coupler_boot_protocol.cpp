@@ -196,8 +196,8 @@ private slots:
         clock.start();
         uint8_t reply[kReceiveCapacity];
         QCOMPARE(link.receiveReply(reply), -1);
-        QVERIFY2(clock.elapsed() >= 150, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(CouplerUdpLink::replyWindowMs(), 150);
+        QVERIFY2(clock.elapsed() >= 150 && clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(link.replyWindowMs(), 150);
     }
 
     void senderBecomesTheDestination()

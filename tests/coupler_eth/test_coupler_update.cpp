@@ -2,6 +2,7 @@
 // coupler on loopback, with the message box answered and the datagrams, the flash and the
 // settings inspected afterwards.
 #include "app/fixed_wait.h"
+#include "coupler_eth/coupler_modbus_connection.h"
 #include "tests/coupler_eth/coupler_page_bench.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/sandbox_files.h"
@@ -114,7 +115,9 @@ private slots:
     void multiPageImageWithTheRealWaits()
     {
         FixedWait::setFixedWaitDivisorForTests(1);
-        PageBench bench(couplerAt("127.0.0.61"), 23456);
+        SimulatedCouplerSetup setup = couplerAt("127.0.0.61");
+        setup.restartMs = 4000;   // deaf for most of each 5 s wait
+        PageBench bench(setup, 23456);
         QVERIFY(bench.start());
         bench.choose("ETN_1000");
         MessageBoxRecorder recorder;
@@ -221,28 +224,30 @@ private slots:
     }
 
     // A coupler already in its boot loader (after a failed update) has no Modbus server: the
-    // checks are skipped and the update goes ahead.
-    void withoutModbusTheChecksAreSkipped()
+    // checks are skipped and the update goes ahead; the started firmware answers Modbus again.
+    void couplerInItsBootLoaderIsUpdatedWithoutTheChecks()
     {
-        SimulatedCouplerSetup setup = couplerAt("127.0.0.65");
-        setup.modbus = SimulatedCouplerSetup::Modbus::Absent;
-        PageBench bench(setup, kListenPort);
+        PageBench bench(couplerAt("127.0.0.65"), kListenPort);
         bench.coupler.bootLoader().enterBootLoader();
         const Boxes seen = updateOnce(bench, "ETN_1000");
         expectOneBox(seen, QMessageBox::Information, "Burning Firmware Successful",
                      "Firmware of Remote IO has beed updated.");
         QVERIFY(bench.flashHolds(image1000()));
+        QVERIFY(bench.coupler.registerReads().empty());
+        std::string failure;
+        QVERIFY(CouplerModbusConnection::connect("127.0.0.65", failure));
     }
 
+    // The reads time out and count as 0: version 1 hardware passes, the product code does not.
     void modbusServerThatNeverAnswersNamesTheRegister()
     {
         SimulatedCouplerSetup setup = couplerAt("127.0.0.66");
         setup.modbus = SimulatedCouplerSetup::Modbus::Silent;
         PageBench bench(setup, kListenPort);
         const Boxes seen = updateOnce(bench, "ETN_1000");
-        expectOneBox(seen, QMessageBox::Critical, "Firmware matching error",
-                     "Firmware does not match with the coupler");
-        QCOMPARE(seen.last().informative, QString("Register 3006 could not be read: Connection timed out."));
+        expectOneBox(seen, QMessageBox::Critical, "Product Code matching error",
+                     "Product Code does not match with the coupler");
+        QCOMPARE(seen.last().informative, QString("Register 3004 could not be read: Connection timed out."));
         QVERIFY(bench.coupler.bootLoader().requests().empty());
     }
 
@@ -286,7 +291,7 @@ private slots:
         QFETCH(QString, detail);
         QFETCH(bool, wholeText);
         PageBench bench(couplerAt("127.0.0.67"), kListenPort);
-        const Boxes seen = updateOnce(bench, "ETN_1000", replyFault(Kind(kind), Command(command), nth, 400));
+        const Boxes seen = updateOnce(bench, "ETN_1000", replyFault(Kind(kind), Command(command), nth, 200));
         QCOMPARE(seen.count(), 1);
         QCOMPARE(seen.last().icon, QMessageBox::Critical);
         QCOMPARE(seen.last().title, QString("Format error exception"));
@@ -320,11 +325,12 @@ private slots:
         const Boxes seen = updateOnce(bench, "ETN_1000", faults);
         QCOMPARE(seen.count(), 1);
         QVERIFY(seen.last().text.startsWith("In function: WRITE CHECKSUM Step 2, bytes_received:11, data:"));
-        // The Step 2 request carried the Step 1 checksum unchanged.
-        const Bytes step1 = bench.requestsOf(Command::WriteChecksumStep1).at(0).bytes;
+        // The Step 2 request carried the checksum of the Step 1 reply unchanged.
+        const Bytes step1Reply = bench.requestsOf(Command::WriteChecksumStep1).at(0).reply;
         const Bytes step2 = bench.requestsOf(Command::WriteChecksumStep2).at(0).bytes;
+        QCOMPARE(step1Reply.size(), size_t(11));
         QCOMPARE(step2.size(), size_t(13));
-        QCOMPARE(step1.size(), size_t(9));
+        QCOMPARE(Bytes(step2.begin() + 9, step2.end()), Bytes(step1Reply.begin() + 7, step1Reply.end()));
         QVERIFY(bench.requestsOf(Command::ReadData).empty());
     }
 
@@ -386,6 +392,29 @@ private slots:
         QCOMPARE(requests[1].arrivedAtPort, uint16_t(10275));
         for (size_t i = 2; i < requests.size(); ++i)
             QCOMPARE(requests[i].arrivedAtPort, uint16_t(10276));
+    }
+
+    // An empty port field binds a port the system chooses; the requests name that port.
+    void emptyPortFieldListensOnAPortTheSystemChooses()
+    {
+        PageBench bench(couplerAt("127.0.0.82"), 0);
+        const Boxes seen = updateOnce(bench, "ETN_1");
+        QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
+        const auto requests = bench.coupler.bootLoader().requests();
+        QVERIFY(requests.at(0).fromPort != 0);
+        for (const auto &request : requests)
+            QCOMPARE(uint16_t(request.bytes[7] << 8 | request.bytes[8]), request.fromPort);
+        QCOMPARE(QSettings().value("Coupler/Settings/port").toString(), QString("0"));
+    }
+
+    void couplerThatAnswersTheSourcePortIsUpdatedToo()
+    {
+        SimulatedCouplerSetup setup = couplerAt("127.0.0.83");
+        setup.replyPort = CouplerUdpServer::ReplyPort::SourcePort;
+        PageBench bench(setup, kListenPort);
+        const Boxes seen = updateOnce(bench, "ETN_1000");
+        QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
+        QVERIFY(bench.flashHolds(image1000()));
     }
 
     void deviceListenPortIsRefused()
@@ -487,7 +516,7 @@ private slots:
         SandboxFiles::write("Coupler Firmware/ETN_Coupler_Demo.HEX", sample.readAll());
         QProcess simulator;
         simulator.start(SandboxFiles::binaryDirectory() + "/bin/tarnlow-sim-coupler",
-                        {"--address", "127.0.0.80", "--modules", "2"});
+                        {"--address", "127.0.0.80", "--modules", "2", "--restart-ms", "50"});
         QVERIFY(simulator.waitForReadyRead(5000));
         QVERIFY(simulator.readAllStandardOutput().contains("simulated Ethernet coupler"));
         QSettings().setValue("Coupler/Settings/port", QString::number(kListenPort));
