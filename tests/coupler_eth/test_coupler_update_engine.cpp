@@ -209,24 +209,6 @@ private slots:
         QCOMPARE(link.sent[3][kCommandOffset], uint8_t(0x05));
     }
 
-    void readBackThatDiffersNamesTheFirstDifference()
-    {
-        const std::vector<uint8_t> image = imageOf(300);
-        std::vector<uint8_t> flash = image;
-        flash[270] ^= 0x80;
-        ScriptedLink link;
-        link.replies = healthyCoupler(flash, 300, {0, 0, 0, 0});
-        Observer observer;
-        std::vector<uint8_t> readBack(4096, 0);
-        CouplerUpdateEngine engine(link, observer);
-        const CouplerRunResult result = engine.run(image, 300, readBack);
-        QCOMPARE(int(result.outcome), int(Outcome::FlashDiffers));
-        QCOMPARE(QString::fromStdString(result.detail),
-                 QString::asprintf("First difference at image offset 0x0010E (page 257): file 0x%02X, flash 0x%02X.",
-                                   image[270], flash[270]));
-        QCOMPARE(link.sent.back()[kCommandOffset], uint8_t(0x01));   // RUN USER MODE never sent
-    }
-
     // Only the image's own bytes are compared, not the 0xFF fill of its last page.
     void fillBeyondTheImageIsNotCompared()
     {
