@@ -50,30 +50,51 @@ bool isWellFormedDataRecord(const std::vector<uint8_t> &bytes)
            && HexRecord::checksumIsZero(bytes);
 }
 
+// A line longer than a 16-byte record is skipped on the pages that skip such lines, unless it is
+// a valid data record: skipping that would flash the image with a hole in it.
+bool isSkippedLongLine(const std::string &line, const HexPageProfile &profile, std::vector<uint8_t> &bytes)
+{
+    if (!profile.skipLinesLongerThan43 || line.size() <= HexRecord::LongestSixteenByteRecord)
+        return false;
+    const bool dataRecord = HexRecord::decode(line, size_t(profile.decodeCapacity), bytes)
+                            && bytes.size() > HexRecord::FieldsBeforeData
+                            && bytes[3] == HexRecord::DataRecordType
+                            && bytes.size() == HexRecord::FieldsBeforeData + bytes[0] + 1
+                            && HexRecord::checksumIsZero(bytes);
+    return !dataRecord;
+}
+
+// The data records, back to back in file order. The file must close with an end-of-file record
+// (a file cut short loads no less than a whole one otherwise) and hold data.
 HexLoadError loadRecords(const std::vector<std::string> &lines, size_t first, HexImage &hex,
                          const HexPageProfile &profile, int &used)
 {
     std::vector<uint8_t> bytes;
+    bool endOfFile = false;
+    int dataRecords = 0;
     for (size_t index = first; index < lines.size(); ++index) {
         const std::string &line = lines[index];
-        if (!HexRecord::looksLikeRecord(line))
-            continue;
-        if (profile.skipLinesLongerThan43 && line.size() > HexRecord::LongestSixteenByteRecord)
+        if (!HexRecord::looksLikeRecord(line) || isSkippedLongLine(line, profile, bytes))
             continue;
         if (!HexRecord::decode(line, size_t(profile.decodeCapacity), bytes)
             || bytes.size() < HexRecord::FieldsBeforeData)
             return HexLoadError::RecordError;
+        if (bytes[3] == HexRecord::EndOfFileRecordType)
+            endOfFile = true;
         if (bytes[3] != HexRecord::DataRecordType)
             continue;
-        if (!isWellFormedDataRecord(bytes))
+        if (!isWellFormedDataRecord(bytes) || endOfFile)
             return HexLoadError::RecordError;
         const int count = bytes[0];
         if (used + count > profile.capacity)
             return HexLoadError::TooBig;
         std::copy_n(bytes.begin() + HexRecord::FieldsBeforeData, count, hex.image.begin() + used);
         used += count;
+        ++dataRecords;
     }
-    return HexLoadError::None;
+    if (dataRecords == 0)
+        return HexLoadError::NoData;
+    return endOfFile ? HexLoadError::None : HexLoadError::RecordError;
 }
 
 } // namespace

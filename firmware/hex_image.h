@@ -44,6 +44,7 @@ enum class HexLoadError {
     FormatError,      // "File format error."  (decryption failed)
     RecordError,      // "unexpected format or checksum error"
     TooBig,           // "Data size in hex file is bigger than %1"
+    NoData,           // "File format error."  (no data record: wrong key, not a HEX text)
 };
 
 struct HexLoadResult {

@@ -9,6 +9,7 @@
 namespace HexRecord {
 
 constexpr uint8_t DataRecordType = 0x00;
+constexpr uint8_t EndOfFileRecordType = 0x01;
 constexpr int MaxDataBytes = 16;
 // ':' + count, address, type, 16 data bytes and checksum as hexadecimal pairs.
 constexpr size_t LongestSixteenByteRecord = 43;

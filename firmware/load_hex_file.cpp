@@ -14,7 +14,8 @@ const char *sourceText(HexLoadError error)
     switch (error) {
     case HexLoadError::NoFileName: return "Please choose hex file";
     case HexLoadError::CannotOpen: return "File does not exist.";
-    case HexLoadError::FormatError: return "File format error.";
+    case HexLoadError::FormatError:
+    case HexLoadError::NoData: return "File format error.";
     case HexLoadError::RecordError: return "unexpected format or checksum error";
     case HexLoadError::TooBig: return "Data size in hex file is bigger than %1";
     case HexLoadError::None: break;
@@ -31,7 +32,7 @@ bool isCritical(HexLoadError error, const HexPageProfile &profile)
 {
     if (error == HexLoadError::CannotOpen)
         return profile.missingFileIsCritical;
-    return error != HexLoadError::FormatError;
+    return error != HexLoadError::FormatError && error != HexLoadError::NoData;
 }
 
 } // namespace

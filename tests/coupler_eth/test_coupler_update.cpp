@@ -155,9 +155,10 @@ private slots:
         const auto ms = [](auto from, auto to) {
             return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
         };
+        // (The coupler logs a datagram when its thread gets to it, a few ms late on a busy machine.)
         QVERIFY(clock.elapsed() >= 1500 + 5000 + 5000);
-        QVERIFY(ms(requests[0].received, requests[1].received) >= 5000);
-        QVERIFY(ms(requests[12].received, requests[13].received) >= 5000);
+        QVERIFY(ms(requests[0].received, requests[1].received) >= 4900);
+        QVERIFY(ms(requests[12].received, requests[13].received) >= 4900);
         QCOMPARE(bench.coupler.registerReads(), (std::vector<int>{3006, 3004}));
         QSettings settings;
         QCOMPARE(settings.value("Coupler/Settings/ip").toString(), QString("127.0.0.61"));

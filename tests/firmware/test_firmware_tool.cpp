@@ -86,6 +86,12 @@ private slots:
         QTest::newRow("record") << QStringList{"info", "--page", "coupler", badRecord}
                                 << QByteArray("unexpected format or checksum error");
         QTest::newRow("page") << QStringList{"info", "--page", "ecat", badRecord} << QByteArray("unknown page");
+        const QString noData = SandboxFiles::write("work/nodata.HEX", FirmwareBuilder::encrypt(":00000001FF\r\n"));
+        QTest::newRow("no data") << QStringList{"info", "--page", "canopen", noData} << QByteArray("File format error.");
+        const QByteArray whole = FirmwareBuilder::hexText(QByteArray(4096, 'a'));
+        const QString cut = SandboxFiles::write("work/cut.HEX", FirmwareBuilder::encrypt(whole.left(whole.size() / 2)));
+        QTest::newRow("cut short") << QStringList{"info", "--page", "module", cut}
+                                   << QByteArray("unexpected format or checksum error");
     }
     void badInputGivesOneLineAndFailure()
     {

@@ -117,11 +117,66 @@ private slots:
     void emptyFirstLineAndNoLinesChangeNothing()
     {
         HexImage hex(HexPageProfile::module());
-        QVERIFY(load(hex, HexPageProfile::module(), "\r\n" + record(0, 0, pattern(16)) + "\r\n"));
+        QVERIFY(load(hex, HexPageProfile::module(), "\r\n" + record(0, 0, pattern(16)) + "\r\n:00000001FF\r\n"));
         QCOMPARE(hex.productCode, 0xFFFFu);
         QCOMPARE(hex.imageLength, 16);
-        QVERIFY(load(hex, HexPageProfile::module(), "no line end at all"));
-        QCOMPARE(hex.imageLength, 0);
+    }
+
+    // A file that decrypts but holds no data record (another key, a plain HEX text, random
+    // bytes, nothing but skipped lines) would flash nothing and report success.
+    void fileWithoutDataIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("plaintext");
+        QTest::newRow("no line end at all") << QByteArray("no line end at all");
+        QTest::newRow("only the end-of-file record") << QByteArray(":00000001FF\r\n");
+        QTest::newRow("only skipped lines") << QByteArray("0702, V1, X=TRUE\r\n; comment\r\n \r\n:00000001FF\r\n");
+        QByteArray random(4096, 0);
+        for (int i = 0; i < random.size(); ++i)
+            random[i] = char((i * 7919) ^ (i >> 3));
+        QTest::newRow("random bytes") << random;
+    }
+
+    void fileWithoutDataIsRefused()
+    {
+        QFETCH(QByteArray, plaintext);
+        for (const HexPageProfile *profile :
+             {&HexPageProfile::coupler(), &HexPageProfile::module(), &HexPageProfile::canopen()}) {
+            boxes.clear();
+            HexImage hex(*profile);
+            hex.imageLength = 5;
+            QVERIFY(!load(hex, *profile, plaintext));
+            expectBox(QMessageBox::Warning, "Load hex file error", "File format error.");
+            QCOMPARE(hex.imageLength, 5);
+        }
+    }
+
+    // A file cut short decrypts cleanly up to the cut; only the missing end-of-file record
+    // shows it. Data after the end-of-file record are not what the file's writer meant either.
+    void fileMustCloseWithTheEndOfFileRecord()
+    {
+        const QByteArray whole = FirmwareBuilder::hexText(pattern(4096), "0A31, V1, X=TRUE");
+        HexImage hex(HexPageProfile::module());
+        QVERIFY(load(hex, HexPageProfile::module(), whole));
+        QCOMPARE(hex.imageLength, 4096);
+        QVERIFY(!load(hex, HexPageProfile::module(), whole.left(whole.size() / 2)));
+        expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
+        boxes.clear();
+        QVERIFY(!load(hex, HexPageProfile::module(), whole + record(0, 0, pattern(16)) + "\r\n"));
+        expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
+    }
+
+    // On the coupler and CANopen pages a line longer than a 16-byte record is skipped, but a
+    // valid data record of 32 bytes is refused: skipping it would leave a hole in the image.
+    void longDataRecordIsRefusedWhereLongLinesAreSkipped()
+    {
+        for (const HexPageProfile *profile : {&HexPageProfile::coupler(), &HexPageProfile::canopen()}) {
+            boxes.clear();
+            HexImage hex(*profile);
+            const QByteArray text = record(0, 0, pattern(16)) + "\r\n" + record(0, 0x10, pattern(32)) + "\r\n"
+                                    + ":00000001FF\r\n";
+            QVERIFY(!load(hex, *profile, text));
+            expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
+        }
     }
 
     void recordsAreLaidBackToBack()
@@ -141,7 +196,7 @@ private slots:
         const QByteArray data = pattern(16);
         const QByteArray text = "0702, V1, X=FALSE\r\n; comment\r\n" + record(0, 0, QByteArray(16, 'z'))
                                 + " \r\n" + record(0, 0, data).toLower() + "\r\n"
-                                + record(0, 0x10, pattern(32)) + "\r\n"
+                                + record(5, 0, pattern(20)) + "\r\n"   // long, but no data record
                                 + ":0000000100\r\n";  // end of file with a wrong checksum
         QVERIFY(load(hex, HexPageProfile::coupler(), text));
         QCOMPARE(hex.imageLength, 16);

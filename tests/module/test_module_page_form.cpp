@@ -179,7 +179,7 @@ private slots:
     void unreachableCouplerReportsTheConnection_data()
     {
         QTest::addColumn<QString>("lastPart");
-        QTest::newRow("nobody listening") << "45";
+        QTest::newRow("nobody listening") << "40";
         QTest::newRow("empty field") << "";
     }
     void unreachableCouplerReportsTheConnection()
