@@ -85,13 +85,18 @@ int writeFile(uint8_t slave, const char *fileName)
 }
 }
 
+// An empty file or one larger than the buffer is refused: sent as it is, the coupler would
+// store no firmware or the first 8 MiB of it, and the transfer would still succeed.
 int readFirmwareFile(const char *path, int &size)
 {
     std::FILE *file = std::fopen(path, "rb");
     if (!file)
         return 0;
-    std::size_t stored = std::fread(firmwareBuffer, 1, firmwareBufferSize, file);
+    const std::size_t stored = std::fread(firmwareBuffer, 1, firmwareBufferSize, file);
+    const bool moreThanFits = stored == std::size_t(firmwareBufferSize) && std::fgetc(file) != EOF;
     std::fclose(file);
+    if (stored == 0 || moreThanFits)
+        return 0;
     const std::size_t padded = (stored + firmwarePageSize - 1) / firmwarePageSize * firmwarePageSize;
     std::memset(firmwareBuffer + stored, firmwareFill, padded - stored);
     size = int(padded);

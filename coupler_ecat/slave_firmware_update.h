@@ -15,7 +15,8 @@ constexpr uint16_t bootRequestIndex = 0x5000;
 constexpr uint8_t bootRequestSubIndex = 3;
 constexpr uint32_t bootRequestCode = 0x4E7A2C15;
 
-// Reads the file into firmwareBuffer; 1 on success, 0 when it cannot be opened.
+// Reads the file into firmwareBuffer; 1 on success, 0 when it cannot be opened, is empty or is
+// larger than the buffer.
 int readFirmwareFile(const char *path, int &size);
 
 // Opens the adapter, brings the slave at `slave` into BOOT, writes the file by FoE, asks for

@@ -150,14 +150,31 @@ private slots:
         QVERIFY(coupler.record().fileComplete);
     }
 
-    void anEmptyFileSendsOnlyTheWriteRequest()
+    // An empty file would store no firmware and one over 8 MiB only its first 8 MiB, and both
+    // transfers would succeed: neither is read.
+    void fileThatWouldBeSentWrongIsNotRead_data()
     {
+        QTest::addColumn<int>("fileSize");
+        QTest::newRow("empty") << 0;
+        QTest::newRow("one byte over 8 MiB") << firmwareBufferSize + 1;
+    }
+    void fileThatWouldBeSentWrongIsNotRead()
+    {
+        QFETCH(int, fileSize);
         Coupler coupler(128, true);
-        const Run run = update(&coupler, QByteArray());
-        QVERIFY(run.result > 0);
-        QVERIFY(run.output.contains("File read OK, 0 bytes.\nFoE write....result 1.\n"));
-        QCOMPARE(coupler.record().foeWriteRequests, 1);
-        QVERIFY(coupler.record().foePackets.empty());
+        const Run run = update(&coupler, QByteArray(fileSize, '\x5A'));
+        QCOMPARE(run.result, 0);
+        QVERIFY(run.output.contains("Slave 1 state to BOOT.\nFile not read OK.\nRequest Pre-OP state for slave 1\n"));
+        QCOMPARE(coupler.record().foeWriteRequests, 0);
+    }
+
+    void fileOfExactly8MiBIsRead()
+    {
+        int size = 0;
+        const QString path = SandboxFiles::write("ECAT Firmware/Full.BIN", QByteArray(firmwareBufferSize, '\x11'));
+        QCOMPARE(readFirmwareFile(path.toUtf8().constData(), size), 1);
+        QCOMPARE(size, firmwareBufferSize);
+        QCOMPARE(readFirmwareFile("/nonexistent/file.bin", size), 0);
     }
 
     void foeErrorsAndWrongAcknowledgements_data()
@@ -291,15 +308,6 @@ private slots:
                                     "No socket connection on eth9\nExcecute as root\n"));
     }
 
-    void aFileLongerThan8MiBIsCut()
-    {
-        QByteArray big(firmwareBufferSize + 300, char(0x5A));
-        const QString path = SandboxFiles::write("big.bin", big);
-        int size = 0;
-        QCOMPARE(readFirmwareFile(path.toUtf8().constData(), size), 1);
-        QCOMPARE(size, firmwareBufferSize);
-        QCOMPARE(readFirmwareFile("/nonexistent/file.bin", size), 0);
-    }
 };
 
 TARNLOW_TEST_MAIN(TestFoeUpdate)
