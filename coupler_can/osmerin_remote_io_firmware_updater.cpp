@@ -4,6 +4,7 @@
 #include "app/application_identity.h"
 #include "app/firmware_folder_panel.h"
 #include "app/fixed_wait.h"
+#include "app/progress_dialog_size.h"
 #include "coupler_can/boot_loader_objects.h"
 #include "coupler_can/enum_serial_com.h"
 #include "coupler_can/timeout_exception.h"
@@ -177,12 +178,11 @@ void OsmerinRemoteIOFirmwareUpdater::showProgressDialog()
                                      QStringLiteral("Abort"), 0, 2 * roundedLength + 1, this);
     m_progress->setWindowFlags(dialogWithCloseButtonOnly);
     m_progress->setWindowModality(Qt::WindowModal);
-    m_progress->resize(400, 100);
     // Shown at once: only a dialog that has been shown processes events (and so notices Abort)
     // each time its value is set.
     m_progress->setMinimumDuration(0);
     m_progress->setValue(1);
-    m_progress->show();
+    ProgressDialogSize::show(*m_progress);
 }
 
 void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
@@ -198,7 +198,7 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
         if (!enterBootMode())
             return;
         writeFirmware();
-        m_progress->setLabelText(QStringLiteral("Reading Flash for comparing..."));
+        ProgressDialogSize::setLabelText(*m_progress, QStringLiteral("Reading Flash for comparing..."));
         std::fill(m_readBack.begin(), m_readBack.end(), 0xFF);
         readFlash();
         if (m_progress->wasCanceled())
@@ -209,7 +209,7 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
             return;
         }
         reportVerified();
-        m_progress->setLabelText(tr("Enter user mode...(wait 5 second)"));
+        ProgressDialogSize::setLabelText(*m_progress, tr("Enter user mode...(wait 5 second)"));
         if (!enterUserMode())
             return;
         m_progress->setMaximum(1);

@@ -12,7 +12,9 @@ void FirmwareUpdatorThread::run()
 {
     const QByteArray file = fileName.toUtf8();
     const QByteArray adapter = interfaceName.toUtf8();
-    const int result = updateSlaveFirmware(adapter.constData(), slave, file.constData());
+    std::string why;
+    const int result = updateSlaveFirmware(adapter.constData(), slave, file.constData(), &why);
     failed = result <= 0 ? 1 : 0;
+    reason = QString::fromStdString(why);
     emit done();
 }

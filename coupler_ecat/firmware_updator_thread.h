@@ -16,6 +16,8 @@ public:
                           QObject *parent);
 
     int isFailed() const { return failed; }
+    // Why a failed update failed, for the technician; read after done().
+    QString failureReason() const { return reason; }
 
 signals:
     void done();
@@ -28,4 +30,5 @@ private:
     uint8_t slave;
     QString fileName;
     int failed = 1;
+    QString reason;
 };

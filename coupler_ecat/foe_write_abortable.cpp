@@ -18,7 +18,7 @@ using namespace Ethercat;
 // message again, or stop with this result.
 enum class Next { SendData, Resend, Stop };
 
-Next judge(const Bytes &reply, uint32_t dataMessagesSent, int &result)
+Next judge(const Bytes &reply, uint32_t dataMessagesSent, int &result, uint32_t *errorCode)
 {
     const auto foe = Foe::decode(reply);
     if (!foe) {
@@ -28,6 +28,8 @@ Next judge(const Bytes &reply, uint32_t dataMessagesSent, int &result)
     switch (foe->opCode) {
     case Foe::Error:
         result = foe->word == Foe::errorNotFound ? foeFileNotFoundReply : foeErrorReply;
+        if (errorCode)
+            *errorCode = foe->word;
         return Next::Stop;
     case Foe::Busy:
         return Next::Resend;
@@ -44,7 +46,7 @@ Next judge(const Bytes &reply, uint32_t dataMessagesSent, int &result)
 }
 
 int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, int size,
-                      const uint8_t *data, int timeoutUs)
+                      const uint8_t *data, int timeoutUs, uint32_t *errorCode)
 {
     Master &master = defaultMaster();
     Slave &target = master.ec_slave[slave];
@@ -72,7 +74,7 @@ int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, i
         if (result <= 0)
             return result;
         int stop = 0;
-        const Next next = judge(incoming, dataMessagesSent, stop);
+        const Next next = judge(incoming, dataMessagesSent, stop, errorCode);
         if (next == Next::Stop)
             return stop;
         if (next == Next::Resend) {

@@ -21,6 +21,7 @@ constexpr int foeBusyPauseMs = 20;
 constexpr int foeBusyResendLimit = 100;
 
 // Writes `size` bytes from `data` under `fileName` to the slave's boot loader by FoE through
-// the default master. Returns the last working counter (> 0) on success.
+// the default master. Returns the last working counter (> 0) on success. The error code of an
+// FoE error reply goes to `errorCode` when given.
 int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, int size,
-                      const uint8_t *data, int timeoutUs);
+                      const uint8_t *data, int timeoutUs, uint32_t *errorCode = nullptr);

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 uint8_t firmwareBuffer[firmwareBufferSize];
 int firmwareSize = 0;
@@ -32,6 +33,13 @@ void say(const char *format, ...)
     std::vprintf(format, arguments);
     va_end(arguments);
     std::fflush(stdout);
+}
+
+std::string programPath()
+{
+    char path[4096] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, size_t(length)) : std::string("tarnlow");
 }
 
 void printSyncManager(const char *name, const SyncManagerRecord &record)
@@ -70,18 +78,50 @@ void requestBoot(Master &master, uint8_t slave)
     master.ec_writestate(slave);
 }
 
-int writeFile(uint8_t slave, const char *fileName)
+void explain(std::string *why, const std::string &text)
+{
+    if (why)
+        *why = text;
+}
+
+std::string withPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string withPrintf(const char *format, ...)
+{
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+int writeFile(uint8_t slave, const char *fileName, std::string *why)
 {
     if (!readFirmwareFile(fileName, firmwareSize)) {
         say("File not read OK.\n");
+        explain(why, withPrintf("The firmware file could not be read, is empty or is larger than 8 MiB: %s",
+                                fileName));
         return 0;
     }
     say("File read OK, %d bytes.\n", firmwareSize);
     say("FoE write....");
+    uint32_t errorCode = 0;
     const int result = foeWriteAbortable(slave, fileName, foePassword, firmwareSize,
-                                         firmwareBuffer, foeTimeoutUs);
+                                         firmwareBuffer, foeTimeoutUs, &errorCode);
     say("result %d.\n", result);
+    if (result <= 0)
+        explain(why, foeFailureText(result, errorCode));
     return result;
+}
+
+std::string adapterFailureText(const char *interfaceName)
+{
+    std::string text = withPrintf("The network adapter %s could not be opened for raw EtherCAT frames.",
+                                  interfaceName);
+    if (::geteuid() != 0)
+        text += " That needs root, or the raw-socket capabilities for the program: "
+                "sudo setcap cap_net_raw,cap_net_admin+eip " + programPath();
+    return text;
 }
 }
 
@@ -103,13 +143,28 @@ int readFirmwareFile(const char *path, int &size)
     return 1;
 }
 
-int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName)
+std::string foeFailureText(int result, uint32_t errorCode)
+{
+    switch (result) {
+    case foeErrorReply:
+    case foeFileNotFoundReply:
+        return withPrintf("The coupler refused the file with FoE error 0x%04X%s.", unsigned(errorCode),
+                          result == foeFileNotFoundReply ? " (not found)" : "");
+    case foeUnexpectedReply: return "The coupler answered with a mailbox message that is no FoE reply.";
+    case foeWrongPacketAcknowledged: return "The coupler acknowledged another packet than the one sent.";
+    case foeStillBusy: return "The coupler stayed busy through every resend.";
+    default: return "The coupler's mailbox did not answer in time.";
+    }
+}
+
+int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName, std::string *why)
 {
     Master &master = defaultMaster();
     int result = 0;
     say("Starting firmware update example\n");
     if (!master.ec_init(interfaceName)) {
         say("No socket connection on %s\nExcecute as root\n", interfaceName);
+        explain(why, adapterFailureText(interfaceName));
         return 0;
     }
     say("ec_init on %s succeeded.\n", interfaceName);
@@ -121,13 +176,16 @@ int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fi
             master.ec_slave[slave].state = BOOT;
             master.ec_writestate(slave);
             say("Slave %d state to BOOT.\n", slave);
-            result = writeFile(slave, fileName);
+            result = writeFile(slave, fileName, why);
+        } else {
+            explain(why, withPrintf("Slave %d did not reach the BOOT state.", slave));
         }
         say("Request Pre-OP state for slave %d\n", slave);
         master.ec_slave[slave].state = PRE_OP;
         master.ec_writestate(slave);
     } else {
         say("No slaves found!\n");
+        explain(why, withPrintf("No EtherCAT slave %d answered on %s.", slave, interfaceName));
     }
     say("End firmware update example, close socket\n");
     master.ec_close();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The firmware file as it goes to the coupler: at most 8 MiB, filled up with 0xFF to a whole
 // number of 256-byte pages. One update at a time uses it.
@@ -21,5 +22,9 @@ int readFirmwareFile(const char *path, int &size);
 
 // Opens the adapter, brings the slave at `slave` into BOOT, writes the file by FoE, asks for
 // PRE-OP and closes the adapter; progress goes to standard output. Returns the FoE result:
-// greater than 0 is success.
-int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName);
+// greater than 0 is success. On failure `why`, when given, says what a technician can act on.
+int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName,
+                        std::string *why = nullptr);
+
+// The cause of a failed FoE write, from its result and the error code of an FoE error reply.
+std::string foeFailureText(int result, uint32_t errorCode);

@@ -3,6 +3,8 @@
 
 #include "app/application_identity.h"
 #include "app/firmware_folder_panel.h"
+#include "app/progress_dialog_size.h"
+#include "app/show_message.h"
 #include "coupler_ecat/adapter_list.h"
 #include "coupler_ecat/firmware_updator_thread.h"
 #include "coupler_ecat/foe_write_abortable.h"
@@ -94,8 +96,11 @@ void TarnlowECAT::on_button_update_clicked()
     insideUpdate = false;
     if (!runningWorker)
         ui->button_update->setEnabled(true);
-    if (progressDialog)
+    if (progressDialog) {
         progressDialog->close();
+        progressDialog->deleteLater();
+        progressDialog = nullptr;
+    }
 }
 
 void TarnlowECAT::on_progress_dialog_abort()
@@ -118,8 +123,7 @@ void TarnlowECAT::burnFirmware()
     progressDialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
                                    | Qt::WindowCloseButtonHint);
     progressDialog->setWindowModality(Qt::WindowModal);
-    progressDialog->resize(400, 100);
-    progressDialog->show();
+    ProgressDialogSize::show(*progressDialog);
 
     QEventLoop loop;
     connect(progressDialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
@@ -136,6 +140,8 @@ void TarnlowECAT::burnFirmware()
             ui->button_update->setEnabled(true);
     });
     connect(worker, &FirmwareUpdatorThread::done, &loop, &QEventLoop::quit);
+    // Gone once its closing steps are over, also after an Abort.
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start();
     loop.exec();
     foeAbortRequested = true;
@@ -143,8 +149,8 @@ void TarnlowECAT::burnFirmware()
     if (aborted)
         return;
     if (worker->isFailed())
-        QMessageBox::critical(this, QCoreApplication::applicationName(),
-                              tr("Update Firmware failed."), QMessageBox::Ok);
+        showMessageBox(this, QMessageBox::Critical, QCoreApplication::applicationName(),
+                       tr("Update Firmware failed."), worker->failureReason());
     else
         QMessageBox::information(this, QCoreApplication::applicationName(),
                                  tr("Update firmware successfully."), QMessageBox::Ok);

@@ -4,6 +4,7 @@
 #include "app/firmware_folder_panel.h"
 #include "app/fixed_wait.h"
 #include "app/ip_address_fields.h"
+#include "app/progress_dialog_size.h"
 #include "app/show_message.h"
 #include "coupler_eth/coupler_modbus_connection.h"
 #include "coupler_eth/coupler_udp_link.h"
@@ -26,8 +27,6 @@ namespace {
 const char *const kIpKey = "Coupler/Settings/ip";
 const char *const kPortKey = "Coupler/Settings/port";
 const char *const kBindAddress = "0.0.0.0";
-constexpr int kDialogWidth = 400;
-constexpr int kDialogHeight = 100;
 
 // Mouse releases seen on the listen-port field of any coupler page since the program started.
 int portFieldReleases = 0;
@@ -37,13 +36,7 @@ class DialogObserver : public CouplerUpdateObserver
 {
 public:
     explicit DialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
-    void setLabelText(const QString &text) override
-    {
-        // A new label grows the dialog to its size hint; it keeps the size it was given.
-        const QSize size = m_dialog.size();
-        m_dialog.setLabelText(text);
-        m_dialog.resize(size);
-    }
+    void setLabelText(const QString &text) override { ProgressDialogSize::setLabelText(m_dialog, text); }
     void setValue(int value) override { m_dialog.setValue(value); }
     bool wasCanceled() override { return m_dialog.wasCanceled(); }
 
@@ -277,8 +270,7 @@ void CouplerFirmwareWidget::createProgressDialog()
     // each time its value is set; with no minimum duration the first value shows it.
     m_progressDialog->setMinimumDuration(0);
     m_progressDialog->setValue(1);
-    m_progressDialog->show();
-    m_progressDialog->resize(kDialogWidth, kDialogHeight);
+    ProgressDialogSize::show(*m_progressDialog);
 }
 
 void CouplerFirmwareWidget::report(const CouplerRunResult &result, const sockaddr_in &destination)

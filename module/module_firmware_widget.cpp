@@ -3,6 +3,7 @@
 
 #include "app/firmware_folder_panel.h"
 #include "app/ip_address_fields.h"
+#include "app/progress_dialog_size.h"
 #include "app/show_message.h"
 #include "firmware/hardware_version.h"
 #include "module/modbus_tcp_link.h"
@@ -185,7 +186,6 @@ void ModuleFirmwareWidget::createProgressDialog(int firstModule)
     m_progressDialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
                                      | Qt::WindowCloseButtonHint);
     m_progressDialog->setWindowModality(Qt::WindowModal);
-    m_progressDialog->resize(400, 100);
     // Shown at once: only a dialog that has been shown processes events (and so notices Abort)
     // each time its value is set.
     m_progressDialog->setMinimumDuration(0);
@@ -220,8 +220,8 @@ void ModuleFirmwareWidget::updateModules(ModuleTransport &transport)
         dialog.setMaximum(2 * m_hex.imageLength + 1);
         bootLoader.resetProgressCounter();
         dialog.setValue(1);
-        dialog.setLabelText(tr("Burning Firmware to module %1...").arg(module));
-        dialog.show();
+        ProgressDialogSize::setLabelText(dialog, tr("Burning Firmware to module %1...").arg(module));
+        ProgressDialogSize::show(dialog);
 
         transport.selectModule(module);
         const std::optional<ModuleVariant> variant = bootLoader.synchronize();
@@ -245,13 +245,13 @@ void ModuleFirmwareWidget::updateModules(ModuleTransport &transport)
 
         std::fill(m_readBackBuffer.begin(), m_readBackBuffer.end(), 0xFF);
         timer.restart();
-        dialog.setLabelText(tr("Reading flash data on module %1 ...").arg(module));
+        ProgressDialogSize::setLabelText(dialog, tr("Reading flash data on module %1 ...").arg(module));
         const bool readComplete = bootLoader.readFlash(m_hex.imageLength, m_readBackBuffer);
         qDebug().noquote() << QString("Cost time %1 second").arg(timer.elapsed() / 1000);
         if (dialog.wasCanceled())
             break;
 
-        dialog.setLabelText(tr("Comparing data of module %1 ...").arg(module));
+        ProgressDialogSize::setLabelText(dialog, tr("Comparing data of module %1 ...").arg(module));
         if (!readComplete || !compareImage()) {
             showMessage(this, QMessageBox::Critical,
                         tr("Burning Firmware to module %1 Failed. Comparison is NOT equal. Content "

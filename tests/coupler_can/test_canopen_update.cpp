@@ -141,10 +141,13 @@ private slots:
         Rig rig;
         rig.openPage();
         MessageBoxRecorder boxes;
+        QSize dialogSize;
+        boxes.onBox([&](QMessageBox *) { dialogSize = rig.page->findChild<QProgressDialog *>()->size(); });
         QElapsedTimer clock;
         clock.start();
         rig.pressUpdate();
         QVERIFY2(clock.elapsed() >= 5500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(dialogSize, QSize(400, 100));
 
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().icon, QMessageBox::Information);

@@ -8,6 +8,8 @@
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
+#include <unistd.h>
+
 using SimEthercat::Coupler;
 
 namespace {
@@ -29,6 +31,7 @@ QByteArray received(const Coupler &coupler)
 struct Run {
     int result = 0;
     QByteArray output;
+    QString why;   // what the page's box adds below "Update Firmware failed."
 };
 
 Run update(Coupler *coupler, const QString &path)
@@ -36,8 +39,10 @@ Run update(Coupler *coupler, const QString &path)
     CouplerSegment segment(coupler);
     StdoutCapture capture;
     Run run;
-    run.result = updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
+    std::string why;
+    run.result = updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData(), &why);
     run.output = capture.text();
+    run.why = QString::fromStdString(why);
     return run;
 }
 
@@ -166,6 +171,7 @@ private slots:
         QCOMPARE(run.result, 0);
         QVERIFY(run.output.contains("Slave 1 state to BOOT.\nFile not read OK.\nRequest Pre-OP state for slave 1\n"));
         QCOMPARE(coupler.record().foeWriteRequests, 0);
+        QVERIFY(run.why.startsWith("The firmware file could not be read, is empty or is larger than 8 MiB: "));
     }
 
     void fileOfExactly8MiBIsRead()
@@ -184,11 +190,17 @@ private slots:
         QTest::addColumn<bool>("wrongAck");
         QTest::addColumn<int>("coeAtPacket");
         QTest::addColumn<int>("result");
-        QTest::newRow("not found on the write request") << 0x8001u << 0 << false << 0 << -10;
-        QTest::newRow("not found on packet 2") << 0x8001u << 2 << false << 0 << -10;
-        QTest::newRow("access denied") << 0x8002u << 1 << false << 0 << -5;
-        QTest::newRow("wrong packet acknowledged") << 0u << 0 << true << 0 << -7;
-        QTest::newRow("a CoE message instead of FoE") << 0u << 0 << false << 3 << -3;
+        QTest::addColumn<QString>("why");
+        QTest::newRow("not found on the write request")
+            << 0x8001u << 0 << false << 0 << -10 << "The coupler refused the file with FoE error 0x8001 (not found).";
+        QTest::newRow("not found on packet 2")
+            << 0x8001u << 2 << false << 0 << -10 << "The coupler refused the file with FoE error 0x8001 (not found).";
+        QTest::newRow("access denied")
+            << 0x8002u << 1 << false << 0 << -5 << "The coupler refused the file with FoE error 0x8002.";
+        QTest::newRow("wrong packet acknowledged")
+            << 0u << 0 << true << 0 << -7 << "The coupler acknowledged another packet than the one sent.";
+        QTest::newRow("a CoE message instead of FoE")
+            << 0u << 0 << false << 3 << -3 << "The coupler answered with a mailbox message that is no FoE reply.";
     }
     void foeErrorsAndWrongAcknowledgements()
     {
@@ -197,6 +209,7 @@ private slots:
         QFETCH(bool, wrongAck);
         QFETCH(int, coeAtPacket);
         QFETCH(int, result);
+        QFETCH(QString, why);
         Coupler coupler(128, true);
         coupler.faults.foeErrorCode = errorCode;
         coupler.faults.foeErrorAtPacket = atPacket;
@@ -205,6 +218,7 @@ private slots:
         const Run run = update(&coupler, pattern(1024));
         QCOMPARE(run.result, result);
         QVERIFY(run.output.contains(QStringLiteral("result %1.\n").arg(result).toUtf8()));
+        QCOMPARE(run.why, why);
         QVERIFY(run.output.endsWith("Request Pre-OP state for slave 1\n"
                                     "End firmware update example, close socket\n"));
         QVERIFY(!coupler.record().fileComplete);
@@ -262,6 +276,7 @@ private slots:
         QCOMPARE(run.result, 0);
         QVERIFY(!run.output.contains("state to BOOT"));
         QVERIFY(!run.output.contains("File read"));
+        QCOMPARE(run.why, QString("Slave 1 did not reach the BOOT state."));
         QVERIFY(run.output.endsWith("Request Pre-OP state for slave 1\n"
                                     "End firmware update example, close socket\n"));
         QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
@@ -275,6 +290,7 @@ private slots:
                                         "ec_init on tlec-test succeeded.\n"
                                         "No slaves found!\n"
                                         "End firmware update example, close socket\n"));
+        QCOMPARE(run.why, QString("No EtherCAT slave 1 answered on tlec-test."));
     }
 
     void aBootLoaderThatNeverAnswersTimesOut()
@@ -284,6 +300,7 @@ private slots:
         const Run run = update(&coupler, pattern(256));
         QCOMPARE(run.result, 0);
         QVERIFY(run.output.contains("FoE write....result 0.\n"));
+        QCOMPARE(run.why, QString("The coupler's mailbox did not answer in time."));
     }
 
     void aMissingFileIsReportedAfterTheStateChanges()
@@ -300,12 +317,17 @@ private slots:
     {
         Ethercat::Master::setLinkOpener([](const std::string &) { return nullptr; });
         StdoutCapture capture;
-        const int result = updateSlaveFirmware("eth9", 1, "x");
+        std::string why;
+        const int result = updateSlaveFirmware("eth9", 1, "x", &why);
         const QByteArray output = capture.text();
         Ethercat::Master::restoreDefaultLinkOpener();
         QCOMPARE(result, 0);
         QCOMPARE(output, QByteArray("Starting firmware update example\n"
                                     "No socket connection on eth9\nExcecute as root\n"));
+        QVERIFY(QString::fromStdString(why).startsWith("The network adapter eth9 could not be opened for raw "
+                                                       "EtherCAT frames."));
+        // Without root the text says how to grant the raw-socket capabilities.
+        QCOMPARE(why.find("setcap cap_net_raw,cap_net_admin+eip") != std::string::npos, ::geteuid() != 0);
     }
 
 };

@@ -165,11 +165,14 @@ private slots:
         QVERIFY(bench.start());
         bench.choose("IO_5000", 3, 3);
         MessageBoxRecorder recorder;
+        QSize dialogSize;
+        recorder.onBox([&](QMessageBox *) { dialogSize = bench.page.findChild<QProgressDialog *>()->size(); });
         QElapsedTimer timer;
         timer.start();
         bench.clickUpdate();
         // Select pause 100 ms + 1 s, start pause 500 ms.
         QVERIFY(timer.elapsed() >= 1600);
+        QCOMPARE(dialogSize, QSize(400, 100));
         QCOMPARE(recorder.count(), 1);
         QCOMPARE(recorder.last().icon, QMessageBox::Information);
         QCOMPARE(recorder.last().title, QString("Tarnlow"));
