@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <limits.h>
 #include <string>
 #include <unistd.h>
@@ -50,7 +51,12 @@ bool measure(int mailboxSize)
     master.ec_close();
     const long maxdata = mailboxSize - long(Ethercat::Foe::mailboxOverhead);
     const long dataMessages = firmwareBufferSize / maxdata + 1;
-    const bool stored = segment->storedFile().size() == std::size_t(firmwareBufferSize);
+    const std::string storedFile = segment->storedFile();
+    const bool stored = storedFile.size() == std::size_t(firmwareBufferSize)
+                        && std::memcmp(storedFile.data(), firmwareBuffer, storedFile.size()) == 0;
+    if (!stored)
+        std::printf("mailbox %4d: result %d, stored %zu bytes%s\n", mailboxSize, result, storedFile.size(),
+                    storedFile.size() == std::size_t(firmwareBufferSize) ? ", content differs" : "");
     std::printf("mailbox %4d: %s, %.2f MB/s (%.1f s), %ld data messages, %.2f frames per data message\n",
                 mailboxSize, result > 0 && stored ? "8 MiB written" : "FAILED",
                 firmwareBufferSize / seconds / 1e6, seconds, dataMessages,
