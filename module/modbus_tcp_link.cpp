@@ -4,6 +4,7 @@
 
 #include <modbus/modbus.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,15 +18,21 @@ int toMilliseconds(uint32_t seconds, uint32_t microseconds)
 
 }
 
-std::unique_ptr<ModbusTcpLink> ModbusTcpLink::connect(const std::string &ip, int port)
+std::unique_ptr<ModbusTcpLink> ModbusTcpLink::connect(const std::string &ip, int port, std::string *failure)
 {
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, ip.c_str(), &parsed) != 1) {
+        if (failure)
+            *failure = "not an IPv4 address";
+        return nullptr;
+    }
     modbus_t *context = modbus_new_tcp(ip.c_str(), port);
-    if (!context)
-        return nullptr;
-    std::unique_ptr<ModbusTcpLink> link(new ModbusTcpLink(context));
-    if (modbus_connect(context) == -1)
-        return nullptr;
-    return link;
+    std::unique_ptr<ModbusTcpLink> link(context ? new ModbusTcpLink(context) : nullptr);
+    if (link && modbus_connect(context) == 0)
+        return link;
+    if (failure)
+        *failure = modbus_strerror(errno);
+    return nullptr;
 }
 
 ModbusTcpLink::ModbusTcpLink(modbus_t *context) : m_context(context) {}
@@ -84,5 +91,8 @@ int ModbusTcpLink::readSome(uint8_t *into, int wanted, bool firstRead)
 bool ModbusTcpLink::readHoldingRegister(int address, uint16_t &value)
 {
     modbus_flush(m_context);
-    return modbus_read_registers(m_context, address, 1, &value) == 1;
+    if (modbus_read_registers(m_context, address, 1, &value) == 1)
+        return true;
+    m_lastReadFailure = modbus_strerror(errno);
+    return false;
 }

@@ -18,6 +18,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -40,6 +41,32 @@ public:
 private:
     QProgressDialog &m_dialog;
 };
+
+// The modules whose information register does not fit the file, and the registers that could
+// not be read at all (those count as 0).
+struct ModuleRegisterCheck {
+    QStringList mismatched;
+    QStringList unread;
+};
+
+ModuleRegisterCheck checkModuleRegisters(ModuleTransport &transport, int first, int last,
+                                         int (*registerOf)(int), const std::function<bool(uint16_t)> &fits)
+{
+    ModuleRegisterCheck check;
+    for (int module = first; module <= last; ++module) {
+        std::string failure;
+        const int address = registerOf(module);
+        if (fits(transport.readModuleRegister(address, &failure)))
+            continue;
+        check.mismatched << QString::number(module);
+        if (!failure.empty())
+            check.unread << QStringLiteral("Register %1 of module %2 could not be read: %3.")
+                                .arg(address)
+                                .arg(module)
+                                .arg(QString::fromStdString(failure));
+    }
+    return check;
+}
 
 int storedModuleNumber(const QVariant &stored, int fallback, int lowest)
 {
@@ -162,10 +189,15 @@ void ModuleFirmwareWidget::on_button_update_clicked()
 {
     const std::string ip = ipAddress();
     const int port = ui->lineEdit_port->text().toInt();
-    std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port);
+    std::string failure;
+    std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
     if (!link) {
-        QMessageBox::critical(this, tr("Connection failed"),
-                              tr("Please check field of IP and port is correct"), QMessageBox::Ok);
+        showMessageBox(this, QMessageBox::Critical, tr("Connection failed"),
+                       tr("Please check field of IP and port is correct"),
+                       QStringLiteral("Modbus TCP %1:%2: %3.")
+                           .arg(QString::fromStdString(ip))
+                           .arg(port)
+                           .arg(QString::fromStdString(failure)));
         return;
     }
     ui->button_update->setEnabled(false);
@@ -279,34 +311,27 @@ void ModuleFirmwareWidget::updateModules(ModuleTransport &transport)
 
 bool ModuleFirmwareWidget::checkProductCodes(ModuleTransport &transport, int first, int last)
 {
-    QStringList mismatched;
-    for (int module = first; module <= last; ++module) {
-        const uint16_t code = transport.readModuleRegister(ModuleTransport::productCodeRegister(module));
-        if (code != m_hex.productCode)
-            mismatched << QString::number(module);
-    }
-    if (mismatched.isEmpty())
+    const ModuleRegisterCheck check = checkModuleRegisters(
+        transport, first, last, &ModuleTransport::productCodeRegister,
+        [this](uint16_t code) { return code == m_hex.productCode; });
+    if (check.mismatched.isEmpty())
         return true;
-    QMessageBox::critical(this, tr("Firmware matching error"),
-                          tr("Firmware does not match with the module %1").arg(mismatched.join(", ")),
-                          QMessageBox::Ok);
+    showMessageBox(this, QMessageBox::Critical, tr("Firmware matching error"),
+                   tr("Firmware does not match with the module %1").arg(check.mismatched.join(", ")),
+                   check.unread.join("\n"));
     return false;
 }
 
 bool ModuleFirmwareWidget::checkHardwareVersions(ModuleTransport &transport, int first, int last)
 {
-    QStringList mismatched;
-    for (int module = first; module <= last; ++module) {
-        const uint16_t version =
-            transport.readModuleRegister(ModuleTransport::hardwareVersionRegister(module));
-        if (!firmwareFitsHardware(m_hex.hardwareVersion, version))
-            mismatched << QString::number(module);
-    }
-    if (mismatched.isEmpty())
+    const ModuleRegisterCheck check = checkModuleRegisters(
+        transport, first, last, &ModuleTransport::hardwareVersionRegister,
+        [this](uint16_t version) { return firmwareFitsHardware(m_hex.hardwareVersion, version); });
+    if (check.mismatched.isEmpty())
         return true;
-    QMessageBox::critical(this, tr("Firmware matching error"),
-                          tr("Firmware does not match with with the model %1").arg(mismatched.join(", ")),
-                          QMessageBox::Ok);
+    showMessageBox(this, QMessageBox::Critical, tr("Firmware matching error"),
+                   tr("Firmware does not match with with the model %1").arg(check.mismatched.join(", ")),
+                   check.unread.join("\n"));
     return false;
 }
 

@@ -112,10 +112,12 @@ int ModuleTransport::answerLength() const
     return std::max(0, m_replyLength - kAnswerOffset);
 }
 
-uint16_t ModuleTransport::readModuleRegister(int address)
+uint16_t ModuleTransport::readModuleRegister(int address, std::string *failure)
 {
     uint16_t value = 0;
-    if (!m_link.readHoldingRegister(address, value))
-        value = 0;
-    return value;
+    if (m_link.readHoldingRegister(address, value))
+        return value;
+    if (failure)
+        *failure = m_link.lastReadFailure();
+    return 0;
 }

@@ -33,8 +33,8 @@ public:
     // Sends raw bytes without waiting: data for a pending write draw no answer.
     void sendBootData(const uint8_t *bytes, int n);
     void releaseModule();
-    // The register value, or 0 when the read failed.
-    uint16_t readModuleRegister(int address);
+    // The register value, or 0 (and why, in `failure`) when the read failed.
+    uint16_t readModuleRegister(int address, std::string *failure = nullptr);
 
     // The module's answer to the last reply that came (empty before the first one).
     const uint8_t *answer() const { return m_reply + PassThroughFrame::kAnswerOffset; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The connection to the coupler that the module transport talks through: raw function-109
 // requests, their framed replies, and holding-register reads. The product uses libmodbus over
@@ -19,4 +20,6 @@ public:
     virtual int receiveReply(uint8_t *frame) = 0;
     // Reads one holding register; false when the read failed.
     virtual bool readHoldingRegister(int address, uint16_t &value) = 0;
+    // Why the last failed read failed, for a person ("Connection timed out"); empty when unknown.
+    virtual std::string lastReadFailure() const { return {}; }
 };

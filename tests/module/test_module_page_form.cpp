@@ -179,12 +179,14 @@ private slots:
     void unreachableCouplerReportsTheConnection_data()
     {
         QTest::addColumn<QString>("lastPart");
-        QTest::newRow("nobody listening") << "40";
-        QTest::newRow("empty field") << "";
+        QTest::addColumn<QString>("why");
+        QTest::newRow("nobody listening") << "40" << "Modbus TCP 127.0.0.40:502: Connection refused.";
+        QTest::newRow("empty field") << "" << "Modbus TCP 127.0.0.:502: not an IPv4 address.";
     }
     void unreachableCouplerReportsTheConnection()
     {
         QFETCH(QString, lastPart);
+        QFETCH(QString, why);
         Page page;
         page.field("lineEdit_ip1")->setText("127");
         page.field("lineEdit_ip2")->setText("0");
@@ -196,6 +198,7 @@ private slots:
         QCOMPARE(recorder.last().icon, QMessageBox::Critical);
         QCOMPARE(recorder.last().title, QString("Connection failed"));
         QCOMPARE(recorder.last().text, QString("Please check field of IP and port is correct"));
+        QCOMPARE(recorder.last().informative, why);
         QVERIFY(!QSettings().contains("Module/Settings/ip"));
         QVERIFY(page.widget->findChild<QPushButton *>("button_update")->isEnabled());
     }

@@ -380,6 +380,32 @@ private slots:
         QCOMPARE(bench.bank.startCount(1), 0);
         QVERIFY(bench.page.findChild<QPushButton *>("button_update")->isEnabled());
     }
+
+    // A coupler whose Modbus server takes the connection but never answers: the reads count as
+    // 0 and the box says which registers could not be read.
+    void silentCouplerNamesTheUnreadRegisters()
+    {
+        ModuleBank bank(2);
+        SimulatedCouplerSetup setup = couplerWithModules("127.0.0.39", bank);
+        setup.modbus = SimulatedCouplerSetup::Modbus::Silent;
+        SimulatedCoupler coupler(setup);
+        std::string failure;
+        QVERIFY(coupler.start(failure));
+        ModuleFirmwareWidget page;
+        const char *names[] = {"lineEdit_ip1", "lineEdit_ip2", "lineEdit_ip3", "lineEdit_ip4"};
+        const char *parts[] = {"127", "0", "0", "39"};
+        for (int i = 0; i < 4; ++i)
+            page.findChild<QLineEdit *>(names[i])->setText(parts[i]);
+        QComboBox *files = page.findChild<QComboBox *>("comboBox_firmware_file");
+        files->setCurrentIndex(files->findText("IO_4096"));
+        MessageBoxRecorder recorder;
+        QTest::mouseClick(page.findChild<QPushButton *>("button_update"), Qt::LeftButton);
+        QCOMPARE(recorder.count(), 1);
+        QCOMPARE(recorder.last().text, QString("Firmware does not match with the module 1"));
+        QCOMPARE(recorder.last().informative,
+                 QString("Register 30000 of module 1 could not be read: Connection timed out."));
+        QVERIFY(bank.requests().empty());
+    }
 };
 
 TARNLOW_TEST_MAIN(TestModuleUpdate)
