@@ -5,6 +5,7 @@
 #include "app/firmware_folder_panel.h"
 #include "app/fixed_wait.h"
 #include "app/progress_dialog_size.h"
+#include "app/show_message.h"
 #include "coupler_can/boot_loader_objects.h"
 #include "coupler_can/enum_serial_com.h"
 #include "coupler_can/timeout_exception.h"
@@ -140,8 +141,9 @@ std::unique_ptr<USBPassThroughCANopenCOMM> OsmerinRemoteIOFirmwareUpdater::openS
     } catch (const std::exception &failure) {
         const QString message = failure.what()[0] ? QString::fromStdString(failure.what())
                                                   : QStringLiteral("Unknown exception");
-        QMessageBox::critical(this, tr("Open Serial COM%1 failed").arg(port), message,
-                              QMessageBox::Ok);
+        const auto *openError = dynamic_cast<const SerialOpenError *>(&failure);
+        showMessageBox(this, QMessageBox::Critical, tr("Open Serial COM%1 failed").arg(port), message,
+                       openError ? QString::fromStdString(openError->detail()) : QString());
         // A port that did not open would only end the update in a "Read timeout" later.
         return nullptr;
     }

@@ -27,10 +27,12 @@ void USBPassThroughCANopenCOMM::openPort(int portNumber)
 {
     const std::string path = ComPortTable::devicePath(portNumber);
     if (path.empty() || !m_port.open(path)) {
-        throw std::runtime_error(
+        throw SerialOpenError(
             QCoreApplication::translate("USBPassThroughCANopenCOMM",
                                         "Does there has other application lock the COM port?")
-                .toStdString());
+                .toStdString(),
+            path.empty() ? "COM" + std::to_string(portNumber) + " is no longer among the serial ports."
+                         : m_port.openFailure());
     }
     SerialPort::Timeouts timeouts;
     timeouts.readTotalTimeoutMs = readTotalTimeoutMs;

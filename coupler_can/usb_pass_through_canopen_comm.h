@@ -1,5 +1,8 @@
 #pragma once
 
+#include <stdexcept>
+#include <string>
+
 #include "coupler_can/canopen_comm.h"
 #include "platform/serial_port.h"
 
@@ -7,6 +10,19 @@
 #include <cstdint>
 
 #include <QtGlobal>
+
+// The COM port could not be opened: what() is the text the page shows, detail() the cause
+// (missing device, permission, another program holding it).
+class SerialOpenError : public std::runtime_error
+{
+public:
+    SerialOpenError(const std::string &message, std::string detail)
+        : std::runtime_error(message), m_detail(std::move(detail)) {}
+    const std::string &detail() const { return m_detail; }
+
+private:
+    std::string m_detail;
+};
 
 // SDO transfers over the coupler's USB virtual COM port: each request is one 11-byte record
 // written to the port; each reply is the next 11 bytes of the stream, whatever they hold.
@@ -16,7 +32,7 @@ public:
     // One read call waits at most this long for the first byte.
     static constexpr int readTotalTimeoutMs = 4000;
 
-    // Opens "COM<portNumber>" exclusively and purges both directions. Throws std::exception
+    // Opens "COM<portNumber>" exclusively and purges both directions. Throws SerialOpenError
     // with "Does there has other application lock the COM port?" when it cannot.
     void openPort(int portNumber);
     void close();

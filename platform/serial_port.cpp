@@ -1,6 +1,9 @@
 #include "platform/serial_port.h"
 
 #include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
@@ -14,17 +17,61 @@ SerialPort::~SerialPort()
     close();
 }
 
+namespace {
+
+// The group that owns the device (dialout for most serial ports), or nothing.
+std::string owningGroup(const std::string &devicePath)
+{
+    struct stat status {};
+    if (::stat(devicePath.c_str(), &status) != 0)
+        return {};
+    const group *owner = ::getgrgid(status.st_gid);
+    return owner ? owner->gr_name : std::string();
+}
+
+}
+
+std::string SerialPort::describeOpenFailure(int error, const std::string &devicePath)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return devicePath + ": no such device. Is the coupler's USB cable plugged in?";
+    case EACCES:
+    case EPERM: {
+        const std::string group = owningGroup(devicePath);
+        const std::string groupName = group.empty() ? std::string("dialout") : group;
+        return devicePath + ": permission denied. Join the group that owns the port (" + groupName
+            + "): sudo usermod -aG " + groupName + " $USER, then log in again.";
+    }
+    case EWOULDBLOCK:
+    case EBUSY:
+        return devicePath + ": held by another program. Close the other program that uses the port.";
+    default:
+        return devicePath + ": " + std::strerror(error);
+    }
+}
+
+bool SerialPort::fail(int error, const std::string &devicePath)
+{
+    m_openFailure = describeOpenFailure(error, devicePath);
+    return false;
+}
+
 bool SerialPort::open(const std::string &devicePath)
 {
     close();
+    m_openFailure.clear();
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return fail(errno, devicePath);
     // The lock keeps every other opener off the port (also one running as root, which the
     // terminal's own exclusive mode would let through); TIOCEXCL turns away the rest.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int lockError = errno;
         ::close(fd);
-        return false;
+        return fail(lockError, devicePath);
     }
     ::ioctl(fd, TIOCEXCL);
     termios mode{};

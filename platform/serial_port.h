@@ -21,8 +21,13 @@ public:
     SerialPort &operator=(const SerialPort &) = delete;
 
     // Opens the device for reading and writing. Fails when the device is missing, cannot be
-    // accessed, or another opener holds it (every opener takes an exclusive lock).
+    // accessed, or another opener holds it (every opener takes an exclusive lock); then
+    // openFailure() says which, for a person.
     bool open(const std::string &devicePath);
+    const std::string &openFailure() const { return m_openFailure; }
+    // The text for an open of `devicePath` that failed with `error` (an errno value); a device
+    // held by another program fails with EWOULDBLOCK or EBUSY.
+    static std::string describeOpenFailure(int error, const std::string &devicePath);
     bool isOpen() const { return m_fd >= 0; }
     void close();
 
@@ -37,6 +42,9 @@ public:
     size_t write(const unsigned char *bytes, size_t count);
 
 private:
+    bool fail(int error, const std::string &devicePath);
+
     int m_fd = -1;
     Timeouts m_timeouts;
+    std::string m_openFailure;
 };

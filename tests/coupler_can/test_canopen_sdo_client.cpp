@@ -4,12 +4,14 @@
 #include "coupler_can/sdo_messages.h"
 #include "coupler_can/timeout_exception.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
+#include "platform/serial_port.h"
 #include "tests/coupler_can/scripted_serial_peer.h"
 #include "tests/support/test_main.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <cerrno>
 #include <memory>
 #include <stdexcept>
 
@@ -193,6 +195,20 @@ private slots:
         comm->close();
         second.openPort(port);
         second.close();
+    }
+
+    // A port that does not open says why, so the technician knows what to do.
+    void openFailuresNameTheirCause()
+    {
+        SerialPort missing;
+        QVERIFY(!missing.open("/nonexistent/ttyACM0"));
+        QCOMPARE(QString::fromStdString(missing.openFailure()),
+                 QString("/nonexistent/ttyACM0: no such device. Is the coupler's USB cable plugged in?"));
+        QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EACCES, "/dev/null")),
+                 QString("/dev/null: permission denied. Join the group that owns the port (root): "
+                         "sudo usermod -aG root $USER, then log in again."));
+        QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EIO, "/dev/ttyACM0")),
+                 QString("/dev/ttyACM0: Input/output error"));
     }
 };
 

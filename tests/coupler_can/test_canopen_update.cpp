@@ -408,6 +408,8 @@ private slots:
         QCOMPARE(boxes.last().icon, QMessageBox::Critical);
         QCOMPARE(boxes.last().title, QString("Open Serial COM3 failed"));
         QCOMPARE(boxes.last().text, QString("Does there has other application lock the COM port?"));
+        QCOMPARE(boxes.last().informative,
+                 rig.comDir.path() + "/COM3: held by another program. Close the other program that uses the port.");
         QVERIFY(rig.requests().empty());
         QVERIFY(rig.button()->isEnabled());
         QCOMPARE(QSettings().value("Settings/com_port").toString(), QString("3"));
