@@ -2,6 +2,10 @@
 
 #include <QComboBox>
 
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <netinet/in.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -23,6 +27,49 @@ QString adapterDisplayText(const char *captureName, const char *description)
     return text;
 }
 
+namespace {
+
+const QString addressSeparator = QStringLiteral(" \u2014 ");
+
+QString macAddress(const sockaddr_ll &link)
+{
+    QStringList bytes;
+    for (int i = 0; i < link.sll_halen && i < 8; ++i)
+        bytes << QString::asprintf("%02x", link.sll_addr[i]);
+    return bytes.join(':');
+}
+
+}
+
+QString adapterDisplayText(const pcap_if_t &adapter)
+{
+    if (adapter.description && *adapter.description)
+        return adapterDisplayText(adapter.name, adapter.description);
+    QString mac;
+    QStringList ipv4;
+    for (const pcap_addr_t *address = adapter.addresses; address; address = address->next) {
+        if (!address->addr)
+            continue;
+        if (address->addr->sa_family == AF_PACKET)
+            mac = macAddress(*reinterpret_cast<const sockaddr_ll *>(address->addr));
+        else if (address->addr->sa_family == AF_INET) {
+            char text[INET_ADDRSTRLEN] = {};
+            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(address->addr)->sin_addr, text, sizeof text);
+            ipv4 << QString::fromLatin1(text);
+        }
+    }
+    QStringList parts = {QString::fromUtf8(adapter.name)};
+    if (!mac.isEmpty())
+        parts << mac;
+    parts << (ipv4.isEmpty() ? QStringLiteral("no IPv4") : ipv4.join(", "));
+    return parts.join(addressSeparator);
+}
+
+QString captureNameOfDisplayText(const QString &displayText)
+{
+    return displayText.section(addressSeparator, 0, 0);
+}
+
 bool isPseudoAdapter(const char *captureName)
 {
     if (std::strcmp(captureName, anyAdapter) == 0)
@@ -39,7 +86,7 @@ QVector<AdapterEntry> adapterEntries(const pcap_if_t *adapters)
     for (const pcap_if_t *adapter = adapters; adapter; adapter = adapter->next) {
         if (!adapter->name || isPseudoAdapter(adapter->name))
             continue;
-        entries.append({adapterDisplayText(adapter->name, adapter->description),
+        entries.append({adapterDisplayText(*adapter),
                         QString::fromUtf8(adapter->name),
                         QString::fromUtf8(adapter->description ? adapter->description : "")});
     }

@@ -19,6 +19,14 @@ struct AdapterEntry {
 // both ends are there); the capture name when there is no description.
 QString adapterDisplayText(const char *captureName, const char *description);
 
+// What the list shows: the description where the capture library has one; otherwise (as on
+// Linux) the name with the adapter's MAC and IPv4 addresses, "eth1 — 00:1b:21:aa:bb:cc — no IPv4",
+// so the EtherCAT adapter is not taken for the plant network's.
+QString adapterDisplayText(const pcap_if_t &adapter);
+
+// The capture name a stored text stands for: the name in front of the addresses.
+QString captureNameOfDisplayText(const QString &displayText);
+
 // Capture devices that cannot carry Ethernet frames (the "any" device, netfilter logs, D-Bus
 // and Bluetooth monitors, USB monitors): left out of the list.
 bool isPseudoAdapter(const char *captureName);

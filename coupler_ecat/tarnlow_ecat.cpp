@@ -76,7 +76,11 @@ void TarnlowECAT::loadSettings()
     const QString adapter = nic.toString();
     if (!nic.isValid() || adapter.isEmpty())
         return;
-    const int index = ui->comboBox->findText(adapter, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    int index = ui->comboBox->findText(adapter, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // The addresses in the text may have changed since (or an older version stored the bare
+    // name): the adapter's name still finds it.
+    if (index < 0)
+        index = ui->comboBox->findData(captureNameOfDisplayText(adapter));
     if (index >= 0)
         ui->comboBox->setCurrentIndex(index);
 }

@@ -17,6 +17,9 @@
 
 #include <memory>
 
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+
 using SimEthercat::Coupler;
 
 namespace {
@@ -115,7 +118,30 @@ private slots:
         box.setCurrentIndex(1);
         fillAdapterComboBox(&box, entries);
         QCOMPARE(box.currentData().toString(), QString("eth2"));
-        QCOMPARE(box.itemText(0), QString("eth0"));
+        QCOMPARE(box.itemText(0), QString("eth0 \u2014 no IPv4"));
+    }
+
+    // Without a description the adapter shows its MAC and IPv4 addresses; a text stored before
+    // the addresses changed still finds the adapter by its name.
+    void adaptersWithoutDescriptionShowTheirAddresses()
+    {
+        sockaddr_ll link{};
+        link.sll_family = AF_PACKET;
+        link.sll_halen = 6;
+        const uint8_t mac[] = {0x00, 0x1b, 0x21, 0xaa, 0xbb, 0xcc};
+        std::copy(std::begin(mac), std::end(mac), link.sll_addr);
+        sockaddr_in ipv4{};
+        ipv4.sin_family = AF_INET;
+        ipv4.sin_addr.s_addr = htonl(0xC0A80A05);
+        pcap_addr_t second{nullptr, reinterpret_cast<sockaddr *>(&ipv4), nullptr, nullptr, nullptr};
+        pcap_addr_t first{&second, reinterpret_cast<sockaddr *>(&link), nullptr, nullptr, nullptr};
+        pcap_if_t plant = adapter("eth0", nullptr);
+        plant.addresses = &first;
+        QCOMPARE(adapterDisplayText(plant), QString("eth0 \u2014 00:1b:21:aa:bb:cc \u2014 192.168.10.5"));
+        first.next = nullptr;
+        QCOMPARE(adapterDisplayText(plant), QString("eth0 \u2014 00:1b:21:aa:bb:cc \u2014 no IPv4"));
+        QCOMPARE(captureNameOfDisplayText("eth0 \u2014 00:1b:21:aa:bb:cc \u2014 10.0.0.1"), QString("eth0"));
+        QCOMPARE(captureNameOfDisplayText("lo"), QString("lo"));
     }
 
     void theStoredAdapterIsRestoredAndAPressRefreshes()
@@ -123,13 +149,14 @@ private slots:
         QSettings().setValue("Settings/nic", "lo");
         QSettings().setValue("Settings/filename", "Unknown");
         Page page;
-        QCOMPARE(page.adapters()->currentText(), QString("lo"));
+        QCOMPARE(page.adapters()->currentData().toString(), QString("lo"));
+        QVERIFY(page.adapters()->currentText().startsWith("lo \u2014 "));
         QCOMPARE(page.files()->currentText(), QString("Coupler"));
         const int count = page.adapters()->count();
         page.adapters()->addItem("stale", "stale0");
         QTest::mousePress(page.adapters(), Qt::LeftButton);
         QCOMPARE(page.adapters()->count(), count);
-        QCOMPARE(page.adapters()->currentText(), QString("lo"));
+        QCOMPARE(page.adapters()->currentData().toString(), QString("lo"));
     }
 
     void aSuccessfulUpdate()
@@ -155,7 +182,7 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(file.data()), int(file.size())),
                  firmware(700) + QByteArray(68, char(0xFF)));
         QCOMPARE(QSettings().value("Settings/filename").toString(), QString("Coupler"));
-        QCOMPARE(QSettings().value("Settings/nic").toString(), QString("lo"));
+        QVERIFY(QSettings().value("Settings/nic").toString().startsWith("lo \u2014 "));
         QCOMPARE(dialogLabel, QString("Burning Firmware to Vq-FBUS..."));
         QCOMPARE(dialogSize, QSize(400, 100));
         // Neither the busy dialog nor the worker outlives the update.
