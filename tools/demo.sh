@@ -25,7 +25,9 @@ done
 
 echo "Settings of this demo live in $XDG_CONFIG_HOME and are removed when Tarnlow closes."
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found: starting Tarnlow under Xvfb (xvfb-run)."
+  echo "No display found (DISPLAY and WAYLAND_DISPLAY are empty): Tarnlow now runs under Xvfb,"
+  echo "where NOTHING CAN BE SEEN; the simulated devices answer all the same. To see the window,"
+  echo "run 'make demo' in a desktop session, or log in with 'ssh -X' first. Stop with Ctrl-C."
   xvfb-run -a "$TARNLOW_BUILD/bin/tarnlow"
 else
   "$TARNLOW_BUILD/bin/tarnlow"

@@ -23,7 +23,7 @@ else
     sleep 0.2
   done
   if grep -q "ready on" "$DEMO_DIR/sim-ethercat.log" 2>/dev/null; then
-    echo "EtherCAT coupler (simulated): on the ECAT tab choose Network Interface Card \"$ecat_master\";"
+    echo "EtherCAT coupler (simulated): on the ECAT tab choose the Network Interface Card that starts with \"$ecat_master\";"
     echo "  the coupler's log is $DEMO_DIR/sim-ethercat.log, the file it receives $DEMO_DIR/ecat-received.bin."
   else
     echo "EtherCAT coupler simulator did not start; see $DEMO_DIR/sim-ethercat.log"
