@@ -37,5 +37,6 @@ QVector<AdapterEntry> adapterEntries(const pcap_if_t *adapters);
 bool listAdapters(QVector<AdapterEntry> &entries, QString &error);
 
 // Refills the combo box, printing the numbered list to standard output; the entry whose text
-// equals the one shown before becomes current again (the last of several).
+// equals the one shown before becomes current again (the last of several), or else the one of
+// the same capture name.
 void fillAdapterComboBox(QComboBox *comboBox, const QVector<AdapterEntry> &entries);

@@ -119,8 +119,8 @@ std::string adapterFailureText(const char *interfaceName)
     std::string text = withPrintf("The network adapter %s could not be opened for raw EtherCAT frames.",
                                   interfaceName);
     if (::geteuid() != 0)
-        text += " That needs root, or the raw-socket capabilities for the program: "
-                "sudo setcap cap_net_raw,cap_net_admin+eip " + programPath();
+        text += " Raw frames need root, or the raw-socket capabilities for the program, if they are not "
+                "granted yet: sudo setcap cap_net_raw,cap_net_admin+eip " + programPath();
     return text;
 }
 }
@@ -153,7 +153,8 @@ std::string foeFailureText(int result, uint32_t errorCode)
     case foeUnexpectedReply: return "The coupler answered with a mailbox message that is no FoE reply.";
     case foeWrongPacketAcknowledged: return "The coupler acknowledged another packet than the one sent.";
     case foeStillBusy: return "The coupler stayed busy through every resend.";
-    default: return "The coupler's mailbox did not answer in time.";
+    case 0: return "The coupler's mailbox did not answer in time.";
+    default: return withPrintf("A mailbox message could not be sent or read (result %d).", result);
     }
 }
 

@@ -137,6 +137,8 @@ void TarnlowECAT::burnFirmware()
 
     auto *worker = new FirmwareUpdatorThread(interfaceName, couplerPosition, firmwarePath, this);
     runningWorker = worker;
+    bool workerDone = false;
+    connect(worker, &FirmwareUpdatorThread::done, &loop, [&workerDone] { workerDone = true; });
     connect(worker, &FirmwareUpdatorThread::done, this, [this, worker] {
         if (runningWorker == worker)
             runningWorker = nullptr;
@@ -150,7 +152,9 @@ void TarnlowECAT::burnFirmware()
     loop.exec();
     foeAbortRequested = true;
 
-    if (aborted)
+    // The wait also ends when the application quits; the worker's results are only read once it
+    // has said it is done.
+    if (aborted || !workerDone)
         return;
     if (worker->isFailed())
         showMessageBox(this, QMessageBox::Critical, QCoreApplication::applicationName(),

@@ -71,7 +71,6 @@ HexLoadError loadRecords(const std::vector<std::string> &lines, size_t first, He
 {
     std::vector<uint8_t> bytes;
     bool endOfFile = false;
-    int dataRecords = 0;
     for (size_t index = first; index < lines.size(); ++index) {
         const std::string &line = lines[index];
         if (!HexRecord::looksLikeRecord(line) || isSkippedLongLine(line, profile, bytes))
@@ -90,9 +89,8 @@ HexLoadError loadRecords(const std::vector<std::string> &lines, size_t first, He
             return HexLoadError::TooBig;
         std::copy_n(bytes.begin() + HexRecord::FieldsBeforeData, count, hex.image.begin() + used);
         used += count;
-        ++dataRecords;
     }
-    if (dataRecords == 0)
+    if (used == 0)
         return HexLoadError::NoData;
     return endOfFile ? HexLoadError::None : HexLoadError::RecordError;
 }

@@ -19,11 +19,13 @@ SerialPort::~SerialPort()
 
 namespace {
 
-// The group that owns the device (dialout for most serial ports), or nothing.
-std::string owningGroup(const std::string &devicePath)
+// The group whose members may read and write the device (dialout for most serial ports), or
+// nothing when there is none worth joining (root's group, or no group access).
+std::string groupWithAccess(const std::string &devicePath)
 {
     struct stat status {};
-    if (::stat(devicePath.c_str(), &status) != 0)
+    if (::stat(devicePath.c_str(), &status) != 0 || status.st_gid == 0
+        || (status.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
         return {};
     const group *owner = ::getgrgid(status.st_gid);
     return owner ? owner->gr_name : std::string();
@@ -40,10 +42,12 @@ std::string SerialPort::describeOpenFailure(int error, const std::string &device
         return devicePath + ": no such device. Is the coupler's USB cable plugged in?";
     case EACCES:
     case EPERM: {
-        const std::string group = owningGroup(devicePath);
-        const std::string groupName = group.empty() ? std::string("dialout") : group;
-        return devicePath + ": permission denied. Join the group that owns the port (" + groupName
-            + "): sudo usermod -aG " + groupName + " $USER, then log in again.";
+        const std::string group = groupWithAccess(devicePath);
+        if (group.empty())
+            return devicePath + ": permission denied. Ask an administrator for access to the port "
+                                "(for example the dialout group or a udev rule).";
+        return devicePath + ": permission denied. Join the group that owns the port (" + group
+            + "): sudo usermod -aG " + group + " $USER, then log in again.";
     }
     case EWOULDBLOCK:
     case EBUSY:

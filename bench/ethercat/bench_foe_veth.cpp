@@ -40,8 +40,14 @@ bool measure(int mailboxSize)
         std::printf("mailbox %4d: the coupler did not answer\n", mailboxSize);
         return false;
     }
-    for (int i = 0; i < firmwareBufferSize; ++i)
-        firmwareBuffer[i] = uint8_t(i * 31);
+    // A pattern that never repeats within the file, so swapped or repeated segments show.
+    uint32_t state = 0x9E3779B9u;
+    for (int i = 0; i < firmwareBufferSize; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        firmwareBuffer[i] = uint8_t(state);
+    }
     const long framesBefore = master.framesSent();
     const auto start = std::chrono::steady_clock::now();
     const int result = foeWriteAbortable(1, "/bench/firmware.bin", foePassword, firmwareBufferSize,

@@ -11,7 +11,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <QTemporaryDir>
+
 #include <cerrno>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 #include <stdexcept>
 
@@ -205,8 +210,21 @@ private slots:
         QCOMPARE(QString::fromStdString(missing.openFailure()),
                  QString("/nonexistent/ttyACM0: no such device. Is the coupler's USB cable plugged in?"));
         QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EACCES, "/dev/null")),
-                 QString("/dev/null: permission denied. Join the group that owns the port (root): "
-                         "sudo usermod -aG root $USER, then log in again."));
+                 QString("/dev/null: permission denied. Ask an administrator for access to the port "
+                         "(for example the dialout group or a udev rule)."));
+        // A port its group may use names that group (dialout has gid 20 on Debian).
+        QTemporaryDir directory;
+        const QString device = directory.path() + "/ttyACM0";
+        QFile(device).open(QIODevice::WriteOnly);
+        if (::chown(device.toUtf8().constData(), uid_t(-1), 20) != 0)
+            QSKIP("giving a file another group needs root");
+        QVERIFY(::chmod(device.toUtf8().constData(), 0660) == 0);
+        const group *dialout = ::getgrgid(20);
+        QVERIFY(dialout);
+        const QString name = QString::fromUtf8(dialout->gr_name);
+        QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EACCES, device.toStdString())),
+                 device + ": permission denied. Join the group that owns the port (" + name
+                     + "): sudo usermod -aG " + name + " $USER, then log in again.");
         QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EIO, "/dev/ttyACM0")),
                  QString("/dev/ttyACM0: Input/output error"));
     }

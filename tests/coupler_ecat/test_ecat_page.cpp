@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
@@ -142,6 +143,13 @@ private slots:
         QCOMPARE(adapterDisplayText(plant), QString("eth0 \u2014 00:1b:21:aa:bb:cc \u2014 no IPv4"));
         QCOMPARE(captureNameOfDisplayText("eth0 \u2014 00:1b:21:aa:bb:cc \u2014 10.0.0.1"), QString("eth0"));
         QCOMPARE(captureNameOfDisplayText("lo"), QString("lo"));
+
+        // A refresh after the address changed keeps the same adapter, not the first one.
+        QComboBox box;
+        fillAdapterComboBox(&box, {{"eth9 \u2014 no IPv4", "eth9", ""}, {"eth0 \u2014 10.0.0.1", "eth0", ""}});
+        box.setCurrentIndex(1);
+        fillAdapterComboBox(&box, {{"eth9 \u2014 no IPv4", "eth9", ""}, {"eth0 \u2014 10.0.0.2", "eth0", ""}});
+        QCOMPARE(box.currentData().toString(), QString("eth0"));
     }
 
     void theStoredAdapterIsRestoredAndAPressRefreshes()
@@ -220,7 +228,7 @@ private slots:
         Page page;
         MessageBoxRecorder boxes;
         // The user acts while Update's own wait runs: from a timer inside that wait.
-        QProgressDialog *dialog = nullptr;
+        QPointer<QProgressDialog> dialog;
         QTimer user;
         connect(&user, &QTimer::timeout, [&] {
             if (dialog || page.dialogs().isEmpty() || !page.dialogs().first()->isVisible())
@@ -243,6 +251,9 @@ private slots:
         QVERIFY(waitUntil([&] { return page.update()->isEnabled(); }, 20000));
         QTest::qWait(100);
         QCOMPARE(boxes.count(), 0);
+        // The aborted run's worker and its dialog are gone once it has ended.
+        QVERIFY(waitUntil([&] { return page.dialogs().isEmpty() && !dialog; }));
+        QVERIFY(waitUntil([&] { return page.window->findChildren<QThread *>().isEmpty(); }));
         QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
     }
 

@@ -129,6 +129,7 @@ private slots:
         QTest::addColumn<QByteArray>("plaintext");
         QTest::newRow("no line end at all") << QByteArray("no line end at all");
         QTest::newRow("only the end-of-file record") << QByteArray(":00000001FF\r\n");
+        QTest::newRow("a data record of no bytes") << QByteArray(":0000000000\r\n:00000001FF\r\n");
         QTest::newRow("only skipped lines") << QByteArray("0702, V1, X=TRUE\r\n; comment\r\n \r\n:00000001FF\r\n");
         QByteArray random(4096, 0);
         for (int i = 0; i < random.size(); ++i)
@@ -162,6 +163,23 @@ private slots:
         expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
         boxes.clear();
         QVERIFY(!load(hex, HexPageProfile::module(), whole + record(0, 0, pattern(16)) + "\r\n"));
+        expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
+    }
+
+    // Where long lines are skipped, a long line that is no valid data record still is.
+    void longLineThatIsNoValidDataRecordIsSkipped()
+    {
+        QByteArray badChecksum = record(0, 0x10, pattern(32));
+        badChecksum.chop(2);
+        badChecksum += "00";
+        const QByteArray text = record(0, 0, pattern(16)) + "\r\n" + badChecksum + "\r\n:00000001FF\r\n";
+        for (const HexPageProfile *profile : {&HexPageProfile::coupler(), &HexPageProfile::canopen()}) {
+            HexImage hex(*profile);
+            QVERIFY(load(hex, *profile, text));
+            QCOMPARE(hex.imageLength, 16);
+        }
+        HexImage module(HexPageProfile::module());
+        QVERIFY(!load(module, HexPageProfile::module(), text));
         expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
     }
 
