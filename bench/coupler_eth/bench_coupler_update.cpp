@@ -124,11 +124,4 @@ int run()
 
 }
 
-int main(int argc, char **argv)
-{
-    if (!TarnlowTest::insideSandbox())
-        return TarnlowTest::runInSandbox(argc, argv);
-    QApplication application(argc, argv);
-    TarnlowTest::prepareApplication();
-    return run();
-}
+TARNLOW_BENCH_MAIN(run)

@@ -27,3 +27,14 @@ void prepareApplication();
         TestClass testObject;                                                                  \
         return QTest::qExec(&testObject, argc, argv);                                          \
     }
+
+// A benchmark driving a page: the same sandbox and application, then `run()`'s exit status.
+#define TARNLOW_BENCH_MAIN(run)                                                                \
+    int main(int argc, char **argv)                                                            \
+    {                                                                                          \
+        if (!TarnlowTest::insideSandbox())                                                     \
+            return TarnlowTest::runInSandbox(argc, argv);                                      \
+        QApplication application(argc, argv);                                                  \
+        TarnlowTest::prepareApplication();                                                     \
+        return run();                                                                          \
+    }
