@@ -44,6 +44,12 @@ constexpr uint16_t syncManager0 = 0x0800;
 constexpr uint16_t syncManager1 = 0x0808;
 constexpr uint16_t syncManagerSize = 8;
 constexpr uint16_t syncManagerStatusOffset = 5;
+// The master toggles the repeat bit of the read mailbox's activate byte to have the slave put
+// its last message back (a reply lost on the way); the slave answers with the same value of the
+// repeat-acknowledge bit in its PDI control byte.
+constexpr uint16_t syncManagerActivateOffset = 6;
+constexpr uint16_t syncManagerPdiControlOffset = 7;
+constexpr uint8_t syncManagerRepeatBit = 0x02;
 }
 
 constexpr uint8_t syncManagerMailboxFull = 0x08;  // bit 3 of the sync manager status byte

@@ -12,8 +12,9 @@ namespace Ethercat {
 namespace {
 using Clock = std::chrono::steady_clock;
 
-// How long one datagram may take on its way round the segment before it is sent again.
-constexpr int datagramRoundTripUs = 20000;
+// How long one datagram may take on its way round the segment before it is sent again (a real
+// segment answers in microseconds); it goes again until the operation's own time-out.
+constexpr int datagramRoundTripUs = 2000;
 constexpr int registerTimeoutUs = 20000;
 constexpr int statePollIntervalUs = 1000;
 constexpr int mailboxPollIntervalUs = 100;
@@ -307,23 +308,48 @@ int Master::ec_mbxsend(uint16_t slave, const Bytes &mailbox, int timeoutUs)
     return workingCounter > 0 ? workingCounter : 0;
 }
 
+// Waits for the read mailbox to fill and reads it. A read that brings nothing back (its reply
+// lost, so the slave already counts the message as read; or working counter 0 for an empty
+// mailbox) asks the slave to repeat its last message and waits again.
 int Master::ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs)
 {
     const Slave &source = ec_slave[slave];
     if (source.mbx_rl == 0)
         return 0;
     const auto deadline = deadlineAfter(timeoutUs);
-    for (bool full = false;;) {
-        if (syncManagerFull(slave, 1, full) && full)
-            break;
+    for (;;) {
+        bool full = false;
+        if (syncManagerFull(slave, 1, full) && full) {
+            mailbox.assign(source.mbx_rl, 0);
+            const int workingCounter = ec_FPRD(source.configadr, source.mbx_ro, source.mbx_rl,
+                                               mailbox.data(), registerTimeoutUs);
+            if (workingCounter > 0)
+                return workingCounter;
+            requestMailboxRepeat(slave, deadline);
+        }
         if (remainingUs(deadline) <= 0)
             return 0;
         pause(mailboxPollIntervalUs);
     }
-    mailbox.assign(source.mbx_rl, 0);
-    const int workingCounter = ec_FPRD(source.configadr, source.mbx_ro, source.mbx_rl,
-                                       mailbox.data(), registerTimeoutUs);
-    return workingCounter > 0 ? workingCounter : 0;
+}
+
+void Master::requestMailboxRepeat(uint16_t slave, Clock::time_point deadline)
+{
+    const uint16_t station = ec_slave[slave].configadr;
+    const uint16_t activate = Register::syncManager1 + Register::syncManagerActivateOffset;
+    const uint16_t pdiControl = Register::syncManager1 + Register::syncManagerPdiControlOffset;
+    uint8_t value = 0;
+    if (ec_FPRD(station, activate, 1, &value, registerTimeoutUs) <= 0)
+        return;
+    value ^= Register::syncManagerRepeatBit;
+    if (ec_FPWR(station, activate, 1, &value, registerTimeoutUs) <= 0)
+        return;
+    const uint8_t wanted = value & Register::syncManagerRepeatBit;
+    for (uint8_t acknowledge = 0; remainingUs(deadline) > 0; pause(mailboxPollIntervalUs)) {
+        if (ec_FPRD(station, pdiControl, 1, &acknowledge, registerTimeoutUs) > 0
+            && (acknowledge & Register::syncManagerRepeatBit) == wanted)
+            return;
+    }
 }
 
 uint8_t Master::ec_nextmbxcnt(uint8_t counter)

@@ -3,6 +3,7 @@
 #include "ethercat/ethercat_link.h"
 
 #include <array>
+#include <chrono>
 
 namespace Ethercat {
 
@@ -78,6 +79,7 @@ private:
     bool waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status);
     void configureMailbox(uint16_t slave);
     bool syncManagerFull(uint16_t slave, uint16_t syncManager, bool &full);
+    void requestMailboxRepeat(uint16_t slave, std::chrono::steady_clock::time_point deadline);
 
     std::unique_ptr<Link> m_link;
     uint8_t m_index = 0;

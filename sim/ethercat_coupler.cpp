@@ -107,11 +107,21 @@ void Coupler::serve(Datagram &datagram)
         return;
     const bool reads = datagram.command == Command::APRD || datagram.command == Command::FPRD
         || datagram.command == Command::BRD;
+    // An empty read mailbox cannot be read: the datagram passes with its working counter as it was.
+    if (reads && !m_readMailboxFull && touchesReadMailbox(datagram.offset, datagram.data.size()))
+        return;
     if (reads)
         read(datagram.offset, datagram.data);
     else
         write(datagram.offset, datagram.data);
     ++datagram.workingCounter;
+}
+
+bool Coupler::touchesReadMailbox(uint16_t offset, std::size_t length) const
+{
+    const uint32_t start = syncManagerStart(1);
+    const uint32_t end = start + syncManagerLength(1);
+    return syncManagerLength(1) > 0 && offset < end && offset + length > start;
 }
 
 void Coupler::refreshStatus()
@@ -136,9 +146,31 @@ void Coupler::read(uint16_t offset, Bytes &data)
     const uint16_t length = syncManagerLength(1);
     if (m_readMailboxFull && length > 0
         && covers(offset, data.size(), uint32_t(syncManagerStart(1)) + length - 1)) {
+        m_lastRead.assign(m_memory.begin() + syncManagerStart(1),
+                          m_memory.begin() + syncManagerStart(1) + length);
         m_readMailboxFull = false;
         loadNextReply();
     }
+}
+
+// The master toggled the repeat bit: the last message read goes back into the read mailbox,
+// ahead of any newer one, and the acknowledge bit follows the request.
+void Coupler::serveRepeatRequest()
+{
+    uint8_t &activate = m_memory[Register::syncManager1 + Register::syncManagerActivateOffset];
+    uint8_t &pdiControl = m_memory[Register::syncManager1 + Register::syncManagerPdiControlOffset];
+    if ((activate & Register::syncManagerRepeatBit) == (pdiControl & Register::syncManagerRepeatBit))
+        return;
+    pdiControl = uint8_t((pdiControl & ~Register::syncManagerRepeatBit) | (activate & Register::syncManagerRepeatBit));
+    ++m_record.repeatRequests;
+    if (m_lastRead.empty())
+        return;
+    const uint16_t start = syncManagerStart(1);
+    if (m_readMailboxFull)
+        m_replies.emplace_front(m_memory.begin() + start, m_memory.begin() + start + syncManagerLength(1));
+    std::copy(m_lastRead.begin(), m_lastRead.end(), m_memory.begin() + start);
+    m_readMailboxFull = true;
+    refreshStatus();
 }
 
 void Coupler::write(uint16_t offset, const Bytes &data)
@@ -155,6 +187,11 @@ void Coupler::write(uint16_t offset, const Bytes &data)
     for (uint16_t sm : {Register::syncManager0, Register::syncManager1})
         if (covers(offset, data.size(), sm))
             m_record.syncManagerWrites.push_back(sm);
+    // A mailbox set up anew forgets the counter of the last message.
+    if (covers(offset, data.size(), Register::syncManager0))
+        m_lastCounterTaken = 0;
+    if (covers(offset, data.size(), Register::syncManager1 + Register::syncManagerActivateOffset))
+        serveRepeatRequest();
     const uint16_t length = syncManagerLength(0);
     if (length > 0 && covers(offset, data.size(), uint32_t(syncManagerStart(0)) + length - 1))
         takeMailboxMessage();
@@ -213,6 +250,13 @@ void Coupler::takeMailboxMessage()
     const auto header = readMailboxHeader(message);
     if (!header)
         return;
+    // A message sent again with the same counter (its datagram's reply was lost) is the one
+    // already taken; counter 0 asks for no such check.
+    if (header->counter != 0 && header->counter == m_lastCounterTaken) {
+        ++m_record.repeatedMessagesIgnored;
+        return;
+    }
+    m_lastCounterTaken = header->counter;
     m_record.mailboxCounters.push_back(header->counter);
     if (faults.silentMailbox)
         return;

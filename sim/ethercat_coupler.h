@@ -52,6 +52,8 @@ struct Record {
     std::vector<uint32_t> foePackets;         // packet numbers of the data messages taken
     std::vector<std::size_t> foeSegmentSizes;
     int busyAnswers = 0;
+    int repeatRequests = 0;            // read-mailbox repeats the master asked for
+    int repeatedMessagesIgnored = 0;   // mailbox messages that came again with the same counter
     Bytes file;
     bool fileComplete = false;
 };
@@ -80,6 +82,8 @@ private:
     void requestState(uint16_t control);
     void runEepromCommand();
     void takeMailboxMessage();
+    bool touchesReadMailbox(uint16_t offset, std::size_t length) const;
+    void serveRepeatRequest();
     Bytes handleCoe(const Bytes &message);
     Bytes handleFoe(const Bytes &message);
     Bytes foeData(uint32_t packet, const Bytes &segment);
@@ -102,6 +106,8 @@ private:
     bool m_eepromWithMaster = false;
     std::deque<Bytes> m_replies;
     bool m_readMailboxFull = false;
+    Bytes m_lastRead;                 // the last message the master read, for a repeat request
+    uint8_t m_lastCounterTaken = 0;
     uint8_t m_counter = 0;
     uint32_t m_expectedPacket = 1;
     int m_busyLeft = 0;

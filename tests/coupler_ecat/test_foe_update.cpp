@@ -8,6 +8,8 @@
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
+#include <deque>
+
 #include <unistd.h>
 
 using SimEthercat::Coupler;
@@ -69,6 +71,52 @@ public:
 private:
     Coupler *m_coupler;
     std::size_t m_after;
+};
+
+// A segment that mistreats every n-th datagram of one kind (command and register): loses it on
+// the way out, loses its reply, or delivers the reply twice.
+class LossyLink : public Ethercat::Link
+{
+public:
+    enum class Harm { LoseFrame, LoseReply, DoubleReply };
+
+    LossyLink(Coupler *coupler, Ethercat::Command command, uint16_t offset, int every, Harm harm)
+        : m_coupler(coupler), m_command(command), m_offset(offset), m_every(every), m_harm(harm) {}
+
+    bool send(const Ethercat::Bytes &frame) override
+    {
+        ++framesSent;
+        const auto datagram = Ethercat::decodeFrame(frame);
+        const bool harmed = datagram && datagram->command == m_command && datagram->offset == m_offset
+            && ++m_seen % m_every == 0;
+        if (harmed && m_harm == Harm::LoseFrame)
+            return true;
+        auto answered = m_coupler->answer(frame);
+        if (!answered || (harmed && m_harm == Harm::LoseReply))
+            return true;
+        m_pending.push_back(*answered);
+        if (harmed && m_harm == Harm::DoubleReply)
+            m_pending.push_back(*answered);
+        return true;
+    }
+
+    bool receive(Ethercat::Bytes &frame, int) override
+    {
+        if (m_pending.empty())
+            return false;
+        frame = m_pending.front();
+        m_pending.pop_front();
+        return true;
+    }
+
+private:
+    Coupler *m_coupler;
+    Ethercat::Command m_command;
+    uint16_t m_offset;
+    int m_every;
+    Harm m_harm;
+    int m_seen = 0;
+    std::deque<Ethercat::Bytes> m_pending;
 };
 
 }
@@ -330,6 +378,46 @@ private slots:
         QCOMPARE(why.find("setcap cap_net_raw,cap_net_admin+eip") != std::string::npos, ::geteuid() != 0);
     }
 
+
+    // A frame lost on either way is sent again, a lost mailbox reply is asked for again, a
+    // mailbox message sent twice is taken once, and a late duplicate reply is dropped.
+    void lostAndDoubledFramesStillWriteTheWholeFile_data()
+    {
+        using Harm = LossyLink::Harm;
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<int>("harm");
+        const int read = int(Ethercat::Command::FPRD);
+        const int write = int(Ethercat::Command::FPWR);
+        QTest::newRow("mailbox write lost") << write << int(SimEthercat::writeMailboxStart) << int(Harm::LoseFrame);
+        QTest::newRow("mailbox write acknowledged, reply lost")
+            << write << int(SimEthercat::writeMailboxStart) << int(Harm::LoseReply);
+        QTest::newRow("mailbox read reply lost") << read << int(SimEthercat::readMailboxStart) << int(Harm::LoseReply);
+        QTest::newRow("mailbox read reply twice") << read << int(SimEthercat::readMailboxStart) << int(Harm::DoubleReply);
+        QTest::newRow("status read lost") << read << 0x080D << int(Harm::LoseFrame);
+    }
+    void lostAndDoubledFramesStillWriteTheWholeFile()
+    {
+        QFETCH(int, command);
+        QFETCH(int, offset);
+        QFETCH(int, harm);
+        Coupler coupler(128, true);
+        Ethercat::Master::setLinkOpener([&](const std::string &) {
+            return std::unique_ptr<Ethercat::Link>(new LossyLink(&coupler, Ethercat::Command(command),
+                                                                 uint16_t(offset), 3, LossyLink::Harm(harm)));
+        });
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(4096));
+        StdoutCapture capture;
+        const int result = updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
+        Ethercat::Master::restoreDefaultLinkOpener();
+        QVERIFY2(result > 0, capture.text().constData());
+        QVERIFY(coupler.record().fileComplete);
+        QCOMPARE(received(coupler), pattern(4096));
+        if (LossyLink::Harm(harm) == LossyLink::Harm::LoseReply && offset == SimEthercat::readMailboxStart)
+            QVERIFY(coupler.record().repeatRequests > 0);
+        if (LossyLink::Harm(harm) == LossyLink::Harm::LoseReply && offset == SimEthercat::writeMailboxStart)
+            QVERIFY(coupler.record().repeatedMessagesIgnored > 0);
+    }
 };
 
 TARNLOW_TEST_MAIN(TestFoeUpdate)
