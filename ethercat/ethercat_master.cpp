@@ -15,7 +15,9 @@ using Clock = std::chrono::steady_clock;
 // How long one datagram may take on its way round the segment before it is sent again (a real
 // segment answers in microseconds); it goes again until the operation's own time-out.
 constexpr int datagramRoundTripUs = 2000;
-constexpr int registerTimeoutUs = 20000;
+// A register access of the master's own: its datagram goes again every 2 ms for this long, which
+// rides out a segment (or a simulator on a busy host) that stalls for a while.
+constexpr int registerTimeoutUs = 200000;
 constexpr int statePollIntervalUs = 1000;
 constexpr int mailboxPollIntervalUs = 100;
 constexpr uint16_t firstStationAddress = 0x1001;

@@ -25,6 +25,15 @@ std::string simulatorProgram()
     return path.substr(0, path.rfind('/')) + "/../bin/tarnlow-sim-ethercat";
 }
 
+std::string lastLines(const std::string &text, int count)
+{
+    std::size_t at = text.size();
+    for (int found = 0; at > 0 && found <= count; --at)
+        if (text[at - 1] == '\n')
+            ++found;
+    return text.substr(at);
+}
+
 bool measure(int mailboxSize)
 {
     std::string error;
@@ -61,8 +70,10 @@ bool measure(int mailboxSize)
     const bool stored = storedFile.size() == std::size_t(firmwareBufferSize)
                         && std::memcmp(storedFile.data(), firmwareBuffer, storedFile.size()) == 0;
     if (!stored)
-        std::printf("mailbox %4d: result %d, stored %zu bytes%s\n", mailboxSize, result, storedFile.size(),
-                    storedFile.size() == std::size_t(firmwareBufferSize) ? ", content differs" : "");
+        std::printf("mailbox %4d: result %d, stored %zu bytes%s; the coupler's log ends:\n%s\n", mailboxSize, result,
+                    storedFile.size(),
+                    storedFile.size() == std::size_t(firmwareBufferSize) ? ", content differs" : "",
+                    lastLines(segment->simulatorLog(), 6).c_str());
     std::printf("mailbox %4d: %s, %.2f MB/s (%.1f s), %ld data messages, %.2f frames per data message\n",
                 mailboxSize, result > 0 && stored ? "8 MiB written" : "FAILED",
                 firmwareBufferSize / seconds / 1e6, seconds, dataMessages,
