@@ -17,24 +17,19 @@ void prepareApplication();
 
 }
 
-#define TARNLOW_TEST_MAIN(TestClass)                                                           \
+// main() of a program that runs in its sandbox with the application set up, then `body`.
+#define TARNLOW_SANDBOXED_MAIN(body)                                                           \
     int main(int argc, char **argv)                                                            \
     {                                                                                          \
         if (!TarnlowTest::insideSandbox())                                                     \
             return TarnlowTest::runInSandbox(argc, argv);                                      \
         QApplication application(argc, argv);                                                  \
         TarnlowTest::prepareApplication();                                                     \
-        TestClass testObject;                                                                  \
-        return QTest::qExec(&testObject, argc, argv);                                          \
+        body                                                                                   \
     }
 
-// A benchmark driving a page: the same sandbox and application, then `run()`'s exit status.
-#define TARNLOW_BENCH_MAIN(run)                                                                \
-    int main(int argc, char **argv)                                                            \
-    {                                                                                          \
-        if (!TarnlowTest::insideSandbox())                                                     \
-            return TarnlowTest::runInSandbox(argc, argv);                                      \
-        QApplication application(argc, argv);                                                  \
-        TarnlowTest::prepareApplication();                                                     \
-        return run();                                                                          \
-    }
+#define TARNLOW_TEST_MAIN(TestClass)                                                           \
+    TARNLOW_SANDBOXED_MAIN(TestClass testObject; return QTest::qExec(&testObject, argc, argv);)
+
+// A benchmark driving a page: `run()`'s result is the exit status.
+#define TARNLOW_BENCH_MAIN(run) TARNLOW_SANDBOXED_MAIN(return run();)
