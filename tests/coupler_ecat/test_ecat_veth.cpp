@@ -7,10 +7,15 @@
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
+#include "tests/coupler_ecat/frame_capture.h"
+
 #include <QComboBox>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QSettings>
 
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -26,6 +31,23 @@ QByteArray firmware(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = char(i ^ (i >> 8));
     return bytes;
+}
+
+// tshark's EtherCAT dissector reads the capture: it must find EtherCAT frames with FoE in their
+// mailboxes, and nothing malformed or flagged as an error.
+void expectCleanDissection(const QString &capture)
+{
+    const auto tshark = [&capture](const QString &filter) {
+        QProcess process;
+        process.start("tshark", {"-n", "-r", capture, "-Y", filter, "-T", "fields", "-e", "frame.number"});
+        if (!process.waitForFinished(60000) || process.exitCode() != 0)
+            return -1;
+        return process.readAllStandardOutput().count('\n');
+    };
+    QVERIFY2(QStandardPaths::findExecutable("tshark").size() > 0, "tshark is not installed");
+    QVERIFY(tshark("ecat") > 100);
+    QVERIFY(tshark("ecat_mailbox.foe") > 10);
+    QCOMPARE(tshark("_ws.malformed || _ws.expert.severity >= 0x00800000"), 0);
 }
 
 }
@@ -50,6 +72,9 @@ private slots:
         const QString adapter = QString::fromStdString(segment->masterAdapter());
         QSettings().setValue("Settings/nic", adapter);
 
+        const QString capture = SandboxFiles::applicationDirectory() + "/update.pcap";
+        auto recorder = std::make_unique<FrameCapture>(segment->masterAdapter(), capture.toStdString());
+        QVERIFY(recorder->recording());
         TarnlowECAT page;
         auto *adapters = page.findChild<QComboBox *>("comboBox");
         QVERIFY(adapters->currentText().startsWith(adapter + " \u2014 "));
@@ -65,6 +90,9 @@ private slots:
         QVERIFY2(log.find("foe write " + path.toStdString() + "\n") != std::string::npos, log.c_str());
         QVERIFY2(log.find("file stored, 5120 bytes\n") != std::string::npos, log.c_str());
         QVERIFY2(log.find("al control 2\n", log.find("file stored")) != std::string::npos, log.c_str());
+
+        recorder.reset();
+        expectCleanDissection(capture);
     }
 
     void aFoeErrorOverRealFramesFailsTheUpdate()
