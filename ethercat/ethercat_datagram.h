@@ -26,7 +26,8 @@ constexpr uint8_t masterMac[6] = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
 constexpr uint8_t returnedFrameMacBit = 0x02;
 
 enum class Command : uint8_t {
-    APRD = 1, APWR = 2, FPRD = 4, FPWR = 5, BRD = 7, BWR = 8,
+    APRD = 1, APWR = 2, APRW = 3, FPRD = 4, FPWR = 5, FPRW = 6, BRD = 7, BWR = 8, BRW = 9,
+    ARMW = 13,
 };
 
 // ESC registers the master touches.
@@ -76,6 +77,12 @@ inline std::optional<Datagram> decodeFrame(const Bytes &frame)
     return decodeFrame(frame.data(), frame.size());
 }
 bool isReturnedFrame(const Bytes &frame);
+
+// Every datagram of a frame, in order (a frame may chain several), or nothing when the frame
+// is not a well-formed EtherCAT frame.
+std::optional<std::vector<Datagram>> decodeDatagrams(const Bytes &frame);
+// A frame chaining `datagrams` in order.
+Bytes encodeDatagrams(const std::vector<Datagram> &datagrams);
 
 void putLe16(Bytes &out, std::size_t at, uint16_t value);
 void putLe32(Bytes &out, std::size_t at, uint32_t value);

@@ -74,47 +74,95 @@ uint16_t Coupler::syncManagerLength(int n) const
     return le16(m_memory.data() + Register::syncManager0 + n * Register::syncManagerSize + 2);
 }
 
+// Every datagram of the frame is served in order, as the frame passes the slave.
 std::optional<Bytes> Coupler::answer(const Bytes &frame)
 {
-    auto datagram = decodeFrame(frame);
-    if (!datagram)
+    auto datagrams = decodeDatagrams(frame);
+    if (!datagrams)
         return std::nullopt;
-    serve(*datagram);
-    Bytes returned = encodeFrame(*datagram);
+    for (Datagram &datagram : *datagrams)
+        serve(datagram);
+    Bytes returned = encodeDatagrams(*datagrams);
+    returned.resize(std::max(returned.size(), frame.size()), 0);
     std::copy(frame.begin(), frame.begin() + 12, returned.begin());
     returned[6] |= returnedFrameMacBit;
     return returned;
 }
 
+namespace {
+
+// What a datagram asks of the one slave on the segment.
+enum class Access { None, Read, Write, ReadWrite };
+
+Access accessFor(const Datagram &datagram, uint16_t station)
+{
+    const bool first = datagram.position == 0;   // auto-increment address of this slave
+    switch (datagram.command) {
+    case Command::APRD: return first ? Access::Read : Access::None;
+    case Command::APWR: return first ? Access::Write : Access::None;
+    case Command::APRW: return first ? Access::ReadWrite : Access::None;
+    case Command::FPRD: return datagram.position == station ? Access::Read : Access::None;
+    case Command::FPWR: return datagram.position == station ? Access::Write : Access::None;
+    case Command::FPRW: return datagram.position == station ? Access::ReadWrite : Access::None;
+    case Command::BRD: return Access::Read;
+    case Command::BWR: return Access::Write;
+    case Command::BRW: return Access::ReadWrite;
+    // The addressed slave reads, every other one writes what it read.
+    case Command::ARMW: return first ? Access::Read : Access::Write;
+    }
+    return Access::None;
+}
+
+bool autoIncrements(Command command)
+{
+    switch (command) {
+    case Command::APRD: case Command::APWR: case Command::APRW: case Command::ARMW:
+    case Command::BRD: case Command::BWR: case Command::BRW:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}
+
+// The working counter grows by 1 for a read, 1 for a write and 3 for a read-write served.
 void Coupler::serve(Datagram &datagram)
 {
-    const uint16_t station = le16(m_memory.data() + Register::stationAddress);
-    bool addressed = false;
-    switch (datagram.command) {
-    case Command::APRD: case Command::APWR:
-        addressed = datagram.position == 0;
+    const Access access = accessFor(datagram, le16(m_memory.data() + Register::stationAddress));
+    if (autoIncrements(datagram.command))
         ++datagram.position;
-        break;
-    case Command::BRD: case Command::BWR:
-        addressed = true;
-        ++datagram.position;
-        break;
-    case Command::FPRD: case Command::FPWR:
-        addressed = datagram.position == station;
-        break;
-    }
-    if (!addressed || datagram.offset + datagram.data.size() > memorySize)
+    if (access == Access::None || datagram.offset + datagram.data.size() > memorySize)
         return;
-    const bool reads = datagram.command == Command::APRD || datagram.command == Command::FPRD
-        || datagram.command == Command::BRD;
+    const bool reads = access == Access::Read || access == Access::ReadWrite;
     // An empty read mailbox cannot be read: the datagram passes with its working counter as it was.
     if (reads && !m_readMailboxFull && touchesReadMailbox(datagram.offset, datagram.data.size()))
         return;
-    if (reads)
+    switch (access) {
+    case Access::Read:
         read(datagram.offset, datagram.data);
-    else
+        datagram.workingCounter += 1;
+        break;
+    case Access::Write:
         write(datagram.offset, datagram.data);
-    ++datagram.workingCounter;
+        datagram.workingCounter += 1;
+        break;
+    case Access::ReadWrite: {
+        const Bytes written = datagram.data;
+        read(datagram.offset, datagram.data);
+        write(datagram.offset, written);
+        datagram.workingCounter += 3;
+        break;
+    }
+    case Access::None:
+        break;
+    }
+}
+
+// The read mailbox as the master set it up lies inside the slave's memory.
+bool Coupler::readMailboxFits() const
+{
+    return uint32_t(syncManagerStart(1)) + syncManagerLength(1) <= memorySize;
 }
 
 bool Coupler::touchesReadMailbox(uint16_t offset, std::size_t length) const
@@ -146,8 +194,9 @@ void Coupler::read(uint16_t offset, Bytes &data)
     const uint16_t length = syncManagerLength(1);
     if (m_readMailboxFull && length > 0
         && covers(offset, data.size(), uint32_t(syncManagerStart(1)) + length - 1)) {
-        m_lastRead.assign(m_memory.begin() + syncManagerStart(1),
-                          m_memory.begin() + syncManagerStart(1) + length);
+        if (readMailboxFits())
+            m_lastRead.assign(m_memory.begin() + syncManagerStart(1),
+                              m_memory.begin() + syncManagerStart(1) + length);
         m_readMailboxFull = false;
         loadNextReply();
     }
@@ -163,7 +212,7 @@ void Coupler::serveRepeatRequest()
         return;
     pdiControl = uint8_t((pdiControl & ~Register::syncManagerRepeatBit) | (activate & Register::syncManagerRepeatBit));
     ++m_record.repeatRequests;
-    if (m_lastRead.empty())
+    if (m_lastRead.empty() || !readMailboxFits() || m_lastRead.size() != syncManagerLength(1))
         return;
     const uint16_t start = syncManagerStart(1);
     if (m_readMailboxFull)

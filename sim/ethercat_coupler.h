@@ -83,6 +83,7 @@ private:
     void runEepromCommand();
     void takeMailboxMessage();
     bool touchesReadMailbox(uint16_t offset, std::size_t length) const;
+    bool readMailboxFits() const;
     void serveRepeatRequest();
     Bytes handleCoe(const Bytes &message);
     Bytes handleFoe(const Bytes &message);

@@ -1,5 +1,5 @@
 // Arbitrary bytes as an EtherCAT frame: the master's decoder, and the simulated coupler that
-// serves whatever datagram survives it.
+// serves whatever datagrams survive it.
 #include "ethercat/ethercat_datagram.h"
 #include "sim/ethercat_coupler.h"
 
@@ -11,6 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const Ethercat::Bytes again = Ethercat::encodeFrame(*datagram);
         Ethercat::decodeFrame(again);
     }
+    if (const auto datagrams = Ethercat::decodeDatagrams(frame))
+        Ethercat::decodeDatagrams(Ethercat::encodeDatagrams(*datagrams));
     coupler.answer(frame);
     return 0;
 }

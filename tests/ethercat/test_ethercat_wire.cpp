@@ -160,6 +160,60 @@ private slots:
         QCOMPARE(master.ec_slavecount, 0);
         Master::restoreDefaultLinkOpener();
     }
+
+    // A frame may chain several datagrams; the coupler serves each in passing, raises each one's
+    // working counter by 1 for a read or write and 3 for a read-write, counts auto-increment
+    // addresses up, and leaves read-only registers as they are.
+    void everyDatagramOfAFrameIsServed()
+    {
+        SimEthercat::Coupler coupler(128);
+        const Bytes station = {0x01, 0x10};
+        auto answered = coupler.answer(encodeFrame({Command::APWR, 1, 0, Register::stationAddress, station, 0}));
+        QVERIFY(answered);
+        std::vector<Datagram> chain = {
+            {Command::BRD, 2, 0, Register::type, Bytes(2, 0), 0},
+            {Command::FPRD, 2, 0x1001, Register::alStatus, Bytes(2, 0), 0},
+            {Command::FPRW, 2, 0x1001, Register::alStatus, Bytes{0x08, 0x00}, 0},
+            {Command::APRD, 2, 5, Register::alStatus, Bytes(2, 0), 0},
+            {Command::ARMW, 2, 0, Register::alStatus, Bytes(2, 0), 0},
+        };
+        answered = coupler.answer(encodeDatagrams(chain));
+        QVERIFY(answered);
+        QVERIFY(isReturnedFrame(*answered));
+        const auto returned = decodeDatagrams(*answered);
+        QVERIFY(returned);
+        QCOMPARE(returned->size(), chain.size());
+        QCOMPARE((*returned)[0].workingCounter, uint16_t(1));
+        QCOMPARE((*returned)[0].position, uint16_t(1));
+        QCOMPARE((*returned)[1].workingCounter, uint16_t(1));
+        QCOMPARE(le16((*returned)[1].data.data()), uint16_t(INIT));
+        QCOMPARE((*returned)[2].workingCounter, uint16_t(3));
+        QCOMPARE(le16((*returned)[2].data.data()), uint16_t(INIT));   // the old value comes back
+        QCOMPARE(coupler.state(), uint16_t(INIT));                      // and AL status stays
+        QCOMPARE((*returned)[3].workingCounter, uint16_t(0));          // position 5: no such slave
+        QCOMPARE((*returned)[3].position, uint16_t(6));
+        QCOMPARE((*returned)[4].workingCounter, uint16_t(1));
+        QVERIFY(!decodeFrame(*answered));   // one datagram only, where one is expected
+    }
+
+    void aChainCutShortIsRejected()
+    {
+        Bytes frame = encodeDatagrams({{Command::BRD, 1, 0, 0, Bytes(4, 0), 0}, {Command::BRD, 2, 0, 0, Bytes(4, 0), 0}});
+        putLe16(frame, 14, uint16_t(0x1000 | 20));   // the frame header claims less than both need
+        QVERIFY(!decodeDatagrams(frame));
+    }
+
+    void anEmptyMailboxReadsWithWorkingCounterZero()
+    {
+        SimEthercat::Coupler coupler(128, true);
+        coupler.answer(encodeFrame({Command::APWR, 1, 0, Register::stationAddress, Bytes{0x01, 0x10}, 0}));
+        const Bytes syncManager1 = SyncManagerRecord{SimEthercat::readMailboxStart, 128, syncManagerFlagsMailboxRead}.bytes();
+        coupler.answer(encodeFrame({Command::FPWR, 2, 0x1001, Register::syncManager1, syncManager1, 0}));
+        const auto answered = coupler.answer(
+            encodeFrame({Command::FPRD, 3, 0x1001, SimEthercat::readMailboxStart, Bytes(128, 0), 0}));
+        QVERIFY(answered);
+        QCOMPARE(decodeFrame(*answered)->workingCounter, uint16_t(0));
+    }
 };
 
 TARNLOW_TEST_MAIN(TestEthercatWire)
