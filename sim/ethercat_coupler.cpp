@@ -260,7 +260,8 @@ void Coupler::requestState(uint16_t control)
         m_bootPending = false;
     } else if (requested == BOOT && m_state == BOOT) {
         m_statusCode = 0;
-    } else if (requested == BOOT && m_bootRequested && !faults.neverBoot) {
+    } else if (requested == BOOT && (m_state == INIT || m_bootRequested) && !faults.neverBoot) {
+        // INIT to BOOT is the standard way in; from PRE-OP only after the vendor's boot request.
         m_bootPending = true;
         m_bootAt = Clock::now() + std::chrono::milliseconds(faults.bootDelayMs);
     } else {

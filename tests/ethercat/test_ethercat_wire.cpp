@@ -131,11 +131,7 @@ private slots:
         QCOMPARE(slave.mbx_l, uint16_t(256));
         QCOMPARE(master.ec_readeeprom(1, 0x0014, 20000), (256u << 16) | SimEthercat::writeMailboxStart);
 
-        // BOOT is refused without the boot request, and the CoE request is refused in INIT.
-        master.ec_slave[1].state = BOOT;
-        QVERIFY(master.ec_writestate(1) > 0);
-        QCOMPARE(master.ec_statecheck(1, BOOT, 5000), uint16_t(INIT));
-        QVERIFY(master.ec_slave[1].state & SimEthercat::alErrorIndication);
+        // The CoE request is refused in INIT; in PRE-OP the boot request opens the way to BOOT.
         const uint8_t code[4] = {0x15, 0x2C, 0x7A, 0x4E};
         QCOMPARE(master.ec_SDOwrite(1, 0x5000, 3, false, 4, code, 100000), 0);
         master.ec_slave[1].state = PRE_OP;
@@ -213,6 +209,29 @@ private slots:
             encodeFrame({Command::FPRD, 3, 0x1001, SimEthercat::readMailboxStart, Bytes(128, 0), 0}));
         QVERIFY(answered);
         QCOMPARE(decodeFrame(*answered)->workingCounter, uint16_t(0));
+    }
+
+    // As the standard has it, BOOT is reached from INIT directly; from PRE-OP only the vendor's
+    // boot request leads there, anything else is refused with an error indication.
+    void bootIsEnteredFromInit()
+    {
+        const auto alStatus = [](SimEthercat::Coupler &coupler) {
+            const auto answered = coupler.answer(encodeFrame({Command::APRD, 9, 0, Register::alStatus, Bytes(2, 0), 0}));
+            return le16(decodeFrame(*answered)->data.data());
+        };
+        const auto requestState = [](SimEthercat::Coupler &coupler, uint16_t state) {
+            coupler.answer(encodeFrame({Command::APWR, 8, 0, Register::alControl, Bytes{uint8_t(state), 0}, 0}));
+        };
+        SimEthercat::Coupler fromInit(128);
+        requestState(fromInit, BOOT);
+        QCOMPARE(alStatus(fromInit), uint16_t(BOOT));
+        requestState(fromInit, INIT);
+        QCOMPARE(alStatus(fromInit), uint16_t(INIT));
+
+        SimEthercat::Coupler fromPreOp(128);
+        requestState(fromPreOp, PRE_OP);
+        requestState(fromPreOp, BOOT);
+        QCOMPARE(alStatus(fromPreOp), uint16_t(PRE_OP | SimEthercat::alErrorIndication));
     }
 };
 
