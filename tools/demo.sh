@@ -17,6 +17,15 @@ finish() {
 }
 trap finish EXIT
 
+# wait_for_line FILE TEXT: true once TEXT shows in FILE, waiting up to two seconds.
+wait_for_line() {
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    grep -q "$2" "$1" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  grep -q "$2" "$1" 2>/dev/null
+}
+
 shopt -s nullglob
 for script in "$here"/demo.d/*.sh; do
   # shellcheck source=/dev/null

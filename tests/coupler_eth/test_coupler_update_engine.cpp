@@ -105,6 +105,16 @@ std::deque<Bytes> healthyCoupler(const std::vector<uint8_t> &image, int imageLen
     return replies;
 }
 
+// One run of the engine on `image` against the scripted link; the flash read back goes to
+// `readBack` when given.
+CouplerRunResult runEngine(ScriptedLink &link, Observer &observer, const std::vector<uint8_t> &image,
+                           int imageLength, std::vector<uint8_t> *readBack = nullptr)
+{
+    std::vector<uint8_t> ownReadBack(image.size(), 0);
+    CouplerUpdateEngine engine(link, observer);
+    return engine.run(image, imageLength, readBack ? *readBack : ownReadBack);
+}
+
 std::vector<uint8_t> imageOf(int length)
 {
     std::vector<uint8_t> image(4096, 0xFF);
@@ -130,8 +140,7 @@ private slots:
         link.replies = healthyCoupler(image, 300, checksum);
         Observer observer;
         std::vector<uint8_t> readBack(4096, 0);
-        CouplerUpdateEngine engine(link, observer);
-        const CouplerRunResult result = engine.run(image, 300, readBack);
+        const CouplerRunResult result = runEngine(link, observer, image, 300, &readBack);
 
         QCOMPARE(int(result.outcome), int(Outcome::Verified));
         QCOMPARE(link.sent.size(), size_t(10));
@@ -158,9 +167,7 @@ private slots:
         ScriptedLink link;
         link.replies = healthyCoupler(image, 0, {1, 2, 3, 4});
         Observer observer;
-        std::vector<uint8_t> readBack(4096, 0);
-        CouplerUpdateEngine engine(link, observer);
-        QCOMPARE(int(engine.run(image, 0, readBack).outcome), int(Outcome::Verified));
+        QCOMPARE(int(runEngine(link, observer, image, 0).outcome), int(Outcome::Verified));
         QCOMPARE(link.sent.size(), size_t(6));
         QVERIFY(observer.values.empty());
     }
@@ -187,9 +194,7 @@ private slots:
         link.failingCommand = CouplerBootCommand(command);
         link.failingSend = nth;
         Observer observer;
-        std::vector<uint8_t> readBack(4096, 0);
-        CouplerUpdateEngine engine(link, observer);
-        const CouplerRunResult result = engine.run(image, 200, readBack);
+        const CouplerRunResult result = runEngine(link, observer, image, 200);
         QCOMPARE(int(result.outcome), int(Outcome::SendFailed));
         QCOMPARE(QString::fromStdString(result.text), text);
         QCOMPARE(QString::fromStdString(result.detail), QString("No route to host"));
@@ -202,9 +207,7 @@ private slots:
         link.replies = {confirmReply(1), withSignature({0x06, 1, 2, 3, 4}), withSignature({0x05, 1, 2, 3, 4})};
         Observer observer;
         observer.canceled = true;
-        std::vector<uint8_t> readBack(4096, 0);
-        CouplerUpdateEngine engine(link, observer);
-        QCOMPARE(int(engine.run(image, 1000, readBack).outcome), int(Outcome::Cancelled));
+        QCOMPARE(int(runEngine(link, observer, image, 1000).outcome), int(Outcome::Cancelled));
         QCOMPARE(link.sent.size(), size_t(4));   // ENTER, CONFIRM, Step 1, Step 2
         QCOMPARE(link.sent[3][kCommandOffset], uint8_t(0x05));
     }
@@ -218,9 +221,7 @@ private slots:
         ScriptedLink link;
         link.replies = healthyCoupler(flash, 300, {0, 0, 0, 0});
         Observer observer;
-        std::vector<uint8_t> readBack(4096, 0);
-        CouplerUpdateEngine engine(link, observer);
-        QCOMPARE(int(engine.run(image, 300, readBack).outcome), int(Outcome::Verified));
+        QCOMPARE(int(runEngine(link, observer, image, 300).outcome), int(Outcome::Verified));
     }
 
 };

@@ -4,11 +4,7 @@
 "$TARNLOW_BUILD/bin/tarnlow-sim-coupler" --address 127.0.0.11 --modules 4 --large-flash 4 \
   > "$DEMO_DIR/sim-coupler.log" 2>&1 &
 echo $! >> "$DEMO_PIDS"
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  grep -q "simulated Ethernet coupler" "$DEMO_DIR/sim-coupler.log" 2>/dev/null && break
-  sleep 0.2
-done
-if grep -q "simulated Ethernet coupler" "$DEMO_DIR/sim-coupler.log" 2>/dev/null; then
+if wait_for_line "$DEMO_DIR/sim-coupler.log" "simulated Ethernet coupler"; then
   echo "Ethernet coupler (simulated): on the ETN tab, page \"Coupler\", enter IP 127.0.0.11," \
        "choose ETN_Coupler_Demo and press Update (the listen port stays 23456)."
   echo "I/O modules (simulated) behind it: on the ETN tab, page \"Module\", enter IP 127.0.0.11," \

@@ -18,11 +18,7 @@ else
   ip netns exec "$ecat_ns" "$TARNLOW_BUILD/bin/tarnlow-sim-ethercat" --interface "$ecat_coupler" \
     --boot-delay-ms 500 --store "$DEMO_DIR/ecat-received.bin" > "$DEMO_DIR/sim-ethercat.log" 2>&1 &
   echo $! >> "$DEMO_PIDS"
-  for _ in 1 2 3 4 5 6 7 8 9 10; do
-    grep -q "ready on" "$DEMO_DIR/sim-ethercat.log" 2>/dev/null && break
-    sleep 0.2
-  done
-  if grep -q "ready on" "$DEMO_DIR/sim-ethercat.log" 2>/dev/null; then
+  if wait_for_line "$DEMO_DIR/sim-ethercat.log" "ready on"; then
     echo "EtherCAT coupler (simulated): on the ECAT tab choose the Network Interface Card that starts with \"$ecat_master\";"
     echo "  the coupler's log is $DEMO_DIR/sim-ethercat.log, the file it receives $DEMO_DIR/ecat-received.bin."
   else
