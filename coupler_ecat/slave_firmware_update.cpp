@@ -21,9 +21,6 @@ constexpr int eepromTimeoutUs = 20000;
 constexpr int syncManagerWriteTimeoutUs = 2000;
 constexpr int sdoTimeoutUs = 2000000;
 constexpr int foeTimeoutUs = 2000000;
-// SII words of the bootstrap mailboxes (receive and send: offset and size each).
-constexpr uint16_t siiBootstrapReceiveMailbox = 0x0014;
-constexpr uint16_t siiBootstrapSendMailbox = 0x0016;
 
 void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void say(const char *format, ...)
@@ -57,8 +54,8 @@ void requestBoot(Master &master, uint8_t slave)
     master.ec_statecheck(slave, INIT, initTimeoutUs);
     say("Slave %d state to INIT.\n", slave);
 
-    master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs);
-    master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs);
+    const uint32_t bootstrapReceive = master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs);
+    const uint32_t bootstrapSend = master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs);
     printSyncManager("SM0", target.SM[0]);
     printSyncManager("SM1", target.SM[1]);
     master.ec_FPWR(target.configadr, Register::syncManager0, Register::syncManagerSize,
@@ -74,6 +71,8 @@ void requestBoot(Master &master, uint8_t slave)
                              uint8_t(bootRequestCode >> 16), uint8_t(bootRequestCode >> 24)};
     master.ec_SDOwrite(slave, bootRequestIndex, bootRequestSubIndex, false, sizeof code, code,
                        sdoTimeoutUs);
+    // The boot loader works with the bootstrap mailbox and refuses BOOT on any other.
+    master.applyMailbox(slave, bootstrapReceive, bootstrapSend);
     target.state = BOOT;
     master.ec_writestate(slave);
 }

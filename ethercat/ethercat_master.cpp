@@ -92,7 +92,7 @@ long Master::framesSent() const
     return m_link ? m_link->framesSent : 0;
 }
 
-int Master::transact(Datagram &datagram, int timeoutUs)
+int Master::transact(Datagram &datagram, int timeoutUs, bool *resent)
 {
     if (!m_link)
         return noFrame;
@@ -100,7 +100,9 @@ int Master::transact(Datagram &datagram, int timeoutUs)
     datagram.workingCounter = 0;
     const Bytes frame = encodeFrame(datagram);
     const auto deadline = deadlineAfter(timeoutUs);
-    do {
+    for (int attempt = 0; attempt == 0 || remainingUs(deadline) > 0; ++attempt) {
+        if (resent)
+            *resent = attempt > 0;
         if (!m_link->send(frame))
             return noFrame;
         const auto attemptEnd = std::min(deadline, deadlineAfter(datagramRoundTripUs));
@@ -114,7 +116,7 @@ int Master::transact(Datagram &datagram, int timeoutUs)
                 return datagram.workingCounter;
             }
         }
-    } while (remainingUs(deadline) > 0);
+    }
     return noFrame;
 }
 
@@ -190,15 +192,24 @@ int Master::ec_config_init(bool)
     return ec_slavecount;
 }
 
+// A slave found in BOOT already works with its bootstrap mailbox; any other with the standard one.
 void Master::configureMailbox(uint16_t position)
 {
+    const bool inBoot = (ec_slave[position].state & stateMask) == BOOT;
+    const uint32_t receive = ec_readeeprom(position, inBoot ? siiBootstrapReceiveMailbox : siiStandardReceiveMailbox,
+                                           registerTimeoutUs);
+    const uint32_t send = ec_readeeprom(position, inBoot ? siiBootstrapSendMailbox : siiStandardSendMailbox,
+                                        registerTimeoutUs);
+    applyMailbox(position, receive, send);
+}
+
+void Master::applyMailbox(uint16_t position, uint32_t receiveEntry, uint32_t sendEntry)
+{
     Slave &slave = ec_slave[position];
-    const uint32_t receive = ec_readeeprom(position, siiStandardReceiveMailbox, registerTimeoutUs);
-    const uint32_t send = ec_readeeprom(position, siiStandardSendMailbox, registerTimeoutUs);
-    slave.mbx_wo = uint16_t(receive);
-    slave.mbx_l = uint16_t(receive >> 16);
-    slave.mbx_ro = uint16_t(send);
-    slave.mbx_rl = uint16_t(send >> 16);
+    slave.mbx_wo = uint16_t(receiveEntry);
+    slave.mbx_l = uint16_t(receiveEntry >> 16);
+    slave.mbx_ro = uint16_t(sendEntry);
+    slave.mbx_rl = uint16_t(sendEntry >> 16);
     if (slave.mbx_l == 0 || slave.mbx_rl == 0)
         return;
     slave.SM[0] = {slave.mbx_wo, slave.mbx_l, syncManagerFlagsMailboxWrite};
@@ -206,6 +217,7 @@ void Master::configureMailbox(uint16_t position)
     for (uint16_t n = 0; n < 2; ++n)
         ec_FPWR(slave.configadr, uint16_t(Register::syncManager0 + n * Register::syncManagerSize),
                 Register::syncManagerSize, slave.SM[n].bytes().data(), registerTimeoutUs);
+    slave.mbx_rcnt = 0;
 }
 
 uint16_t Master::ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs)
@@ -279,60 +291,61 @@ void Master::ec_clearmbx(Bytes &mailbox) const
     mailbox.assign(mailbox.size(), 0);
 }
 
-bool Master::syncManagerFull(uint16_t slave, uint16_t syncManager, bool &full)
-{
-    uint8_t status = 0;
-    const uint16_t at = uint16_t(Register::syncManager0 + syncManager * Register::syncManagerSize
-                                 + Register::syncManagerStatusOffset);
-    if (ec_FPRD(ec_slave[slave].configadr, at, 1, &status, registerTimeoutUs) <= 0)
-        return false;
-    full = (status & syncManagerMailboxFull) != 0;
-    return true;
-}
-
+// A write into a full mailbox is ignored by the slave controller and comes back with working
+// counter 0: the message goes again until the slave has taken its predecessor. A write whose
+// first reply was lost may reach the slave twice; the slave drops the second copy by its counter.
 int Master::ec_mbxsend(uint16_t slave, const Bytes &mailbox, int timeoutUs)
 {
     const Slave &target = ec_slave[slave];
     if (target.mbx_l == 0 || mailbox.size() > target.mbx_l)
         return 0;
+    Bytes whole = mailbox;
+    whole.resize(target.mbx_l, 0);
     const auto deadline = deadlineAfter(timeoutUs);
-    for (bool full = true;;) {
-        if (syncManagerFull(slave, 0, full) && !full)
-            break;
-        if (remainingUs(deadline) <= 0)
+    for (;;) {
+        Datagram datagram{Command::FPWR, 0, target.configadr, target.mbx_wo, whole, 0};
+        const int workingCounter = transact(datagram, registerTimeoutUs);
+        if (workingCounter > 0)
+            return workingCounter;
+        if (workingCounter == noFrame || remainingUs(deadline) <= 0)
             return 0;
         pause(mailboxPollIntervalUs);
     }
-    Bytes whole = mailbox;
-    whole.resize(target.mbx_l, 0);
-    const int workingCounter = ec_FPWR(target.configadr, target.mbx_wo, target.mbx_l, whole.data(),
-                                       registerTimeoutUs);
-    return workingCounter > 0 ? workingCounter : 0;
 }
 
-// Waits for the read mailbox to fill and reads it. A read that brings nothing back (its reply
-// lost, so the slave already counts the message as read; or working counter 0 for an empty
-// mailbox) asks the slave to repeat its last message and waits again.
+// Reads the read mailbox until a message comes: an empty mailbox answers with working counter 0
+// and is polled again. A read whose first reply was lost has emptied the mailbox all the same
+// (its resend finds nothing), so the slave is asked to repeat its last message; a message that
+// arrives twice that way carries the counter of the one already taken and is dropped.
 int Master::ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs)
 {
-    const Slave &source = ec_slave[slave];
+    Slave &source = ec_slave[slave];
     if (source.mbx_rl == 0)
         return 0;
     const auto deadline = deadlineAfter(timeoutUs);
     for (;;) {
-        bool full = false;
-        if (syncManagerFull(slave, 1, full) && full) {
-            mailbox.assign(source.mbx_rl, 0);
-            const int workingCounter = ec_FPRD(source.configadr, source.mbx_ro, source.mbx_rl,
-                                               mailbox.data(), registerTimeoutUs);
-            if (workingCounter > 0)
-                return workingCounter;
-            requestMailboxRepeat(slave, deadline);
+        Datagram datagram{Command::FPRD, 0, source.configadr, source.mbx_ro, Bytes(source.mbx_rl, 0), 0};
+        bool resent = false;
+        const int workingCounter = transact(datagram, registerTimeoutUs, &resent);
+        if (workingCounter > 0 && !isRepeatOfLastMessage(source, datagram.data)) {
+            mailbox = std::move(datagram.data);
+            return workingCounter;
         }
+        if (workingCounter == 0 && resent)
+            requestMailboxRepeat(slave, deadline);
         if (remainingUs(deadline) <= 0)
             return 0;
         pause(mailboxPollIntervalUs);
     }
+}
+
+bool Master::isRepeatOfLastMessage(Slave &source, const Bytes &message)
+{
+    const auto header = readMailboxHeader(message);
+    const uint8_t counter = header ? header->counter : 0;
+    const bool repeat = counter != 0 && counter == source.mbx_rcnt;
+    source.mbx_rcnt = counter;
+    return repeat;
 }
 
 void Master::requestMailboxRepeat(uint16_t slave, Clock::time_point deadline)

@@ -21,6 +21,10 @@ struct SyncManagerRecord {
 };
 constexpr uint32_t syncManagerFlagsMailboxWrite = 0x00010026;
 constexpr uint32_t syncManagerFlagsMailboxRead = 0x00010022;
+// SII words of the bootstrap mailbox, which the slave's boot loader uses in BOOT: receive and
+// send, each an offset and a size.
+constexpr uint16_t siiBootstrapReceiveMailbox = 0x0014;
+constexpr uint16_t siiBootstrapSendMailbox = 0x0016;
 
 // What the master keeps for one slave; index 0 of the slave list stands for the master.
 struct Slave {
@@ -32,6 +36,7 @@ struct Slave {
     uint16_t mbx_ro = 0;  // read mailbox start and length
     uint16_t mbx_rl = 0;
     uint8_t mbx_cnt = 0;
+    uint8_t mbx_rcnt = 0;  // counter of the last message read from the slave
     bool eepromWithMaster = false;
 };
 
@@ -58,6 +63,9 @@ public:
     int ec_BWR(uint16_t offset, uint16_t length, const void *data, int timeoutUs);
     int ec_SDOwrite(uint16_t slave, uint16_t index, uint8_t subIndex, bool completeAccess,
                     int size, const void *data, int timeoutUs);
+    // Sets the slave's mailbox sync managers to the two SII entries (offset in the low, size in
+    // the high half) and takes them for the mailbox from now on.
+    void applyMailbox(uint16_t slave, uint32_t receiveEntry, uint32_t sendEntry);
     void ec_clearmbx(Bytes &mailbox) const;
     int ec_mbxsend(uint16_t slave, const Bytes &mailbox, int timeoutUs);
     int ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs);
@@ -70,7 +78,9 @@ public:
     long framesSent() const;
 
 private:
-    int transact(Datagram &datagram, int timeoutUs);
+    // Sends the datagram, and again every few milliseconds until its reply comes or the
+    // time-out runs out; `resent` tells whether it had to go more than once.
+    int transact(Datagram &datagram, int timeoutUs, bool *resent = nullptr);
     int readRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
                      void *data, int timeoutUs);
     int writeRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
@@ -78,7 +88,7 @@ private:
     bool takeEeprom(uint16_t slave);
     bool waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status);
     void configureMailbox(uint16_t slave);
-    bool syncManagerFull(uint16_t slave, uint16_t syncManager, bool &full);
+    static bool isRepeatOfLastMessage(Slave &source, const Bytes &message);
     void requestMailboxRepeat(uint16_t slave, std::chrono::steady_clock::time_point deadline);
 
     std::unique_ptr<Link> m_link;

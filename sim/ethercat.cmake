@@ -1,6 +1,7 @@
 # The simulated EtherCAT coupler: a library for in-process tests and a program on a raw adapter.
 add_library(tarnlow_sim_ethercat STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/ethercat_coupler.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ethercat_coupler.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/ethercat_sii_image.cpp ${CMAKE_CURRENT_SOURCE_DIR}/ethercat_sii_image.h
   ${CMAKE_CURRENT_SOURCE_DIR}/ethercat_inprocess_link.h)
 target_link_libraries(tarnlow_sim_ethercat PUBLIC tarnlow_ethercat)
 

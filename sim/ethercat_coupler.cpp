@@ -15,41 +15,77 @@ constexpr uint16_t escTypeWord = 0x0011;
 constexpr uint16_t alAcknowledge = 0x0010;
 constexpr uint16_t eepromOfferedToPdi = 0x0001;
 constexpr uint16_t eepromCommandError = 0x2000;
-constexpr uint16_t siiWords = 64;
-// SII word addresses: bootstrap and standard mailboxes (offset, size each) and protocols.
-constexpr uint16_t siiBootstrapReceive = 0x0014;
-constexpr uint16_t siiStandardReceive = 0x0018;
-constexpr uint16_t siiMailboxProtocols = 0x001C;
-constexpr uint16_t protocolsCoeAndFoe = 0x000C;
+// What the slave controller reports of itself: FMMUs, sync managers and process RAM in KiB.
+constexpr uint16_t fmmuCountRegister = 0x0004;
+constexpr uint8_t fmmuCount = 3, syncManagerCount = 4, processRamKiB = 8;
+constexpr std::size_t largestFile = 8u << 20;
 
 bool covers(uint16_t offset, std::size_t length, uint32_t address)
 {
     return address >= offset && address < offset + length;
 }
+
+// Registers the master can read but not write: the controller's identity, DL and AL status,
+// and each sync manager's status and PDI control bytes.
+bool readOnlyRegister(uint32_t address)
+{
+    if (address < 0x0010 || (address >= 0x0110 && address < 0x0112)
+        || (address >= Ethercat::Register::alStatus && address < 0x0136))
+        return true;
+    const uint32_t inSyncManager = (address - Ethercat::Register::syncManager0) % Ethercat::Register::syncManagerSize;
+    return address >= Ethercat::Register::syncManager0 && address < Ethercat::Register::syncManager0 + 16 * 8
+        && (inSyncManager == Ethercat::Register::syncManagerStatusOffset
+            || inSyncManager == Ethercat::Register::syncManagerPdiControlOffset);
+}
+
+SiiIdentity simulatedIdentity(const MailboxArea &bootstrap)
+{
+    SiiIdentity identity;
+    identity.vendorId = simulatedVendorId;
+    identity.productCode = simulatedProductCode;
+    identity.revision = simulatedRevision;
+    identity.serialNumber = 1;
+    identity.name = simulatedName;
+    identity.bootstrapMailbox = bootstrap;
+    identity.standardMailbox = standardMailbox;
+    identity.mailboxProtocols = Sii::protocolCoe | Sii::protocolFoe;
+    return identity;
+}
 }
 
 Coupler::Coupler(uint16_t mailboxSize, bool startInBoot)
-    : m_memory(memorySize, 0), m_eeprom(siiWords, 0),
+    : m_memory(memorySize, 0),
       m_mailboxSize(std::min(mailboxSize, maximumMailboxSize)),
       m_state(startInBoot ? BOOT : INIT)
 {
+    m_eeprom = siiImage(simulatedIdentity(bootstrapMailbox()));
     putLe16(m_memory, Register::type, escTypeWord);
+    m_memory[fmmuCountRegister] = fmmuCount;
+    m_memory[fmmuCountRegister + 1] = syncManagerCount;
+    m_memory[fmmuCountRegister + 2] = processRamKiB;
     putLe16(m_memory, Register::eepromConfig, eepromOfferedToPdi);
-    for (uint16_t at : {siiBootstrapReceive, siiStandardReceive}) {
-        m_eeprom[at] = writeMailboxStart;
-        m_eeprom[at + 1] = m_mailboxSize;
-        m_eeprom[at + 2] = readMailboxStart;
-        m_eeprom[at + 3] = m_mailboxSize;
-    }
-    m_eeprom[siiMailboxProtocols] = protocolsCoeAndFoe;
-    if (startInBoot) {
-        const SyncManagerRecord write{writeMailboxStart, m_mailboxSize, syncManagerFlagsMailboxWrite};
-        const SyncManagerRecord read{readMailboxStart, m_mailboxSize, syncManagerFlagsMailboxRead};
-        const Bytes w = write.bytes(), r = read.bytes();
-        std::copy(w.begin(), w.end(), m_memory.begin() + Register::syncManager0);
-        std::copy(r.begin(), r.end(), m_memory.begin() + Register::syncManager1);
-    }
+    if (startInBoot)
+        setSyncManagers(bootstrapMailbox());
     refreshStatus();
+}
+
+MailboxArea Coupler::bootstrapMailbox() const
+{
+    return {bootstrapWriteMailbox, m_mailboxSize, bootstrapReadMailbox, m_mailboxSize};
+}
+
+void Coupler::setSyncManagers(const MailboxArea &area)
+{
+    const Bytes write = SyncManagerRecord{area.receiveStart, area.receiveSize, syncManagerFlagsMailboxWrite}.bytes();
+    const Bytes read = SyncManagerRecord{area.sendStart, area.sendSize, syncManagerFlagsMailboxRead}.bytes();
+    std::copy(write.begin(), write.end(), m_memory.begin() + Register::syncManager0);
+    std::copy(read.begin(), read.end(), m_memory.begin() + Register::syncManager1);
+}
+
+bool Coupler::mailboxConfiguredAs(const MailboxArea &area) const
+{
+    return syncManagerStart(0) == area.receiveStart && syncManagerLength(0) == area.receiveSize
+        && syncManagerStart(1) == area.sendStart && syncManagerLength(1) == area.sendSize;
 }
 
 void Coupler::event(const std::string &text)
@@ -82,6 +118,10 @@ std::optional<Bytes> Coupler::answer(const Bytes &frame)
         return std::nullopt;
     for (Datagram &datagram : *datagrams)
         serve(datagram);
+    if (m_writeMailboxFull) {
+        m_writeMailboxFull = false;
+        takeMailboxMessage();
+    }
     Bytes returned = encodeDatagrams(*datagrams);
     returned.resize(std::max(returned.size(), frame.size()), 0);
     std::copy(frame.begin(), frame.begin() + 12, returned.begin());
@@ -138,6 +178,8 @@ void Coupler::serve(Datagram &datagram)
     // An empty read mailbox cannot be read: the datagram passes with its working counter as it was.
     if (reads && !m_readMailboxFull && touchesReadMailbox(datagram.offset, datagram.data.size()))
         return;
+    if (access != Access::Read && writesToFullMailbox(datagram))
+        return;
     switch (access) {
     case Access::Read:
         read(datagram.offset, datagram.data);
@@ -165,6 +207,15 @@ bool Coupler::readMailboxFits() const
     return uint32_t(syncManagerStart(1)) + syncManagerLength(1) <= memorySize;
 }
 
+// A full write mailbox takes no write until the slave has taken the message in it.
+bool Coupler::writesToFullMailbox(const Datagram &datagram) const
+{
+    const uint32_t start = syncManagerStart(0);
+    const uint32_t end = start + syncManagerLength(0);
+    return m_writeMailboxFull && syncManagerLength(0) > 0 && datagram.offset < end
+        && datagram.offset + datagram.data.size() > start;
+}
+
 bool Coupler::touchesReadMailbox(uint16_t offset, std::size_t length) const
 {
     const uint32_t start = syncManagerStart(1);
@@ -182,7 +233,8 @@ void Coupler::refreshStatus()
     }
     putLe16(m_memory, Register::alStatus, uint16_t(m_state | (m_statusCode ? alErrorIndication : 0)));
     putLe16(m_memory, Register::alStatusCode, m_statusCode);
-    m_memory[Register::syncManager0 + Register::syncManagerStatusOffset] = 0;
+    m_memory[Register::syncManager0 + Register::syncManagerStatusOffset] =
+        m_writeMailboxFull ? syncManagerMailboxFull : 0;
     m_memory[Register::syncManager1 + Register::syncManagerStatusOffset] =
         m_readMailboxFull ? syncManagerMailboxFull : 0;
 }
@@ -224,9 +276,9 @@ void Coupler::serveRepeatRequest()
 
 void Coupler::write(uint16_t offset, const Bytes &data)
 {
-    if (covers(offset, data.size(), Register::alStatus))
-        return;
-    std::copy(data.begin(), data.end(), m_memory.begin() + offset);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        if (!readOnlyRegister(offset + i))
+            m_memory[offset + i] = data[i];
     if (covers(offset, data.size(), Register::alControl))
         requestState(le16(m_memory.data() + Register::alControl));
     if (covers(offset, data.size(), Register::eepromConfig))
@@ -243,7 +295,7 @@ void Coupler::write(uint16_t offset, const Bytes &data)
         serveRepeatRequest();
     const uint16_t length = syncManagerLength(0);
     if (length > 0 && covers(offset, data.size(), uint32_t(syncManagerStart(0)) + length - 1))
-        takeMailboxMessage();
+        m_writeMailboxFull = true;
 }
 
 void Coupler::requestState(uint16_t control)
@@ -254,20 +306,41 @@ void Coupler::requestState(uint16_t control)
     if (control & alAcknowledge)
         m_statusCode = 0;
     const uint16_t requested = control & stateMask;
-    if (requested == INIT || requested == PRE_OP) {
-        m_state = requested;
+    if (requested == INIT) {
+        m_state = INIT;
         m_statusCode = 0;
         m_bootPending = false;
+    } else if (requested == PRE_OP && m_state == BOOT) {
+        m_statusCode = alStatusInvalidStateChange;  // BOOT is left through INIT only
+    } else if (requested == PRE_OP) {
+        enterIfMailboxFits(PRE_OP, standardMailbox, alStatusInvalidMailbox);
     } else if (requested == BOOT && m_state == BOOT) {
         m_statusCode = 0;
     } else if (requested == BOOT && (m_state == INIT || m_bootRequested) && !faults.neverBoot) {
         // INIT to BOOT is the standard way in; from PRE-OP only after the vendor's boot request.
-        m_bootPending = true;
-        m_bootAt = Clock::now() + std::chrono::milliseconds(faults.bootDelayMs);
+        if (!mailboxConfiguredAs(bootstrapMailbox())) {
+            m_statusCode = alStatusInvalidBootMailbox;
+        } else {
+            m_bootPending = true;
+            m_bootAt = Clock::now() + std::chrono::milliseconds(faults.bootDelayMs);
+        }
     } else {
         m_statusCode = alStatusInvalidStateChange;
     }
     refreshStatus();
+}
+
+// A state with a mailbox is entered only when the master set up the sync managers as the SII
+// describes that mailbox.
+void Coupler::enterIfMailboxFits(uint16_t state, const MailboxArea &mailbox, uint16_t refusal)
+{
+    m_bootPending = false;
+    if (!mailboxConfiguredAs(mailbox)) {
+        m_statusCode = refusal;
+        return;
+    }
+    m_state = state;
+    m_statusCode = 0;
 }
 
 void Coupler::runEepromCommand()
@@ -319,8 +392,11 @@ void Coupler::takeMailboxMessage()
 Bytes Coupler::handleCoe(const Bytes &message)
 {
     const auto download = Coe::decodeExpeditedDownload(message);
-    if (!download)
-        return {};
+    if (!download) {
+        const bool addressed = message.size() >= Coe::sdoMessageSize;
+        return Coe::encodeAbort(addressed ? le16(message.data() + 9) : 0, addressed ? message[11] : 0,
+                                sdoAbortCommandUnknown, nextCounter());
+    }
     m_record.sdoDownloads.push_back(*download);
     if (m_state != PRE_OP)
         return Coe::encodeAbort(download->index, download->subIndex, sdoAbortDeviceState, nextCounter());
@@ -347,6 +423,7 @@ Bytes Coupler::handleFoe(const Bytes &message)
         m_record.foePassword = foe->word;
         ++m_record.foeWriteRequests;
         m_record.file.clear();
+        m_record.file.reserve(largestFile);
         m_record.fileComplete = false;
         m_expectedPacket = 1;
         m_busyLeft = faults.busyReplies;

@@ -2,6 +2,7 @@
 
 #include "ethercat/coe_sdo.h"
 #include "ethercat/ethercat_datagram.h"
+#include "sim/ethercat_sii_image.h"
 
 #include <chrono>
 #include <deque>
@@ -15,15 +16,26 @@ namespace SimEthercat {
 
 using Ethercat::Bytes;
 
-constexpr uint16_t writeMailboxStart = 0x1000;
-constexpr uint16_t readMailboxStart = 0x1800;
+// The standard mailbox (PRE-OP, CoE) and the bootstrap mailbox (BOOT, FoE) lie apart, as on
+// devices whose boot loader brings a larger mailbox of its own; the size of the bootstrap one is
+// chosen when the coupler is made.
+constexpr MailboxArea standardMailbox{0x1000, 128, 0x1080, 128};
+constexpr uint16_t bootstrapWriteMailbox = 0x1800;
+constexpr uint16_t bootstrapReadMailbox = 0x2000;
 constexpr uint16_t maximumMailboxSize = 0x0800;
 constexpr uint16_t defaultMailboxSize = 128;
+constexpr uint32_t simulatedVendorId = 0xE0007A21;
+constexpr uint32_t simulatedProductCode = 0x00000702;
+constexpr uint32_t simulatedRevision = 0x00010007;
+constexpr char simulatedName[] = "Tarnlow simulated EtherCAT coupler";
 constexpr uint16_t bootRequestIndex = 0x5000;
 constexpr uint8_t bootRequestSubIndex = 3;
 constexpr uint32_t bootRequestCode = 0x4E7A2C15;
 constexpr uint16_t alErrorIndication = 0x0010;
 constexpr uint16_t alStatusInvalidStateChange = 0x0011;
+constexpr uint16_t alStatusInvalidBootMailbox = 0x0015;
+constexpr uint16_t alStatusInvalidMailbox = 0x0016;
+constexpr uint32_t sdoAbortCommandUnknown = 0x05040001;
 constexpr uint32_t sdoAbortNoObject = 0x06020000;
 constexpr uint32_t sdoAbortDeviceState = 0x08000022;
 constexpr uint32_t foeErrorPacketNumberWrong = 0x8005;
@@ -61,7 +73,9 @@ struct Record {
 class Coupler
 {
 public:
+    // `mailboxSize` is the size of each bootstrap mailbox.
     explicit Coupler(uint16_t mailboxSize = defaultMailboxSize, bool startInBoot = false);
+    MailboxArea bootstrapMailbox() const;
 
     // The frame as it leaves the slave, or nothing when it is no EtherCAT frame.
     std::optional<Bytes> answer(const Bytes &frame);
@@ -80,8 +94,12 @@ private:
     void read(uint16_t offset, Bytes &data);
     void write(uint16_t offset, const Bytes &data);
     void requestState(uint16_t control);
+    void enterIfMailboxFits(uint16_t state, const MailboxArea &mailbox, uint16_t refusal);
     void runEepromCommand();
     void takeMailboxMessage();
+    bool mailboxConfiguredAs(const MailboxArea &area) const;
+    void setSyncManagers(const MailboxArea &area);
+    bool writesToFullMailbox(const Ethercat::Datagram &datagram) const;
     bool touchesReadMailbox(uint16_t offset, std::size_t length) const;
     bool readMailboxFits() const;
     void serveRepeatRequest();
@@ -107,6 +125,8 @@ private:
     bool m_eepromWithMaster = false;
     std::deque<Bytes> m_replies;
     bool m_readMailboxFull = false;
+    // The slave's firmware takes a written message only after the frame has passed it.
+    bool m_writeMailboxFull = false;
     Bytes m_lastRead;                 // the last message the master read, for a repeat request
     uint8_t m_lastCounterTaken = 0;
     uint8_t m_counter = 0;

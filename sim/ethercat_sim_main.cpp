@@ -66,6 +66,16 @@ bool parse(int argc, char **argv, Options &options)
         && options.mailboxSize <= SimEthercat::maximumMailboxSize;
 }
 
+void store(const SimEthercat::Bytes &file, const std::string &path)
+{
+    const std::string partial = path + ".partial";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char *>(file.data()), std::streamsize(file.size()));
+    }
+    std::rename(partial.c_str(), path.c_str());
+}
+
 }
 
 int main(int argc, char **argv)
@@ -84,12 +94,10 @@ int main(int argc, char **argv)
         std::printf("%s\n", text.c_str());
         std::fflush(stdout);
     };
-    coupler.onFileStored = [&](const SimEthercat::Record &record) {
-        if (options.storePath.empty())
-            return;
-        std::ofstream out(options.storePath, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(record.file.data()), std::streamsize(record.file.size()));
-    };
+    // The file goes to disk only after the frame with the last acknowledge has left, so the
+    // reply is not held up by the write; it is written under another name and renamed.
+    bool fileToStore = false;
+    coupler.onFileStored = [&](const SimEthercat::Record &) { fileToStore = !options.storePath.empty(); };
     std::printf("ready on %s\n", options.adapter.c_str());
     std::fflush(stdout);
     for (Ethercat::Bytes frame;;) {
@@ -101,5 +109,9 @@ int main(int argc, char **argv)
         if (options.replyDelayUs > 0)
             std::this_thread::sleep_for(std::chrono::microseconds(options.replyDelayUs));
         link->send(*answered);
+        if (fileToStore) {
+            fileToStore = false;
+            store(coupler.record().file, options.storePath);
+        }
     }
 }

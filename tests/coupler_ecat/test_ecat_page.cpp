@@ -254,7 +254,7 @@ private slots:
         // The aborted run's worker and its dialog are gone once it has ended.
         QVERIFY(waitUntil([&] { return page.dialogs().isEmpty() && !dialog; }));
         QVERIFY(waitUntil([&] { return page.window->findChildren<QThread *>().isEmpty(); }));
-        QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
+        QCOMPARE(coupler.record().alControlWrites.back(), uint16_t(Ethercat::PRE_OP));
     }
 
     void withoutAdaptersUpdateDoesNothing()

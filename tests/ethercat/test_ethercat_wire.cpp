@@ -126,10 +126,16 @@ private slots:
         const Slave &slave = master.ec_slave[1];
         QCOMPARE(slave.configadr, uint16_t(0x1001));
         QCOMPARE(slave.state, uint16_t(INIT));
-        QCOMPARE(slave.SM[0].StartAddr, SimEthercat::writeMailboxStart);
-        QCOMPARE(slave.SM[1].StartAddr, SimEthercat::readMailboxStart);
-        QCOMPARE(slave.mbx_l, uint16_t(256));
-        QCOMPARE(master.ec_readeeprom(1, 0x0014, 20000), (256u << 16) | SimEthercat::writeMailboxStart);
+        QCOMPARE(slave.SM[0].StartAddr, SimEthercat::standardMailbox.receiveStart);
+        QCOMPARE(slave.SM[1].StartAddr, SimEthercat::standardMailbox.sendStart);
+        QCOMPARE(slave.mbx_l, SimEthercat::standardMailbox.receiveSize);
+        const uint32_t bootstrapReceive = master.ec_readeeprom(1, 0x0014, 20000);
+        const uint32_t bootstrapSend = master.ec_readeeprom(1, 0x0016, 20000);
+        QCOMPARE(bootstrapReceive, (256u << 16) | SimEthercat::bootstrapWriteMailbox);
+        QCOMPARE(bootstrapSend, (256u << 16) | SimEthercat::bootstrapReadMailbox);
+        QCOMPARE(master.ec_readeeprom(1, 0x0008, 20000), SimEthercat::simulatedVendorId);
+        QCOMPARE(master.ec_readeeprom(1, 0x000A, 20000), SimEthercat::simulatedProductCode);
+        QCOMPARE(master.ec_readeeprom(1, 0x000C, 20000), SimEthercat::simulatedRevision);
 
         // The CoE request is refused in INIT; in PRE-OP the boot request opens the way to BOOT.
         const uint8_t code[4] = {0x15, 0x2C, 0x7A, 0x4E};
@@ -139,6 +145,11 @@ private slots:
         QCOMPARE(master.ec_SDOwrite(1, 0x5001, 3, false, 4, code, 100000), 0);
         QVERIFY(master.ec_SDOwrite(1, 0x5000, 3, false, 4, code, 100000) > 0);
         master.ec_slave[1].state = BOOT;
+        master.ec_writestate(1);
+        QCOMPARE(master.ec_statecheck(1, BOOT, 5000), uint16_t(PRE_OP));   // still the standard mailbox
+        master.applyMailbox(1, bootstrapReceive, bootstrapSend);
+        QCOMPARE(master.ec_slave[1].mbx_l, uint16_t(256));
+        master.ec_slave[1].state = BOOT | 0x10;
         master.ec_writestate(1);
         QCOMPARE(master.ec_statecheck(1, BOOT, 5000), uint16_t(BOOT));
 
@@ -203,35 +214,83 @@ private slots:
     {
         SimEthercat::Coupler coupler(128, true);
         coupler.answer(encodeFrame({Command::APWR, 1, 0, Register::stationAddress, Bytes{0x01, 0x10}, 0}));
-        const Bytes syncManager1 = SyncManagerRecord{SimEthercat::readMailboxStart, 128, syncManagerFlagsMailboxRead}.bytes();
-        coupler.answer(encodeFrame({Command::FPWR, 2, 0x1001, Register::syncManager1, syncManager1, 0}));
         const auto answered = coupler.answer(
-            encodeFrame({Command::FPRD, 3, 0x1001, SimEthercat::readMailboxStart, Bytes(128, 0), 0}));
+            encodeFrame({Command::FPRD, 3, 0x1001, SimEthercat::bootstrapReadMailbox, Bytes(128, 0), 0}));
         QVERIFY(answered);
         QCOMPARE(decodeFrame(*answered)->workingCounter, uint16_t(0));
     }
 
-    // As the standard has it, BOOT is reached from INIT directly; from PRE-OP only the vendor's
-    // boot request leads there, anything else is refused with an error indication.
-    void bootIsEnteredFromInit()
+    // As the standard has it, BOOT is reached from INIT directly and left through INIT, with the
+    // sync managers set to the bootstrap mailbox; PRE-OP needs the standard mailbox. From PRE-OP
+    // only the vendor's boot request leads to BOOT. A refusal shows as the error indication
+    // with its AL status code.
+    void theStateMachineChecksTransitionsAndMailboxes()
     {
-        const auto alStatus = [](SimEthercat::Coupler &coupler) {
-            const auto answered = coupler.answer(encodeFrame({Command::APRD, 9, 0, Register::alStatus, Bytes(2, 0), 0}));
-            return le16(decodeFrame(*answered)->data.data());
+        using SimEthercat::Coupler;
+        const auto request = [](Coupler &coupler, Command command, uint16_t offset, const Bytes &data) {
+            const auto answered = coupler.answer(encodeFrame({command, 8, 0, offset, data, 0}));
+            return *decodeFrame(*answered);
         };
-        const auto requestState = [](SimEthercat::Coupler &coupler, uint16_t state) {
-            coupler.answer(encodeFrame({Command::APWR, 8, 0, Register::alControl, Bytes{uint8_t(state), 0}, 0}));
+        const auto alStatus = [&](Coupler &coupler) {
+            const Datagram status = request(coupler, Command::APRD, Register::alStatus, Bytes(6, 0));
+            return std::make_pair(le16(status.data.data()), le16(status.data.data() + 4));
         };
-        SimEthercat::Coupler fromInit(128);
-        requestState(fromInit, BOOT);
-        QCOMPARE(alStatus(fromInit), uint16_t(BOOT));
-        requestState(fromInit, INIT);
-        QCOMPARE(alStatus(fromInit), uint16_t(INIT));
+        const auto requestState = [&](Coupler &coupler, uint16_t state) {
+            request(coupler, Command::APWR, Register::alControl, Bytes{uint8_t(state | 0x10), 0});
+        };
+        const auto setMailbox = [&](Coupler &coupler, const SimEthercat::MailboxArea &area) {
+            request(coupler, Command::APWR, Register::syncManager0,
+                    SyncManagerRecord{area.receiveStart, area.receiveSize, syncManagerFlagsMailboxWrite}.bytes());
+            request(coupler, Command::APWR, Register::syncManager1,
+                    SyncManagerRecord{area.sendStart, area.sendSize, syncManagerFlagsMailboxRead}.bytes());
+        };
+        const auto refused = [](uint16_t state, uint16_t code) {
+            return std::make_pair(uint16_t(state | SimEthercat::alErrorIndication), code);
+        };
 
-        SimEthercat::Coupler fromPreOp(128);
-        requestState(fromPreOp, PRE_OP);
-        requestState(fromPreOp, BOOT);
-        QCOMPARE(alStatus(fromPreOp), uint16_t(PRE_OP | SimEthercat::alErrorIndication));
+        Coupler coupler(256);
+        requestState(coupler, BOOT);
+        QCOMPARE(alStatus(coupler), refused(INIT, SimEthercat::alStatusInvalidBootMailbox));
+        setMailbox(coupler, coupler.bootstrapMailbox());
+        requestState(coupler, PRE_OP);
+        QCOMPARE(alStatus(coupler), refused(INIT, SimEthercat::alStatusInvalidMailbox));
+        requestState(coupler, BOOT);
+        QCOMPARE(alStatus(coupler), std::make_pair(uint16_t(BOOT), uint16_t(0)));
+        requestState(coupler, PRE_OP);
+        QCOMPARE(alStatus(coupler), refused(BOOT, SimEthercat::alStatusInvalidStateChange));
+        requestState(coupler, INIT);
+        setMailbox(coupler, SimEthercat::standardMailbox);
+        requestState(coupler, PRE_OP);
+        QCOMPARE(alStatus(coupler), std::make_pair(uint16_t(PRE_OP), uint16_t(0)));
+        requestState(coupler, BOOT);
+        QCOMPARE(alStatus(coupler), refused(PRE_OP, SimEthercat::alStatusInvalidStateChange));
+
+        // The controller's own registers do not change by a write.
+        QCOMPARE(request(coupler, Command::APWR, Register::type, Bytes{0x99, 0x99}).workingCounter, uint16_t(1));
+        QCOMPARE(le16(request(coupler, Command::APRD, Register::type, Bytes(2, 0)).data.data()), uint16_t(0x0011));
+    }
+
+    // An SDO request the coupler does not serve (here an upload) is answered by an SDO abort.
+    void anUnsupportedSdoRequestIsAborted()
+    {
+        SimEthercat::Coupler coupler(128);
+        Master::setLinkOpener([&coupler](const std::string &) {
+            return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
+        });
+        Master master;
+        QCOMPARE(master.ec_init("sim"), 1);
+        QCOMPARE(master.ec_config_init(false), 1);
+        master.ec_slave[1].state = PRE_OP;
+        master.ec_writestate(1);
+        Bytes upload = Coe::encodeExpeditedDownload({0x1018, 1, Bytes(4, 0)}, 1);
+        upload[8] = 0x40;   // initiate upload request
+        QVERIFY(master.ec_mbxsend(1, upload, 20000) > 0);
+        Bytes reply;
+        QVERIFY(master.ec_mbxreceive(1, reply, 100000) > 0);
+        const auto answer = Coe::checkDownloadReply(reply, 0x1018, 1);
+        QCOMPARE(int(answer.kind), int(Coe::Reply::Aborted));
+        QCOMPARE(answer.abortCode, SimEthercat::sdoAbortCommandUnknown);
+        Master::restoreDefaultLinkOpener();
     }
 };
 

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The SII EEPROM content of the simulated coupler, word by word: the fixed area with identity,
+// bootstrap and standard mailboxes and the mailbox protocols, then the categories a master reads
+// for the device name and the mailbox sync managers.
+namespace SimEthercat {
+
+struct MailboxArea {
+    uint16_t receiveStart = 0;  // master to slave (sync manager 0)
+    uint16_t receiveSize = 0;
+    uint16_t sendStart = 0;     // slave to master (sync manager 1)
+    uint16_t sendSize = 0;
+};
+
+struct SiiIdentity {
+    uint32_t vendorId = 0;
+    uint32_t productCode = 0;
+    uint32_t revision = 0;
+    uint32_t serialNumber = 0;
+    std::string name;
+    MailboxArea bootstrapMailbox;
+    MailboxArea standardMailbox;
+    uint16_t mailboxProtocols = 0;
+};
+
+// SII word addresses of the fixed area.
+namespace Sii {
+constexpr uint16_t configChecksum = 0x0007;
+constexpr uint16_t vendorId = 0x0008;
+constexpr uint16_t productCode = 0x000A;
+constexpr uint16_t revision = 0x000C;
+constexpr uint16_t serialNumber = 0x000E;
+constexpr uint16_t bootstrapMailbox = 0x0014;
+constexpr uint16_t standardMailbox = 0x0018;
+constexpr uint16_t mailboxProtocols = 0x001C;
+constexpr uint16_t eepromSize = 0x003E;
+constexpr uint16_t version = 0x003F;
+constexpr uint16_t firstCategory = 0x0040;
+constexpr uint16_t categoryStrings = 10;
+constexpr uint16_t categoryGeneral = 30;
+constexpr uint16_t categorySyncManagers = 41;
+constexpr uint16_t categoryEnd = 0xFFFF;
+constexpr uint16_t protocolCoe = 0x0004;
+constexpr uint16_t protocolFoe = 0x0008;
+}
+
+std::vector<uint16_t> siiImage(const SiiIdentity &identity);
+
+// The CRC-8 (polynomial x^8 + x^2 + x + 1, start 0xFF) that word 7 carries over words 0 to 6.
+uint8_t siiConfigChecksum(const std::vector<uint16_t> &words);
+
+}
