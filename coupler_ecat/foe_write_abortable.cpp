@@ -60,19 +60,17 @@ int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, i
 
     target.mbx_cnt = master.ec_nextmbxcnt(target.mbx_cnt);
     Bytes last = Foe::writeRequest(name, password, target.mbx_cnt);
-    int result = master.ec_mbxsend(slave, last, mailboxSendTimeoutUs);
-    if (result <= 0)
-        return result;
+    MailboxExchange exchanged = master.mailboxExchange(slave, last, incoming, mailboxSendTimeoutUs, timeoutUs);
+    if (exchanged.sent <= 0)
+        return exchanged.sent;
 
     std::size_t remaining = std::size_t(std::max(size, 0));
     uint32_t dataMessagesSent = 0;
     bool closingMessageOwed = false;
     int busyAnswers = 0;
     for (;;) {
-        master.ec_clearmbx(incoming);
-        result = master.ec_mbxreceive(slave, incoming, timeoutUs);
-        if (result <= 0)
-            return result;
+        if (exchanged.received <= 0)
+            return exchanged.received;
         int stop = 0;
         const Next next = judge(incoming, dataMessagesSent, stop, errorCode);
         if (next == Next::Stop)
@@ -85,7 +83,7 @@ int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, i
             busyAnswers = 0;
             const std::size_t segment = std::min(remaining, maxdata);
             if (segment == 0 && !closingMessageOwed)
-                return result;
+                return exchanged.received;
             closingMessageOwed = false;
             remaining -= segment;
             if (remaining == 0 && segment == maxdata)
@@ -95,8 +93,9 @@ int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, i
         }
         target.mbx_cnt = master.ec_nextmbxcnt(target.mbx_cnt);
         setMailboxCounter(last, target.mbx_cnt);
-        result = master.ec_mbxsend(slave, last, mailboxSendTimeoutUs);
-        if (result <= 0 || foeAbortRequested)
-            return result;
+        master.ec_clearmbx(incoming);
+        exchanged = master.mailboxExchange(slave, last, incoming, mailboxSendTimeoutUs, timeoutUs);
+        if (exchanged.sent <= 0 || foeAbortRequested)
+            return exchanged.sent;
     }
 }

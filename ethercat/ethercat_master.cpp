@@ -92,32 +92,52 @@ long Master::framesSent() const
     return m_link ? m_link->framesSent : 0;
 }
 
-int Master::transact(Datagram &datagram, int timeoutUs, bool *resent)
+bool Master::sendDatagram(Datagram &datagram)
 {
-    if (!m_link)
-        return noFrame;
     datagram.index = ++m_index;
     datagram.workingCounter = 0;
-    const Bytes frame = encodeFrame(datagram);
-    const auto deadline = deadlineAfter(timeoutUs);
-    for (int attempt = 0; attempt == 0 || remainingUs(deadline) > 0; ++attempt) {
-        if (resent)
-            *resent = attempt > 0;
-        if (!m_link->send(frame))
-            return noFrame;
-        const auto attemptEnd = std::min(deadline, deadlineAfter(datagramRoundTripUs));
-        Bytes answer;
-        while (m_link->receive(answer, std::max(remainingUs(attemptEnd), 0))) {
-            const auto returned = decodeFrame(answer);
-            if (isReturnedFrame(answer) && returned && returned->index == datagram.index
-                && returned->command == datagram.command
-                && returned->data.size() == datagram.data.size()) {
-                datagram = *returned;
-                return datagram.workingCounter;
+    return m_link && m_link->send(encodeFrame(datagram));
+}
+
+// Takes the replies of `pending` (matched by index, command and size) as they come back until
+// all are in or `until` has passed; frames of earlier, given-up datagrams are dropped.
+void Master::awaitReplies(std::initializer_list<Datagram *> pending, std::initializer_list<bool *> arrived,
+                          Clock::time_point until)
+{
+    std::size_t missing = pending.size();
+    Bytes answer;
+    while (missing > 0 && m_link->receive(answer, std::max(remainingUs(until), 0))) {
+        const auto returned = isReturnedFrame(answer) ? decodeFrame(answer) : std::nullopt;
+        if (!returned)
+            continue;
+        auto done = arrived.begin();
+        for (Datagram *datagram : pending) {
+            bool &came = **done++;
+            if (!came && returned->index == datagram->index && returned->command == datagram->command
+                && returned->data.size() == datagram->data.size()) {
+                *datagram = *returned;
+                came = true;
+                --missing;
             }
         }
     }
-    return noFrame;
+}
+
+int Master::transact(Datagram &datagram, int timeoutUs, bool *resent)
+{
+    if (!sendDatagram(datagram))
+        return noFrame;
+    const auto deadline = deadlineAfter(timeoutUs);
+    for (int attempt = 0;; ++attempt) {
+        if (resent)
+            *resent = attempt > 0;
+        bool came = false;
+        awaitReplies({&datagram}, {&came}, std::min(deadline, deadlineAfter(datagramRoundTripUs)));
+        if (came)
+            return datagram.workingCounter;
+        if (remainingUs(deadline) <= 0 || !m_link->send(encodeFrame(datagram)))
+            return noFrame;
+    }
 }
 
 int Master::readRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
@@ -337,6 +357,39 @@ int Master::ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs)
             return 0;
         pause(mailboxPollIntervalUs);
     }
+}
+
+// The message goes out and, right behind it and without waiting for its reply, the read of the
+// read mailbox: a slave that has answered by the time the second frame passes it gets its answer
+// read in the same round trip. A slave that needs longer is polled by the ordinary receive; a
+// frame that did not come back is finished by the ordinary send (the slave drops a second copy
+// by its counter) and receive (with the repeat request, as the lost read may have emptied the
+// mailbox).
+MailboxExchange Master::mailboxExchange(uint16_t slave, const Bytes &message, Bytes &reply,
+                                        int sendTimeoutUs, int receiveTimeoutUs)
+{
+    Slave &target = ec_slave[slave];
+    if (target.mbx_l == 0 || message.size() > target.mbx_l || target.mbx_rl == 0)
+        return {0, 0};
+    Bytes whole = message;
+    whole.resize(target.mbx_l, 0);
+    Datagram write{Command::FPWR, 0, target.configadr, target.mbx_wo, whole, 0};
+    Datagram read{Command::FPRD, 0, target.configadr, target.mbx_ro, Bytes(target.mbx_rl, 0), 0};
+    bool written = false, readBack = false;
+    if (sendDatagram(write) && sendDatagram(read))
+        awaitReplies({&write, &read}, {&written, &readBack}, deadlineAfter(datagramRoundTripUs));
+    const bool refused = written && write.workingCounter == 0;   // the write mailbox was still full
+    if (readBack && read.workingCounter > 0 && !refused && !isRepeatOfLastMessage(target, read.data)) {
+        reply = std::move(read.data);
+        return {written ? int(write.workingCounter) : 1, int(read.workingCounter)};
+    }
+    MailboxExchange result{written ? int(write.workingCounter) : 0, 0};
+    if (result.sent <= 0 && (result.sent = ec_mbxsend(slave, message, sendTimeoutUs)) <= 0)
+        return result;
+    if (!readBack)
+        requestMailboxRepeat(slave, deadlineAfter(receiveTimeoutUs));
+    result.received = ec_mbxreceive(slave, reply, receiveTimeoutUs);
+    return result;
 }
 
 bool Master::isRepeatOfLastMessage(Slave &source, const Bytes &message)

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <initializer_list>
 
 namespace Ethercat {
 
@@ -40,6 +41,13 @@ struct Slave {
     bool eepromWithMaster = false;
 };
 
+// What a mailbox exchange achieved: the working counter of the message's write and of the
+// reply's read (each 0 or less when that part failed).
+struct MailboxExchange {
+    int sent = 0;
+    int received = 0;
+};
+
 // The least EtherCAT master a firmware download needs: one segment on one adapter, slaves
 // addressed by position and by the station address it gives them, their SII EEPROM, the AL
 // state machine, and the mailbox with CoE expedited download.
@@ -69,6 +77,9 @@ public:
     void ec_clearmbx(Bytes &mailbox) const;
     int ec_mbxsend(uint16_t slave, const Bytes &mailbox, int timeoutUs);
     int ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs);
+    // Sends a mailbox message and reads the slave's reply to it.
+    MailboxExchange mailboxExchange(uint16_t slave, const Bytes &message, Bytes &reply,
+                                    int sendTimeoutUs, int receiveTimeoutUs);
     static uint8_t ec_nextmbxcnt(uint8_t counter);
     void ec_close();
 
@@ -81,6 +92,9 @@ private:
     // Sends the datagram, and again every few milliseconds until its reply comes or the
     // time-out runs out; `resent` tells whether it had to go more than once.
     int transact(Datagram &datagram, int timeoutUs, bool *resent = nullptr);
+    bool sendDatagram(Datagram &datagram);
+    void awaitReplies(std::initializer_list<Datagram *> pending, std::initializer_list<bool *> arrived,
+                      std::chrono::steady_clock::time_point until);
     int readRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
                      void *data, int timeoutUs);
     int writeRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,

@@ -2,6 +2,8 @@
 // pair, the simulated coupler program on the other end inside a network namespace of its
 // own, with the product's own time-outs.
 #include "coupler_ecat/tarnlow_ecat.h"
+#include "ethercat/ethercat_master.h"
+#include "ethercat/foe_messages.h"
 #include "sim/ethercat_veth_segment.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/sandbox_files.h"
@@ -50,6 +52,43 @@ void expectCleanDissection(const QString &capture)
     QCOMPARE(tshark("_ws.malformed || _ws.expert.severity >= 0x00800000"), 0);
 }
 
+// The firmware download as a general-purpose master runs it: INIT, the bootstrap mailbox from the
+// SII, BOOT requested from INIT directly (no vendor boot request), then the file by FoE, each data
+// message sent after the acknowledge of the one before, the end marked by a short message.
+bool standardFirmwareDownload(Ethercat::Master &master, const std::string &name, const QByteArray &file)
+{
+    using namespace Ethercat;
+    if (master.ec_config_init(false) != 1)
+        return false;
+    master.ec_slave[1].state = INIT | 0x10;
+    master.ec_writestate(1);
+    if (master.ec_statecheck(1, INIT, 2000000) != INIT)
+        return false;
+    master.applyMailbox(1, master.ec_readeeprom(1, siiBootstrapReceiveMailbox, 20000),
+                        master.ec_readeeprom(1, siiBootstrapSendMailbox, 20000));
+    master.ec_slave[1].state = BOOT;
+    master.ec_writestate(1);
+    if (master.ec_statecheck(1, BOOT, 2000000) != BOOT)
+        return false;
+    Slave &slave = master.ec_slave[1];
+    const std::size_t room = slave.mbx_l - Foe::mailboxOverhead;
+    Bytes message = Foe::writeRequest(name, 0, slave.mbx_cnt = master.ec_nextmbxcnt(slave.mbx_cnt));
+    for (uint32_t packet = 0;; ++packet) {
+        Bytes reply;
+        if (master.ec_mbxsend(1, message, 20000) <= 0 || master.ec_mbxreceive(1, reply, 2000000) <= 0)
+            return false;
+        const auto foe = Foe::decode(reply);
+        if (!foe || foe->opCode != Foe::Ack || foe->word != packet)
+            return false;
+        const std::size_t sent = packet * room;
+        if (sent > std::size_t(file.size()))
+            return true;
+        const std::size_t segment = std::min(room, std::size_t(file.size()) - sent);
+        message = Foe::dataMessage(packet + 1, reinterpret_cast<const uint8_t *>(file.constData()) + sent,
+                                   segment, slave.mbx_cnt = master.ec_nextmbxcnt(slave.mbx_cnt));
+    }
+}
+
 }
 
 class TestEcatVeth : public QObject
@@ -93,6 +132,27 @@ private slots:
 
         recorder.reset();
         expectCleanDissection(capture);
+    }
+
+    // The simulated coupler as another master would drive it, with a bootstrap mailbox of 1024
+    // bytes and a file of a size that is no multiple of anything.
+    void aStandardMastersSequenceUpdatesTheCoupler()
+    {
+        std::string error;
+        const auto segment = SimEthercat::VethSegment::create(simulatorProgram(), {"--mailbox", "1024"}, error);
+        QVERIFY2(segment, error.c_str());
+        const QByteArray file = firmware(70001);
+        Ethercat::Master master;
+        QCOMPARE(master.ec_init(segment->masterAdapter().c_str()), 1);
+        QVERIFY(standardFirmwareDownload(master, "firmware.bin", file));
+        master.ec_slave[1].state = Ethercat::INIT;
+        master.ec_writestate(1);
+        QCOMPARE(master.ec_statecheck(1, Ethercat::INIT, 2000000), uint16_t(Ethercat::INIT));
+        master.ec_close();
+        QCOMPARE(QByteArray::fromStdString(segment->storedFile()), file);
+        const std::string log = segment->simulatorLog();
+        QVERIFY2(log.find("boot request") == std::string::npos, log.c_str());
+        QVERIFY2(log.find("foe write firmware.bin\n") != std::string::npos, log.c_str());
     }
 
     void aFoeErrorOverRealFramesFailsTheUpdate()

@@ -270,6 +270,44 @@ private slots:
         QCOMPARE(le16(request(coupler, Command::APRD, Register::type, Bytes(2, 0)).data.data()), uint16_t(0x0011));
     }
 
+    // A message written again with the same counter (its first write's reply was lost) is taken
+    // once; the repeat request puts the last reply back into the read mailbox, and the master
+    // drops that copy by its counter.
+    void repeatedMessagesAndTheRepeatRequest()
+    {
+        SimEthercat::Coupler coupler(128);
+        Master::setLinkOpener([&coupler](const std::string &) {
+            return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
+        });
+        Master master;
+        QCOMPARE(master.ec_init("sim"), 1);
+        QCOMPARE(master.ec_config_init(false), 1);
+        master.ec_slave[1].state = PRE_OP;
+        master.ec_writestate(1);
+        const Bytes request = Coe::encodeExpeditedDownload({0x5000, 3, {0x15, 0x2C, 0x7A, 0x4E}}, 3);
+        QVERIFY(master.ec_mbxsend(1, request, 20000) > 0);
+        Bytes reply;
+        QVERIFY(master.ec_mbxreceive(1, reply, 100000) > 0);
+        QVERIFY(master.ec_mbxsend(1, request, 20000) > 0);
+        QCOMPARE(coupler.record().sdoDownloads.size(), std::size_t(1));
+        QCOMPARE(coupler.record().repeatedMessagesIgnored, 1);
+
+        const uint16_t station = master.ec_slave[1].configadr;
+        const uint16_t readMailbox = master.ec_slave[1].mbx_ro;
+        Bytes again(128, 0);
+        QCOMPARE(master.ec_FPRD(station, readMailbox, 128, again.data(), 20000), 0);   // empty
+        const uint8_t repeat = Register::syncManagerRepeatBit | 0x01;
+        QCOMPARE(master.ec_FPWR(station, Register::syncManager1 + Register::syncManagerActivateOffset, 1, &repeat, 20000), 1);
+        uint8_t acknowledge = 0;
+        QCOMPARE(master.ec_FPRD(station, Register::syncManager1 + Register::syncManagerPdiControlOffset, 1, &acknowledge, 20000), 1);
+        QCOMPARE(acknowledge & Register::syncManagerRepeatBit, int(Register::syncManagerRepeatBit));
+        QCOMPARE(master.ec_FPRD(station, readMailbox, 128, again.data(), 20000), 1);
+        QCOMPARE(again, reply);
+        QCOMPARE(coupler.record().repeatRequests, 1);
+        QCOMPARE(master.ec_mbxreceive(1, again, 1000), 0);   // nothing new
+        Master::restoreDefaultLinkOpener();
+    }
+
     // An SDO request the coupler does not serve (here an upload) is answered by an SDO abort.
     void anUnsupportedSdoRequestIsAborted()
     {
