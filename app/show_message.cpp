@@ -17,3 +17,13 @@ void showMessageBox(QWidget *parent, QMessageBox::Icon icon, const QString &titl
     box.setInformativeText(informativeText);
     box.exec();
 }
+
+void showOutcome(QWidget *parent, const UpdateOutcome &outcome)
+{
+    if (outcome.kind == UpdateOutcome::Kind::Aborted)
+        return;
+    const QMessageBox::Icon icon = outcome.icon == UpdateOutcome::Icon::Information ? QMessageBox::Information
+        : outcome.icon == UpdateOutcome::Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical;
+    showMessageBox(parent, icon, outcome.title.isEmpty() ? QCoreApplication::applicationName() : outcome.title,
+                   outcome.text, outcome.informative);
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/update_outcome.h"
+
 #include <QMessageBox>
 
 class QWidget;
@@ -12,3 +14,6 @@ void showMessage(QWidget *parent, QMessageBox::Icon icon, const QString &text);
 // (the OS error, the reply that did not fit) goes below the text as its informative text.
 void showMessageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                     const QString &text, const QString &informativeText = QString());
+
+// The one box of an update's outcome; nothing after an Abort.
+void showOutcome(QWidget *parent, const UpdateOutcome &outcome);

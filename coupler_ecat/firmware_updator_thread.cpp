@@ -1,10 +1,10 @@
 #include "coupler_ecat/firmware_updator_thread.h"
 
-#include "coupler_ecat/slave_firmware_update.h"
+#include "coupler_ecat/ethercat_coupler_update.h"
 
-FirmwareUpdatorThread::FirmwareUpdatorThread(const QString &interfaceName, uint8_t slave,
-                                             const QString &fileName, QObject *parent)
-    : QThread(parent), interfaceName(interfaceName), slave(slave), fileName(fileName)
+FirmwareUpdatorThread::FirmwareUpdatorThread(EthercatCouplerUpdate &update, const QString &interfaceName,
+                                             uint8_t slave, const QString &fileName, QObject *parent)
+    : QThread(parent), update(update), interfaceName(interfaceName), slave(slave), fileName(fileName)
 {
 }
 
@@ -12,9 +12,7 @@ void FirmwareUpdatorThread::run()
 {
     const QByteArray file = fileName.toUtf8();
     const QByteArray adapter = interfaceName.toUtf8();
-    std::string why;
-    const int result = updateSlaveFirmware(adapter.constData(), slave, file.constData(), &why);
-    failed = result <= 0 ? 1 : 0;
-    reason = QString::fromStdString(why);
+    lastResult = update.updateSlaveFirmware(adapter.constData(), slave, file.constData());
+    failed = lastResult <= 0 ? 1 : 0;
     emit done();
 }

@@ -5,19 +5,21 @@
 
 #include <cstdint>
 
-// Runs one EtherCAT firmware update (updateSlaveFirmware) away from the GUI thread and
-// reports its end with done(); isFailed() then tells how it went.
+class EthercatCouplerUpdate;
+
+// Runs one EtherCAT firmware update (updateSlaveFirmware of the page's update object) away from
+// the GUI thread and reports its end with done(); isFailed() then tells how it went.
 class FirmwareUpdatorThread : public QThread
 {
     Q_OBJECT
 
 public:
-    FirmwareUpdatorThread(const QString &interfaceName, uint8_t slave, const QString &fileName,
-                          QObject *parent);
+    FirmwareUpdatorThread(EthercatCouplerUpdate &update, const QString &interfaceName, uint8_t slave,
+                          const QString &fileName, QObject *parent);
 
     int isFailed() const { return failed; }
-    // Why a failed update failed, for the technician; read after done().
-    QString failureReason() const { return reason; }
+    // The result of the FoE write; read after done().
+    int result() const { return lastResult; }
 
 signals:
     void done();
@@ -26,9 +28,10 @@ protected:
     void run() override;
 
 private:
+    EthercatCouplerUpdate &update;
     QString interfaceName;
     uint8_t slave;
     QString fileName;
     int failed = 1;
-    QString reason;
+    int lastResult = 0;
 };

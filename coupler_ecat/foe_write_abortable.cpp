@@ -1,13 +1,10 @@
-#include "coupler_ecat/foe_write_abortable.h"
+#include "coupler_ecat/ethercat_coupler_update.h"
 
-#include "ethercat/ethercat_master.h"
 #include "ethercat/foe_messages.h"
 
 #include <chrono>
 #include <cstring>
 #include <thread>
-
-std::atomic<bool> foeAbortRequested{false};
 
 namespace {
 constexpr int mailboxSendTimeoutUs = 20000;
@@ -45,10 +42,9 @@ Next judge(const Bytes &reply, uint32_t dataMessagesSent, int &result, uint32_t 
 }
 }
 
-int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, int size,
-                      const uint8_t *data, int timeoutUs, uint32_t *errorCode)
+int EthercatCouplerUpdate::foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, int size,
+                                             const uint8_t *data, int timeoutUs, uint32_t *errorCode)
 {
-    Master &master = defaultMaster();
     Slave &target = master.ec_slave[slave];
     Bytes incoming(target.mbx_rl, 0);
     master.ec_clearmbx(incoming);
@@ -64,7 +60,8 @@ int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, i
     if (exchanged.sent <= 0)
         return exchanged.sent;
 
-    std::size_t remaining = std::size_t(std::max(size, 0));
+    const std::size_t total = std::size_t(std::max(size, 0));
+    std::size_t remaining = total;
     uint32_t dataMessagesSent = 0;
     bool closingMessageOwed = false;
     int busyAnswers = 0;
@@ -81,6 +78,8 @@ int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, i
             std::this_thread::sleep_for(std::chrono::milliseconds(foeBusyPauseMs));
         } else {
             busyAnswers = 0;
+            if (onProgress)
+                onProgress(total - remaining, total);
             const std::size_t segment = std::min(remaining, maxdata);
             if (segment == 0 && !closingMessageOwed)
                 return exchanged.received;

@@ -7,7 +7,7 @@
 #include "app/show_message.h"
 #include "coupler_ecat/adapter_list.h"
 #include "coupler_ecat/firmware_updator_thread.h"
-#include "coupler_ecat/foe_write_abortable.h"
+#include "coupler_ecat/ethercat_coupler_update.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -25,7 +25,7 @@ constexpr uint8_t couplerPosition = 1;
 }
 
 TarnlowECAT::TarnlowECAT(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::TarnlowECAT)
+    : QMainWindow(parent), ui(new Ui::TarnlowECAT), update(new EthercatCouplerUpdate)
 {
     ApplicationIdentity::apply();
     ui->setupUi(this);
@@ -38,10 +38,15 @@ TarnlowECAT::TarnlowECAT(QWidget *parent)
 TarnlowECAT::~TarnlowECAT()
 {
     // A worker may still run its closing steps after an abort; it must end before it goes.
-    foeAbortRequested = true;
+    update->foeAbortRequested = true;
     for (FirmwareUpdatorThread *worker : findChildren<FirmwareUpdatorThread *>())
         worker->wait();
     delete ui;
+}
+
+void TarnlowECAT::setLinkOpenerForTests(Ethercat::LinkOpener opener)
+{
+    update->master.setLinkOpener(std::move(opener));
 }
 
 void TarnlowECAT::refreshAdapters()
@@ -132,10 +137,10 @@ void TarnlowECAT::burnFirmware()
     QEventLoop loop;
     connect(progressDialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
     connect(progressDialog, &QProgressDialog::canceled, this, &TarnlowECAT::on_progress_dialog_abort);
-    foeAbortRequested = false;
+    update->foeAbortRequested = false;
     aborted = false;
 
-    auto *worker = new FirmwareUpdatorThread(interfaceName, couplerPosition, firmwarePath, this);
+    auto *worker = new FirmwareUpdatorThread(*update, interfaceName, couplerPosition, firmwarePath, this);
     runningWorker = worker;
     bool workerDone = false;
     connect(worker, &FirmwareUpdatorThread::done, &loop, [&workerDone] { workerDone = true; });
@@ -150,16 +155,11 @@ void TarnlowECAT::burnFirmware()
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start();
     loop.exec();
-    foeAbortRequested = true;
+    update->foeAbortRequested = true;
 
     // The wait also ends when the application quits; the worker's results are only read once it
     // has said it is done.
     if (aborted || !workerDone)
         return;
-    if (worker->isFailed())
-        showMessageBox(this, QMessageBox::Critical, QCoreApplication::applicationName(),
-                       tr("Update Firmware failed."), worker->failureReason());
-    else
-        QMessageBox::information(this, QCoreApplication::applicationName(),
-                                 tr("Update firmware successfully."), QMessageBox::Ok);
+    showOutcome(this, update->outcome(worker->result()));
 }

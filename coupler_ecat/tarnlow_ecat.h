@@ -1,10 +1,15 @@
 #pragma once
 
+#include "ethercat/ethercat_link.h"
+
 #include <QMainWindow>
 #include <QPointer>
 
+#include <memory>
+
 class QProgressDialog;
 class FirmwareUpdatorThread;
+class EthercatCouplerUpdate;
 
 namespace Ui {
 class TarnlowECAT;
@@ -19,6 +24,9 @@ class TarnlowECAT : public QMainWindow
 public:
     explicit TarnlowECAT(QWidget *parent = nullptr);
     ~TarnlowECAT() override;
+
+    // Test hook: the page's master opens its segment this way instead of a raw adapter.
+    void setLinkOpenerForTests(Ethercat::LinkOpener opener);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -37,6 +45,8 @@ private:
     Ui::TarnlowECAT *ui;
     QProgressDialog *progressDialog = nullptr;
     bool aborted = false;
+    // The master, the firmware buffer and the abort flag of this page's updates.
+    std::unique_ptr<EthercatCouplerUpdate> update;
     // The worker of the latest update while it runs: the master and the firmware buffer allow
     // one update at a time, so Update stays disabled until it is done.
     QPointer<FirmwareUpdatorThread> runningWorker;

@@ -24,5 +24,7 @@ public:
 // Opens the adapter of that name; nothing when it cannot be opened (the reason is already on
 // standard error).
 using LinkOpener = std::function<std::unique_ptr<Link>(const std::string &adapter)>;
+// Raw frames on the network adapter of that name, through the packet-capture library.
+LinkOpener defaultLinkOpener();
 
 }

@@ -1,7 +1,6 @@
 #include "ethercat/ethercat_master.h"
 
 #include "ethercat/coe_sdo.h"
-#include "ethercat/pcap_link.h"
 
 #include <chrono>
 #include <cstring>
@@ -25,12 +24,6 @@ constexpr uint16_t eepromOwnedByMaster = 0x0000;
 // SII words of the standard mailbox: receive offset and size, send offset and size.
 constexpr uint16_t siiStandardReceiveMailbox = 0x0018;
 constexpr uint16_t siiStandardSendMailbox = 0x001A;
-
-LinkOpener &linkOpener()
-{
-    static LinkOpener opener = PcapLink::open;
-    return opener;
-}
 
 Clock::time_point deadlineAfter(int timeoutUs)
 {
@@ -57,26 +50,10 @@ Bytes SyncManagerRecord::bytes() const
     return record;
 }
 
-void Master::setLinkOpener(LinkOpener opener)
-{
-    linkOpener() = std::move(opener);
-}
-
-void Master::restoreDefaultLinkOpener()
-{
-    linkOpener() = PcapLink::open;
-}
-
-Master &defaultMaster()
-{
-    static Master master;
-    return master;
-}
-
 int Master::ec_init(const char *adapter)
 {
     ec_close();
-    m_link = linkOpener()(adapter);
+    m_link = m_opener ? m_opener(adapter) : nullptr;
     return m_link ? 1 : 0;
 }
 

@@ -54,9 +54,9 @@ struct MailboxExchange {
 class Master
 {
 public:
-    // Replaces how ec_init opens adapters (tests run the master against a simulated segment).
-    static void setLinkOpener(LinkOpener opener);
-    static void restoreDefaultLinkOpener();
+    // `opener` is how ec_init opens adapters (tests run the master against a simulated segment).
+    explicit Master(LinkOpener opener = defaultLinkOpener()) : m_opener(std::move(opener)) {}
+    void setLinkOpener(LinkOpener opener) { m_opener = std::move(opener); }
 
     int ec_init(const char *adapter);
     int ec_config_init(bool useTable);
@@ -105,11 +105,10 @@ private:
     static bool isRepeatOfLastMessage(Slave &source, const Bytes &message);
     void requestMailboxRepeat(uint16_t slave, std::chrono::steady_clock::time_point deadline);
 
+    LinkOpener m_opener;
     std::unique_ptr<Link> m_link;
     uint8_t m_index = 0;
 };
 
-// The one master of the program; one update at a time uses it.
-Master &defaultMaster();
 
 }

@@ -56,6 +56,11 @@ std::unique_ptr<Link> PcapLink::open(const std::string &adapter)
     return std::unique_ptr<Link>(new PcapLink(handle));
 }
 
+LinkOpener defaultLinkOpener()
+{
+    return PcapLink::open;
+}
+
 PcapLink::~PcapLink()
 {
     pcap_close(m_handle);

@@ -1,8 +1,6 @@
 // FoE write of an 8 MiB file to the simulated coupler over a veth pair, with mailboxes of 128
 // and 1024 bytes: throughput and frames per data message.
-#include "coupler_ecat/foe_write_abortable.h"
-#include "coupler_ecat/slave_firmware_update.h"
-#include "ethercat/ethercat_master.h"
+#include "coupler_ecat/ethercat_coupler_update.h"
 #include "ethercat/foe_messages.h"
 #include "sim/ethercat_veth_segment.h"
 
@@ -46,7 +44,7 @@ struct Reference {
 constexpr Reference references[] = {{128, 0.43}, {1024, 9.4}};
 constexpr double throughputGoal = 1.3;
 
-void fillPattern()
+void fillPattern(std::vector<uint8_t> &firmwareBuffer)
 {
     // A pattern that never repeats within the file, so swapped or repeated segments show.
     uint32_t state = 0x9E3779B9u;
@@ -77,7 +75,7 @@ struct Run {
     double roundTripUs = 0;
 };
 
-Run measureOnce(int mailboxSize)
+Run measureOnce(EthercatCouplerUpdate &engine, int mailboxSize)
 {
     Run run;
     std::string error;
@@ -87,7 +85,7 @@ Run measureOnce(int mailboxSize)
         std::printf("mailbox %4d: %s\n", mailboxSize, error.c_str());
         return run;
     }
-    Ethercat::Master &master = Ethercat::defaultMaster();
+    Ethercat::Master &master = engine.master;
     if (!master.ec_init(segment->masterAdapter().c_str()) || master.ec_config_init(false) < 1
         || master.ec_statecheck(1, Ethercat::BOOT, 2000000) != Ethercat::BOOT) {
         std::printf("mailbox %4d: the coupler did not answer\n", mailboxSize);
@@ -96,8 +94,8 @@ Run measureOnce(int mailboxSize)
     run.roundTripUs = roundTripMicroseconds(master, uint16_t(mailboxSize));
     const long framesBefore = master.framesSent();
     const auto start = std::chrono::steady_clock::now();
-    const int result = foeWriteAbortable(1, "/bench/firmware.bin", foePassword, firmwareBufferSize,
-                                         firmwareBuffer, foeTimeoutUs);
+    const int result = engine.foeWriteAbortable(1, "/bench/firmware.bin", foePassword, firmwareBufferSize,
+                                                engine.firmwareBuffer.data(), foeTimeoutUs);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long frames = master.framesSent() - framesBefore;
     master.ec_close();
@@ -105,7 +103,7 @@ Run measureOnce(int mailboxSize)
     const long dataMessages = firmwareBufferSize / maxdata + 1;
     const std::string storedFile = segment->storedFile();
     const bool stored = storedFile.size() == std::size_t(firmwareBufferSize)
-                        && std::memcmp(storedFile.data(), firmwareBuffer, storedFile.size()) == 0;
+                        && std::memcmp(storedFile.data(), engine.firmwareBuffer.data(), storedFile.size()) == 0;
     if (result <= 0 || !stored)
         std::printf("mailbox %4d: FAILED, result %d, stored %zu bytes%s; the coupler's log ends:\n%s\n",
                     mailboxSize, result, storedFile.size(),
@@ -123,12 +121,12 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-bool measure(const Reference &reference)
+bool measure(EthercatCouplerUpdate &engine, const Reference &reference)
 {
     std::vector<double> rates, frames, roundTrips;
     bool allOk = true;
     for (int i = 0; i < runsPerMailbox; ++i) {
-        const Run run = measureOnce(reference.mailboxSize);
+        const Run run = measureOnce(engine, reference.mailboxSize);
         allOk = allOk && run.ok;
         rates.push_back(run.megabytesPerSecond);
         frames.push_back(run.framesPerMessage);
@@ -159,9 +157,10 @@ int main()
         std::printf("skipped: the veth pair and network namespace need root\n");
         return 0;
     }
-    fillPattern();
+    EthercatCouplerUpdate engine;
+    fillPattern(engine.firmwareBuffer);
     bool allOk = true;
     for (const Reference &reference : references)
-        allOk = measure(reference) && allOk;
+        allOk = measure(engine, reference) && allOk;
     return allOk ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 // button, and the stored keys.
 #include "coupler_ecat/adapter_list.h"
 #include "coupler_ecat/tarnlow_ecat.h"
+#include "ethercat/ethercat_master.h"
 #include "tests/coupler_ecat/coupler_segment.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/sandbox_files.h"
@@ -170,8 +171,8 @@ private slots:
     void aSuccessfulUpdate()
     {
         Coupler coupler(128, true);
-        CouplerSegment segment(&coupler);
         Page page;
+        page.window->setLinkOpenerForTests(couplerSegment(&coupler));
         page.adapters()->setCurrentIndex(page.adapters()->findData("lo"));
         MessageBoxRecorder boxes;
         QString dialogLabel;
@@ -200,8 +201,8 @@ private slots:
 
     void aFailedUpdateAndASecondDialog()
     {
-        CouplerSegment nothingOnTheCable(nullptr);
         Page page;
+        page.window->setLinkOpenerForTests(couplerSegment(nullptr));   // nothing on the cable
         MessageBoxRecorder boxes;
         for (int run = 1; run <= 2; ++run) {
             QTimer::singleShot(0, page.update(), &QPushButton::click);
@@ -224,8 +225,8 @@ private slots:
     {
         QFETCH(bool, closeButton);
         Coupler coupler(128);  // in INIT: the worker is busy with the state changes for seconds
-        CouplerSegment segment(&coupler);
         Page page;
+        page.window->setLinkOpenerForTests(couplerSegment(&coupler));
         MessageBoxRecorder boxes;
         // The user acts while Update's own wait runs: from a timer inside that wait.
         QPointer<QProgressDialog> dialog;

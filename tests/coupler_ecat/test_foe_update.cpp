@@ -1,8 +1,7 @@
 // The FoE update sequence against the simulated coupler in this process: the state changes
 // from wherever the coupler is, the file as the boot loader receives it, every result of the
 // FoE write and the lines on standard output.
-#include "coupler_ecat/foe_write_abortable.h"
-#include "coupler_ecat/slave_firmware_update.h"
+#include "coupler_ecat/ethercat_coupler_update.h"
 #include "tests/coupler_ecat/coupler_segment.h"
 #include "tests/coupler_ecat/stdout_capture.h"
 #include "tests/support/sandbox_files.h"
@@ -37,16 +36,21 @@ struct Run {
     QString why;   // what the page's box adds below "Update Firmware failed."
 };
 
-Run update(Coupler *coupler, const QString &path)
+Run update(Ethercat::LinkOpener segment, const QString &path, bool abortAtOnce = false)
 {
-    CouplerSegment segment(coupler);
+    EthercatCouplerUpdate engine(std::move(segment));
+    engine.foeAbortRequested = abortAtOnce;
     StdoutCapture capture;
     Run run;
-    std::string why;
-    run.result = updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData(), &why);
+    run.result = engine.updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
     run.output = capture.text();
-    run.why = QString::fromStdString(why);
+    run.why = QString::fromStdString(engine.failureReason());
     return run;
+}
+
+Run update(Coupler *coupler, const QString &path)
+{
+    return update(couplerSegment(coupler), path);
 }
 
 Run update(Coupler *coupler, const QByteArray &firmware)
@@ -59,19 +63,20 @@ Run update(Coupler *coupler, const QByteArray &firmware)
 class AbortingLink : public SimEthercat::InProcessLink
 {
 public:
-    AbortingLink(Coupler *coupler, std::size_t afterPackets)
-        : InProcessLink(coupler), m_coupler(coupler), m_after(afterPackets) {}
+    AbortingLink(Coupler *coupler, std::size_t afterPackets, std::atomic<bool> &abort)
+        : InProcessLink(coupler), m_coupler(coupler), m_after(afterPackets), m_abort(abort) {}
     bool send(const Ethercat::Bytes &frame) override
     {
         const bool sent = InProcessLink::send(frame);
         if (m_coupler->record().foePackets.size() >= m_after)
-            foeAbortRequested = true;
+            m_abort = true;
         return sent;
     }
 
 private:
     Coupler *m_coupler;
     std::size_t m_after;
+    std::atomic<bool> &m_abort;
 };
 
 // A segment that mistreats every n-th datagram of one kind (command and register): loses it on
@@ -127,8 +132,6 @@ class TestFoeUpdate : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { foeAbortRequested = false; }
-
     void aCouplerInBootIsWrittenWithoutTheBootRequest()
     {
         Coupler coupler(128, true);
@@ -229,10 +232,11 @@ private slots:
     void fileOfExactly8MiBIsRead()
     {
         int size = 0;
+        EthercatCouplerUpdate engine;
         const QString path = SandboxFiles::write("ECAT Firmware/Full.BIN", QByteArray(firmwareBufferSize, '\x11'));
-        QCOMPARE(readFirmwareFile(path.toUtf8().constData(), size), 1);
+        QCOMPARE(engine.readFirmwareFile(path.toUtf8().constData(), size), 1);
         QCOMPARE(size, firmwareBufferSize);
-        QCOMPARE(readFirmwareFile("/nonexistent/file.bin", size), 0);
+        QCOMPARE(engine.readFirmwareFile("/nonexistent/file.bin", size), 0);
     }
 
     void foeErrorsAndWrongAcknowledgements_data()
@@ -297,8 +301,8 @@ private slots:
     void abortBeforeTheWriteStillSendsTheFirstDataMessage()
     {
         Coupler coupler(128, true);
-        foeAbortRequested = true;
-        const Run run = update(&coupler, pattern(1024));
+        const Run run = update(couplerSegment(&coupler),
+                               SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(1024)), true);
         QVERIFY(run.result > 0);
         QCOMPARE(coupler.record().foeWriteRequests, 1);
         QCOMPARE(coupler.record().foePackets, (std::vector<uint32_t>{1}));
@@ -308,13 +312,12 @@ private slots:
     void abortDuringTheTransferStopsAfterTheCurrentMessage()
     {
         Coupler coupler(128, true);
-        Ethercat::Master::setLinkOpener([&coupler](const std::string &) {
-            return std::unique_ptr<Ethercat::Link>(new AbortingLink(&coupler, 3));
+        EthercatCouplerUpdate engine;
+        engine.master.setLinkOpener([&](const std::string &) {
+            return std::unique_ptr<Ethercat::Link>(new AbortingLink(&coupler, 3, engine.foeAbortRequested));
         });
         const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(4096));
-        const int result = updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
-        Ethercat::Master::restoreDefaultLinkOpener();
-        QVERIFY(result > 0);
+        QVERIFY(engine.updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData()) > 0);
         QCOMPARE(coupler.record().foePackets, (std::vector<uint32_t>{1, 2, 3}));
         QVERIFY(!coupler.record().fileComplete);
         QCOMPARE(coupler.record().alControlWrites.back(), uint16_t(Ethercat::PRE_OP));
@@ -367,19 +370,13 @@ private slots:
 
     void anAdapterThatCannotBeOpened()
     {
-        Ethercat::Master::setLinkOpener([](const std::string &) { return nullptr; });
-        StdoutCapture capture;
-        std::string why;
-        const int result = updateSlaveFirmware("eth9", 1, "x", &why);
-        const QByteArray output = capture.text();
-        Ethercat::Master::restoreDefaultLinkOpener();
-        QCOMPARE(result, 0);
-        QCOMPARE(output, QByteArray("Starting firmware update example\n"
-                                    "No socket connection on eth9\nExcecute as root\n"));
-        QVERIFY(QString::fromStdString(why).startsWith("The network adapter eth9 could not be opened for raw "
-                                                       "EtherCAT frames."));
+        const Run run = update([](const std::string &) { return nullptr; }, "x");
+        QCOMPARE(run.result, 0);
+        QCOMPARE(run.output, QByteArray("Starting firmware update example\n"
+                                        "No socket connection on tlec-test\nExcecute as root\n"));
+        QVERIFY(run.why.startsWith("The network adapter tlec-test could not be opened for raw EtherCAT frames."));
         // Without root the text says how to grant the raw-socket capabilities.
-        QCOMPARE(why.find("setcap cap_net_raw,cap_net_admin+eip") != std::string::npos, ::geteuid() != 0);
+        QCOMPARE(run.why.contains("setcap cap_net_raw,cap_net_admin+eip"), ::geteuid() != 0);
     }
 
 
@@ -406,15 +403,13 @@ private slots:
         QFETCH(int, offset);
         QFETCH(int, harm);
         Coupler coupler(128, true);
-        Ethercat::Master::setLinkOpener([&](const std::string &) {
-            return std::unique_ptr<Ethercat::Link>(new LossyLink(&coupler, Ethercat::Command(command),
-                                                                 uint16_t(offset), 3, LossyLink::Harm(harm)));
-        });
-        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(4096));
-        StdoutCapture capture;
-        const int result = updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
-        Ethercat::Master::restoreDefaultLinkOpener();
-        QVERIFY2(result > 0, capture.text().constData());
+        const Run run = update(
+            [&](const std::string &) {
+                return std::unique_ptr<Ethercat::Link>(new LossyLink(&coupler, Ethercat::Command(command),
+                                                                     uint16_t(offset), 3, LossyLink::Harm(harm)));
+            },
+            SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(4096)));
+        QVERIFY2(run.result > 0, run.output.constData());
         QVERIFY(coupler.record().fileComplete);
         QCOMPARE(received(coupler), pattern(4096));
         if (LossyLink::Harm(harm) == LossyLink::Harm::LoseReply && offset == SimEthercat::bootstrapReadMailbox)

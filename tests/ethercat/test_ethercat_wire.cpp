@@ -117,10 +117,9 @@ private slots:
     void theMasterFindsAndConfiguresTheCoupler()
     {
         SimEthercat::Coupler coupler(256);
-        Master::setLinkOpener([&coupler](const std::string &) {
+        Master master([&coupler](const std::string &) {
             return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
         });
-        Master master;
         QCOMPARE(master.ec_init("sim"), 1);
         QCOMPARE(master.ec_config_init(false), 1);
         const Slave &slave = master.ec_slave[1];
@@ -165,7 +164,6 @@ private slots:
         QCOMPARE(le16(back), uint16_t(0x5AA5));
         master.ec_close();
         QCOMPARE(master.ec_slavecount, 0);
-        Master::restoreDefaultLinkOpener();
     }
 
     // A frame may chain several datagrams; the coupler serves each in passing, raises each one's
@@ -276,10 +274,9 @@ private slots:
     void repeatedMessagesAndTheRepeatRequest()
     {
         SimEthercat::Coupler coupler(128);
-        Master::setLinkOpener([&coupler](const std::string &) {
+        Master master([&coupler](const std::string &) {
             return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
         });
-        Master master;
         QCOMPARE(master.ec_init("sim"), 1);
         QCOMPARE(master.ec_config_init(false), 1);
         master.ec_slave[1].state = PRE_OP;
@@ -305,17 +302,15 @@ private slots:
         QCOMPARE(again, reply);
         QCOMPARE(coupler.record().repeatRequests, 1);
         QCOMPARE(master.ec_mbxreceive(1, again, 1000), 0);   // nothing new
-        Master::restoreDefaultLinkOpener();
     }
 
     // An SDO request the coupler does not serve (here an upload) is answered by an SDO abort.
     void anUnsupportedSdoRequestIsAborted()
     {
         SimEthercat::Coupler coupler(128);
-        Master::setLinkOpener([&coupler](const std::string &) {
+        Master master([&coupler](const std::string &) {
             return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
         });
-        Master master;
         QCOMPARE(master.ec_init("sim"), 1);
         QCOMPARE(master.ec_config_init(false), 1);
         master.ec_slave[1].state = PRE_OP;
@@ -328,7 +323,6 @@ private slots:
         const auto answer = Coe::checkDownloadReply(reply, 0x1018, 1);
         QCOMPARE(int(answer.kind), int(Coe::Reply::Aborted));
         QCOMPARE(answer.abortCode, SimEthercat::sdoAbortCommandUnknown);
-        Master::restoreDefaultLinkOpener();
     }
 };
 

@@ -1,15 +1,9 @@
-#include "coupler_ecat/slave_firmware_update.h"
-
-#include "coupler_ecat/foe_write_abortable.h"
-#include "ethercat/ethercat_master.h"
+#include "coupler_ecat/ethercat_coupler_update.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
-
-uint8_t firmwareBuffer[firmwareBufferSize];
-int firmwareSize = 0;
 
 namespace {
 using namespace Ethercat;
@@ -44,8 +38,35 @@ void printSyncManager(const char *name, const SyncManagerRecord &record)
     say(" %s A:%4.4x L:%4d F:%8.8x\n", name, record.StartAddr, record.SMlength, record.SMflags);
 }
 
+std::string withPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string withPrintf(const char *format, ...)
+{
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+std::string adapterFailureText(const char *interfaceName)
+{
+    std::string text = withPrintf("The network adapter %s could not be opened for raw EtherCAT frames.",
+                                  interfaceName);
+    if (::geteuid() != 0)
+        text += " Raw frames need root, or the raw-socket capabilities for the program, if they are not "
+                "granted yet: sudo setcap cap_net_raw,cap_net_admin+eip " + programPath();
+    return text;
+}
+}
+
+EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener)
+    : master(std::move(opener)), firmwareBuffer(firmwareBufferSize, firmwareFill)
+{
+}
+
 // From wherever the slave is, through INIT and PRE-OP and the boot request towards BOOT.
-void requestBoot(Master &master, uint8_t slave)
+void EthercatCouplerUpdate::requestBoot(uint8_t slave)
 {
     Slave &target = master.ec_slave[slave];
     say("Request init state for slave %d\n", slave);
@@ -77,67 +98,38 @@ void requestBoot(Master &master, uint8_t slave)
     master.ec_writestate(slave);
 }
 
-void explain(std::string *why, const std::string &text)
-{
-    if (why)
-        *why = text;
-}
-
-std::string withPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string withPrintf(const char *format, ...)
-{
-    char text[512];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    return text;
-}
-
-int writeFile(uint8_t slave, const char *fileName, std::string *why)
+int EthercatCouplerUpdate::writeFile(uint8_t slave, const char *fileName)
 {
     if (!readFirmwareFile(fileName, firmwareSize)) {
         say("File not read OK.\n");
-        explain(why, withPrintf("The firmware file could not be read, is empty or is larger than 8 MiB: %s",
-                                fileName));
+        explain(withPrintf("The firmware file could not be read, is empty or is larger than 8 MiB: %s", fileName));
         return 0;
     }
     say("File read OK, %d bytes.\n", firmwareSize);
     say("FoE write....");
     uint32_t errorCode = 0;
-    const int result = foeWriteAbortable(slave, fileName, foePassword, firmwareSize,
-                                         firmwareBuffer, foeTimeoutUs, &errorCode);
+    const int result = foeWriteAbortable(slave, fileName, foePassword, firmwareSize, firmwareBuffer.data(),
+                                         foeTimeoutUs, &errorCode);
     say("result %d.\n", result);
     if (result <= 0)
-        explain(why, foeFailureText(result, errorCode));
+        explain(foeFailureText(result, errorCode));
     return result;
-}
-
-std::string adapterFailureText(const char *interfaceName)
-{
-    std::string text = withPrintf("The network adapter %s could not be opened for raw EtherCAT frames.",
-                                  interfaceName);
-    if (::geteuid() != 0)
-        text += " Raw frames need root, or the raw-socket capabilities for the program, if they are not "
-                "granted yet: sudo setcap cap_net_raw,cap_net_admin+eip " + programPath();
-    return text;
-}
 }
 
 // An empty file or one larger than the buffer is refused: sent as it is, the coupler would
 // store no firmware or the first 8 MiB of it, and the transfer would still succeed.
-int readFirmwareFile(const char *path, int &size)
+int EthercatCouplerUpdate::readFirmwareFile(const char *path, int &size)
 {
     std::FILE *file = std::fopen(path, "rb");
     if (!file)
         return 0;
-    const std::size_t stored = std::fread(firmwareBuffer, 1, firmwareBufferSize, file);
+    const std::size_t stored = std::fread(firmwareBuffer.data(), 1, firmwareBufferSize, file);
     const bool moreThanFits = stored == std::size_t(firmwareBufferSize) && std::fgetc(file) != EOF;
     std::fclose(file);
     if (stored == 0 || moreThanFits)
         return 0;
     const std::size_t padded = (stored + firmwarePageSize - 1) / firmwarePageSize * firmwarePageSize;
-    std::memset(firmwareBuffer + stored, firmwareFill, padded - stored);
+    std::memset(firmwareBuffer.data() + stored, firmwareFill, padded - stored);
     size = int(padded);
     return 1;
 }
@@ -157,37 +149,45 @@ std::string foeFailureText(int result, uint32_t errorCode)
     }
 }
 
-int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName, std::string *why)
+int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName)
 {
-    Master &master = defaultMaster();
     int result = 0;
+    m_why.clear();
     say("Starting firmware update example\n");
     if (!master.ec_init(interfaceName)) {
         say("No socket connection on %s\nExcecute as root\n", interfaceName);
-        explain(why, adapterFailureText(interfaceName));
+        explain(adapterFailureText(interfaceName));
         return 0;
     }
     say("ec_init on %s succeeded.\n", interfaceName);
     if (master.ec_config_init(false) > 0 && slave <= master.ec_slavecount) {
         say("%d slaves found and configured.\n", master.ec_slavecount);
         if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) != BOOT)
-            requestBoot(master, slave);
+            requestBoot(slave);
         if (master.ec_statecheck(slave, BOOT, bootTimeoutUs) == BOOT) {
             master.ec_slave[slave].state = BOOT;
             master.ec_writestate(slave);
             say("Slave %d state to BOOT.\n", slave);
-            result = writeFile(slave, fileName, why);
+            result = writeFile(slave, fileName);
         } else {
-            explain(why, withPrintf("Slave %d did not reach the BOOT state.", slave));
+            explain(withPrintf("Slave %d did not reach the BOOT state.", slave));
         }
         say("Request Pre-OP state for slave %d\n", slave);
         master.ec_slave[slave].state = PRE_OP;
         master.ec_writestate(slave);
     } else {
         say("No slaves found!\n");
-        explain(why, withPrintf("No EtherCAT slave %d answered on %s.", slave, interfaceName));
+        explain(withPrintf("No EtherCAT slave %d answered on %s.", slave, interfaceName));
     }
     say("End firmware update example, close socket\n");
     master.ec_close();
     return result;
+}
+
+UpdateOutcome EthercatCouplerUpdate::outcome(int result) const
+{
+    if (result > 0)
+        return UpdateOutcome::verified("Update firmware successfully.");
+    return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, QString(), "Update Firmware failed.",
+                                 QString::fromStdString(m_why));
 }

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// How an update ended, as the page shows it in its one message box (none after Abort), and as
+// a record of the run keeps it.
+struct UpdateOutcome {
+    enum class Kind { Verified, Failed, Aborted };
+    enum class Icon { Information, Warning, Critical };
+
+    Kind kind = Kind::Failed;
+    Icon icon = Icon::Critical;
+    QString title;        // empty: the application's name
+    QString text;
+    QString informative;  // what else is known, for the technician
+
+    static UpdateOutcome verified(const QString &text, const QString &title = QString())
+    {
+        return {Kind::Verified, Icon::Information, title, text, QString()};
+    }
+    static UpdateOutcome failed(Icon icon, const QString &title, const QString &text,
+                                const QString &informative = QString())
+    {
+        return {Kind::Failed, icon, title, text, informative};
+    }
+    static UpdateOutcome aborted() { return {Kind::Aborted, Icon::Information, QString(), QString(), QString()}; }
+};

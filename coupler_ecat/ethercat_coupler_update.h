@@ -1,0 +1,81 @@
+#pragma once
+
+#include "app/update_outcome.h"
+#include "ethercat/ethercat_master.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The firmware file as it goes to the coupler: at most 8 MiB, filled up with 0xFF to a whole
+// number of 256-byte pages.
+constexpr int firmwareBufferSize = 8 * 1024 * 1024;
+constexpr int firmwarePageSize = 256;
+constexpr uint8_t firmwareFill = 0xFF;
+
+constexpr uint32_t foePassword = 0x6B2F1D94;
+constexpr uint16_t bootRequestIndex = 0x5000;
+constexpr uint8_t bootRequestSubIndex = 3;
+constexpr uint32_t bootRequestCode = 0x4E7A2C15;
+
+// Results of foeWriteAbortable besides the positive working counter of success and the 0 or
+// negative value of a failed mailbox send or receive.
+constexpr int foeUnexpectedReply = -3;
+constexpr int foeErrorReply = -5;
+constexpr int foeWrongPacketAcknowledged = -7;
+constexpr int foeFileNotFoundReply = -10;
+// The boot loader stayed busy through every resend of the same message.
+constexpr int foeStillBusy = -11;
+
+// The boot loader answers "busy" while it cannot take the message yet (for example while it
+// erases flash): the same message goes again after a pause, a bounded number of times.
+constexpr int foeBusyPauseMs = 20;
+constexpr int foeBusyResendLimit = 100;
+
+// One EtherCAT coupler update, without any widget: its own master, the firmware buffer and the
+// abort flag, so one object runs one update at a time and nothing is shared with anything else.
+// The diagnostic lines go to standard output.
+class EthercatCouplerUpdate
+{
+public:
+    explicit EthercatCouplerUpdate(Ethercat::LinkOpener opener = Ethercat::defaultLinkOpener());
+
+    // Opens the adapter, brings the slave at `slave` into BOOT, writes the file by FoE, asks for
+    // PRE-OP and closes the adapter. Returns the FoE result: greater than 0 is success; after a
+    // failure failureReason() says what a technician can act on.
+    int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName);
+    const std::string &failureReason() const { return m_why; }
+    // The page's one box for a run that ended with `result`.
+    UpdateOutcome outcome(int result) const;
+
+    // Reads the file into firmwareBuffer; 1 on success, 0 when it cannot be opened, is empty or
+    // is larger than the buffer.
+    int readFirmwareFile(const char *path, int &size);
+
+    // Writes `size` bytes from `data` under `fileName` to the slave's boot loader by FoE. Returns
+    // the last working counter (> 0) on success. The error code of an FoE error reply goes to
+    // `errorCode` when given.
+    int foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, int size,
+                          const uint8_t *data, int timeoutUs, uint32_t *errorCode = nullptr);
+
+    Ethercat::Master master;
+    std::vector<uint8_t> firmwareBuffer;
+    int firmwareSize = 0;
+    // Set when the user aborts, from another thread; the FoE write stops after the data segment
+    // it is on.
+    std::atomic<bool> foeAbortRequested{false};
+    // Told the bytes acknowledged so far and the file's size after each data message.
+    std::function<void(std::size_t sent, std::size_t total)> onProgress;
+
+private:
+    void requestBoot(uint8_t slave);
+    int writeFile(uint8_t slave, const char *fileName);
+    void explain(const std::string &text) { m_why = text; }
+
+    std::string m_why;
+};
+
+// The cause of a failed FoE write, from its result and the error code of an FoE error reply.
+std::string foeFailureText(int result, uint32_t errorCode);
