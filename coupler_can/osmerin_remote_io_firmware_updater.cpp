@@ -6,21 +6,16 @@
 #include "app/fixed_wait.h"
 #include "app/progress_dialog_size.h"
 #include "app/show_message.h"
-#include "coupler_can/boot_loader_objects.h"
+#include "coupler_can/canopen_update_engine.h"
 #include "coupler_can/enum_serial_com.h"
-#include "coupler_can/timeout_exception.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QSettings>
 
-#include <algorithm>
-
-using namespace BootLoaderObjects;
 using OsmerinCOMLib::EnumSerialCOM;
 
 namespace {
@@ -33,16 +28,34 @@ constexpr int lastNodeId = 127;
 constexpr Qt::WindowFlags dialogWithCloseButtonOnly = Qt::Dialog | Qt::CustomizeWindowHint
     | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 
-uint32_t littleEndianWord(const uint8_t *bytes)
+// The page's progress dialog and debug log, as the engine reports to them.
+class ProgressDialogObserver : public CanopenUpdateObserver
 {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8
-        | static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
+public:
+    explicit ProgressDialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
+    void setLabelText(const QString &text) override { ProgressDialogSize::setLabelText(m_dialog, text); }
+    void setRange(int minimum, int maximum) override { m_dialog.setRange(minimum, maximum); }
+    void setValue(int value) override { m_dialog.setValue(value); }
+    bool wasCanceled() override { return m_dialog.wasCanceled(); }
+    void debugLine(const QString &line) override { qDebug().noquote() << line; }
 
-void storeLittleEndianWord(uint8_t *bytes, uint32_t value)
+private:
+    QProgressDialog &m_dialog;
+};
+
+QMessageBox::Icon boxIcon(CanopenRunResult::Icon icon)
 {
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+    switch (icon) {
+    case CanopenRunResult::Icon::Information:
+        return QMessageBox::Information;
+    case CanopenRunResult::Icon::Warning:
+        return QMessageBox::Warning;
+    case CanopenRunResult::Icon::Critical:
+        return QMessageBox::Critical;
+    case CanopenRunResult::Icon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
 }
 
 }
@@ -167,17 +180,12 @@ void OsmerinRemoteIOFirmwareUpdater::on_button_update_clicked()
     }
 }
 
-int OsmerinRemoteIOFirmwareUpdater::pageCount() const
-{
-    return (m_hex.imageLength + PageSize - 1) / PageSize;
-}
-
 void OsmerinRemoteIOFirmwareUpdater::showProgressDialog()
 {
     delete m_progress;
-    const int roundedLength = pageCount() * PageSize;
     m_progress = new QProgressDialog(QStringLiteral("Burning Firmware to Remote IO..."),
-                                     QStringLiteral("Abort"), 0, 2 * roundedLength + 1, this);
+                                     QStringLiteral("Abort"), 0,
+                                     CanopenUpdateEngine::progressMaximum(m_hex.imageLength), this);
     m_progress->setWindowFlags(dialogWithCloseButtonOnly);
     m_progress->setWindowModality(Qt::WindowModal);
     // Shown at once: only a dialog that has been shown processes events (and so notices Abort)
@@ -194,165 +202,10 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
     saveSettings();
     if (!loadHexFile(this, "OsmerinRemoteIOFirmwareUpdater", m_hex, HexPageProfile::canopen()))
         return;
-    progressCounter = 0;
     showProgressDialog();
-    try {
-        if (!enterBootMode())
-            return;
-        writeFirmware();
-        ProgressDialogSize::setLabelText(*m_progress, QStringLiteral("Reading Flash for comparing..."));
-        std::fill(m_readBack.begin(), m_readBack.end(), 0xFF);
-        readFlash();
-        if (m_progress->wasCanceled())
-            return;
-        if (!compareImage()) {
-            QMessageBox::critical(this, tr("Burning Firmware Failed"), tr("File is different"),
-                                  QMessageBox::Ok);
-            return;
-        }
-        reportVerified();
-        ProgressDialogSize::setLabelText(*m_progress, tr("Enter user mode...(wait 5 second)"));
-        if (!enterUserMode())
-            return;
-        m_progress->setMaximum(1);
-        m_progress->setValue(1);
-        QMessageBox::information(this, tr("Burning Firmware Successful"),
-                                 tr("Firmware of remote IO has beed updated."), QMessageBox::Ok);
-    } catch (timeout_exception *timeout) {
-        const QString message = QString::fromStdString(timeout->what());
-        delete timeout;
-        QMessageBox::critical(this, tr("Read timeout"), message, QMessageBox::Ok);
-    }
-}
-
-void OsmerinRemoteIOFirmwareUpdater::writeFirmware()
-{
-    writeCommand(StartWriting, WriteStartKey);
-    uint32_t address = FirstPageAddress;
-    int byteIndex = 0;
-    QElapsedTimer total;
-    total.start();
-    for (int page = 0; page < pageCount(); ++page) {
-        if (m_progress->wasCanceled())
-            break;
-        QElapsedTimer pageTimer;
-        pageTimer.start();
-        for (int n = 0; n < PageBufferWords; ++n) {
-            const uint32_t value = littleEndianWord(&m_hex.image[byteIndex]);
-            uint32_t echo = 0;
-            m_connection->sendDownloadRequest(static_cast<uint8_t>(m_nodeId), PageBufferObject,
-                                              static_cast<uint8_t>(n), &value);
-            m_connection->readDownloadResponse(PageBufferObject, static_cast<uint8_t>(n), &echo);
-            byteIndex += 4;
-        }
-        qDebug() << QStringLiteral("Byte index %1 Cost time %2 microsecond")
-                        .arg(byteIndex).arg(pageTimer.elapsed());
-        writeCommand(ProgramPage, address);
-        m_progress->setValue(progressCounter);
-        progressCounter += PageSize;
-        address += PageSize;
-    }
-    qDebug() << QStringLiteral("Write %1 Bytes, Cost time %2 microsecond")
-                    .arg(byteIndex).arg(total.elapsed());
-}
-
-void OsmerinRemoteIOFirmwareUpdater::readFlash()
-{
-    uint32_t address = FirstPageAddress;
-    int byteIndex = 0;
-    QElapsedTimer total;
-    total.start();
-    for (int page = 0; page < pageCount(); ++page) {
-        if (m_progress->wasCanceled())
-            break;
-        writeCommand(FetchPage, address);
-        for (int n = 0; n < PageBufferWords; ++n) {
-            uint32_t word = 0;
-            m_connection->sendUploadRequest(static_cast<uint8_t>(m_nodeId), PageBufferObject,
-                                            static_cast<uint8_t>(n));
-            m_connection->readUploadResponse(PageBufferObject, static_cast<uint8_t>(n), &word);
-            storeLittleEndianWord(&m_readBack[byteIndex], word);
-            byteIndex += 4;
-        }
-        m_progress->setValue(progressCounter);
-        progressCounter += PageSize;
-        address += PageSize;
-    }
-    qDebug() << QStringLiteral("Read %1 Bytes, Cost time %2 microsecond")
-                    .arg(byteIndex).arg(total.elapsed());
-}
-
-bool OsmerinRemoteIOFirmwareUpdater::compareImage() const
-{
-    return std::equal(m_hex.image.begin(), m_hex.image.begin() + m_hex.imageLength,
-                      m_readBack.begin());
-}
-
-void OsmerinRemoteIOFirmwareUpdater::writeCommand(uint8_t command, uint32_t value)
-{
-    uint32_t reply = 0;
-    m_connection->sendDownloadRequest(static_cast<uint8_t>(m_nodeId), BootCommandObject, command,
-                                      &value);
-    m_connection->readDownloadResponse(BootCommandObject, command, &reply);
-}
-
-uint32_t OsmerinRemoteIOFirmwareUpdater::readModeSignature()
-{
-    uint32_t signature = 0;
-    m_connection->sendUploadRequest(static_cast<uint8_t>(m_nodeId), ModeSignatureObject,
-                                    ModeSignatureSubIndex);
-    m_connection->readUploadResponse(ModeSignatureObject, ModeSignatureSubIndex, &signature);
-    return signature;
-}
-
-bool OsmerinRemoteIOFirmwareUpdater::checkBootMode()
-{
-    qDebug() << "Check is boot mode";
-    const uint32_t signature = readModeSignature();
-    uint8_t wire[4];
-    storeLittleEndianWord(wire, signature);
-    qDebug() << Qt::hex << static_cast<unsigned>(wire[0]) << static_cast<unsigned>(wire[1])
-             << static_cast<unsigned>(wire[2]) << static_cast<unsigned>(wire[3]);
-    return signature == BootLoaderSignature;
-}
-
-bool OsmerinRemoteIOFirmwareUpdater::checkUserMode()
-{
-    return readModeSignature() == UserFirmwareSignature;
-}
-
-bool OsmerinRemoteIOFirmwareUpdater::enterBootMode()
-{
-    // A coupler left in its boot loader by an interrupted update goes straight on.
-    if (checkBootMode())
-        return true;
-    const uint32_t key = BootKey;
-    m_connection->sendDownloadRequest(static_cast<uint8_t>(m_nodeId), BootCommandObject,
-                                      RequestBoot, &key);
-    FixedWait::blocking(EnterBootPauseMs);
-    writeCommand(ConfirmBoot, BootKey);
-    if (checkBootMode())
-        return true;
-    QMessageBox::critical(this, QCoreApplication::applicationName(), tr("Enter Boot Mode Failed"),
-                          QMessageBox::Ok);
-    return false;
-}
-
-bool OsmerinRemoteIOFirmwareUpdater::enterUserMode()
-{
-    const uint32_t key = BootKey;
-    m_connection->sendDownloadRequest(static_cast<uint8_t>(m_nodeId), BootCommandObject,
-                                      StartUser, &key);
-    FixedWait::blocking(UserFirmwareStartMs);
-    m_connection->receiveGuard();
-    if (checkUserMode())
-        return true;
-    QMessageBox::critical(this, QCoreApplication::applicationName(), tr("Enter User Mode Failed"),
-                          QMessageBox::Ok);
-    return false;
-}
-
-void OsmerinRemoteIOFirmwareUpdater::reportVerified()
-{
-    writeCommand(ReportVerified, BootKey);
+    ProgressDialogObserver observer(*m_progress);
+    CanopenUpdateEngine engine(*m_connection, m_nodeId, observer, FixedWait::blocking);
+    const CanopenRunResult result = engine.run(m_hex.image, m_hex.imageLength, m_readBack);
+    if (result.showsBox())
+        showMessageBox(this, boxIcon(result.icon), result.title, result.text);
 }

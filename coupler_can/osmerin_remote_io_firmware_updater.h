@@ -37,26 +37,14 @@ private:
     void refreshComPorts();
     std::unique_ptr<USBPassThroughCANopenCOMM> openSerial();
 
+    // The update proper: settings, image, progress dialog, the engine's run and its one box.
     void burnFirmware();
     void showProgressDialog();
-    void writeFirmware();
-    void readFlash();
-    bool compareImage() const;
-    int pageCount() const;
-
-    bool checkBootMode();
-    bool checkUserMode();
-    bool enterBootMode();
-    bool enterUserMode();
-    void reportVerified();
-    uint32_t readModeSignature();
-    void writeCommand(uint8_t command, uint32_t value);
 
     Ui::OsmerinRemoteIOFirmwareUpdater *ui;
     HexImage m_hex;
     std::vector<uint8_t> m_readBack;
     int m_nodeId = 1;
-    int progressCounter = 0;
     QProgressDialog *m_progress = nullptr;
     std::unique_ptr<USBPassThroughCANopenCOMM> m_port;
     CANopenCOMM *m_connection = nullptr;

@@ -1,5 +1,7 @@
 #include "coupler_can/sdo_messages.h"
 
+#include "platform/byte_order.h"
+
 #include <cstdio>
 
 namespace {
@@ -7,14 +9,10 @@ namespace {
 PassThroughFrame::SdoRecord request(uint8_t nodeId, uint8_t command, uint16_t index,
                                     uint8_t subIndex, uint32_t value)
 {
-    const std::array<uint8_t, 8> sdo{command,
-                                     static_cast<uint8_t>(index & 0xFF),
-                                     static_cast<uint8_t>(index >> 8),
-                                     subIndex,
-                                     static_cast<uint8_t>(value & 0xFF),
-                                     static_cast<uint8_t>((value >> 8) & 0xFF),
-                                     static_cast<uint8_t>((value >> 16) & 0xFF),
-                                     static_cast<uint8_t>(value >> 24)};
+    std::array<uint8_t, 8> sdo{command};
+    putLe16(&sdo[1], index);
+    sdo[3] = subIndex;
+    putLe32(&sdo[4], value);
     // The node ID's low byte goes to byte 0 and 0x06 to byte 1, so node IDs above 255 could not
     // be addressed; CANopen node IDs end at 127.
     return PassThroughFrame::sdoRecord(
@@ -45,9 +43,7 @@ PassThroughFrame::SdoRecord SdoMessages::uploadRequest(uint8_t nodeId, uint16_t 
 
 uint32_t SdoMessages::replyValue(const uint8_t *reply)
 {
-    const uint8_t *value = reply + valueOffset;
-    return static_cast<uint32_t>(value[0]) | static_cast<uint32_t>(value[1]) << 8
-        | static_cast<uint32_t>(value[2]) << 16 | static_cast<uint32_t>(value[3]) << 24;
+    return le32(reply + valueOffset);
 }
 
 std::string SdoMessages::downloadTimeoutMessage(uint16_t index, uint8_t subIndex)
