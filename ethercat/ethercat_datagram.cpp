@@ -10,28 +10,6 @@ constexpr uint16_t moreDatagramsFollow = 0x8000;
 constexpr uint16_t frameLengthMask = 0x07FF;
 }
 
-void putLe16(Bytes &out, std::size_t at, uint16_t value)
-{
-    out[at] = uint8_t(value);
-    out[at + 1] = uint8_t(value >> 8);
-}
-
-void putLe32(Bytes &out, std::size_t at, uint32_t value)
-{
-    putLe16(out, at, uint16_t(value));
-    putLe16(out, at + 2, uint16_t(value >> 16));
-}
-
-uint16_t le16(const uint8_t *at)
-{
-    return uint16_t(at[0] | (at[1] << 8));
-}
-
-uint32_t le32(const uint8_t *at)
-{
-    return uint32_t(le16(at)) | (uint32_t(le16(at + 2)) << 16);
-}
-
 Bytes encodeDatagrams(const std::vector<Datagram> &datagrams)
 {
     std::size_t payload = 0;

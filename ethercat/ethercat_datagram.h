@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/byte_order.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -84,9 +86,10 @@ std::optional<std::vector<Datagram>> decodeDatagrams(const Bytes &frame);
 // A frame chaining `datagrams` in order.
 Bytes encodeDatagrams(const std::vector<Datagram> &datagrams);
 
-void putLe16(Bytes &out, std::size_t at, uint16_t value);
-void putLe32(Bytes &out, std::size_t at, uint32_t value);
-uint16_t le16(const uint8_t *at);
-uint32_t le32(const uint8_t *at);
+using ::le16;
+using ::le32;
+// The little-endian writers at a position of a byte vector.
+inline void putLe16(Bytes &out, std::size_t at, uint16_t value) { ::putLe16(out.data() + at, value); }
+inline void putLe32(Bytes &out, std::size_t at, uint32_t value) { ::putLe32(out.data() + at, value); }
 
 }

@@ -3,6 +3,7 @@
 #include "firmware/encrypted_hex_file.h"
 #include "firmware/hex_header.h"
 #include "firmware/hex_record.h"
+#include "platform/byte_order.h"
 
 #include <QDebug>
 
@@ -14,26 +15,14 @@ namespace {
 constexpr int VectorWordsSummed = 7;
 constexpr size_t VectorChecksumOffset = 28;
 
-uint32_t readLittleEndian(const std::vector<uint8_t> &image, size_t offset)
-{
-    return uint32_t(image[offset]) | uint32_t(image[offset + 1]) << 8
-           | uint32_t(image[offset + 2]) << 16 | uint32_t(image[offset + 3]) << 24;
-}
-
-void writeLittleEndian(std::vector<uint8_t> &image, size_t offset, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        image[offset + size_t(i)] = uint8_t(value >> (8 * i));
-}
-
 // The boot code checks that the first eight words of the vector table sum to zero.
 uint32_t writeVectorChecksum(std::vector<uint8_t> &image)
 {
     uint32_t sum = 0;
     for (int word = 0; word < VectorWordsSummed; ++word)
-        sum += readLittleEndian(image, size_t(word) * 4);
+        sum += le32(image.data() + size_t(word) * 4);
     const uint32_t checksum = 0u - sum;
-    writeLittleEndian(image, VectorChecksumOffset, checksum);
+    putLe32(image.data() + VectorChecksumOffset, checksum);
     qDebug().noquote() << QString::asprintf("%08X", checksum);
     return checksum;
 }

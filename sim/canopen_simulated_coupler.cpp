@@ -1,5 +1,7 @@
 #include "sim/canopen_simulated_coupler.h"
 
+#include "platform/byte_order.h"
+
 #include <algorithm>
 
 namespace {
@@ -20,8 +22,7 @@ constexpr size_t pageSize = 256;
 
 uint32_t valueOf(const CanopenSimulatedCoupler::Record &record)
 {
-    return static_cast<uint32_t>(record[7]) | static_cast<uint32_t>(record[8]) << 8
-        | static_cast<uint32_t>(record[9]) << 16 | static_cast<uint32_t>(record[10]) << 24;
+    return le32(&record[7]);
 }
 
 }
@@ -45,11 +46,14 @@ CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::reply(uint8_t command, 
                                                                uint8_t subIndex,
                                                                uint32_t value) const
 {
-    const uint16_t identifier = static_cast<uint16_t>(0x580 + m_nodeId);
-    return Record{static_cast<uint8_t>(identifier & 0xFF), static_cast<uint8_t>(identifier >> 8),
-                  8, command, static_cast<uint8_t>(index & 0xFF), static_cast<uint8_t>(index >> 8),
-                  subIndex, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                  static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    Record record{};
+    putLe16(&record[0], static_cast<uint16_t>(0x580 + m_nodeId));
+    record[2] = 8;
+    record[3] = command;
+    putLe16(&record[4], index);
+    record[6] = subIndex;
+    putLe32(&record[7], value);
+    return record;
 }
 
 CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::abortReply(uint16_t index,
@@ -61,21 +65,21 @@ CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::abortReply(uint16_t ind
 
 std::vector<uint8_t> CanopenSimulatedCoupler::guardFrame() const
 {
-    const uint16_t identifier = static_cast<uint16_t>(0x700 + m_nodeId);
-    return {static_cast<uint8_t>(identifier & 0xFF), static_cast<uint8_t>(identifier >> 8), 1,
-            guardState};
+    std::vector<uint8_t> frame = {0, 0, 1, guardState};
+    putLe16(frame.data(), static_cast<uint16_t>(0x700 + m_nodeId));
+    return frame;
 }
 
 std::vector<uint8_t> CanopenSimulatedCoupler::handle(const Record &request)
 {
     m_requests.push_back(request);
     const int number = static_cast<int>(m_requests.size());
-    const uint16_t identifier = static_cast<uint16_t>(request[0] | request[1] << 8);
+    const uint16_t identifier = le16(&request[0]);
     if (identifier != 0x600 + m_nodeId || request[2] != 8)
         return {};
     if (faults.silentFromRequest > 0 && number >= faults.silentFromRequest)
         return {};
-    const uint16_t index = static_cast<uint16_t>(request[4] | request[5] << 8);
+    const uint16_t index = le16(&request[4]);
     const uint8_t subIndex = request[6];
     bool quiet = false;
     bool startsUser = false;
@@ -185,10 +189,7 @@ CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::bootCommand(uint8_t sub
             return refused;
         const uint8_t *page = &m_flash[value - flashStart];
         for (size_t word = 0; word < m_pageBuffer.size(); ++word) {
-            m_pageBuffer[word] = static_cast<uint32_t>(page[4 * word])
-                | static_cast<uint32_t>(page[4 * word + 1]) << 8
-                | static_cast<uint32_t>(page[4 * word + 2]) << 16
-                | static_cast<uint32_t>(page[4 * word + 3]) << 24;
+            m_pageBuffer[word] = le32(page + 4 * word);
         }
         return done;
     }
