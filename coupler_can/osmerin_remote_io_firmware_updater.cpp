@@ -3,6 +3,7 @@
 
 #include "app/application_identity.h"
 #include "app/firmware_folder_panel.h"
+#include "app/hex_load_box.h"
 #include "app/fixed_wait.h"
 #include "app/progress_dialog_size.h"
 #include "app/show_message.h"

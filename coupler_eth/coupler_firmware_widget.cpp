@@ -2,6 +2,7 @@
 #include "ui_couplerfirmwarewidget.h"
 
 #include "app/firmware_folder_panel.h"
+#include "app/hex_load_box.h"
 #include "app/fixed_wait.h"
 #include "app/ip_address_fields.h"
 #include "app/progress_dialog_size.h"

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "app/update_outcome.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-class QWidget;
 
 // What a page's loader does differently: capacity, long-line rule, decode capacity, the kind of
 // box for a missing file, and the header defaults the page starts with.
@@ -61,7 +61,7 @@ HexLoadResult loadHexImage(HexImage &hex, const HexPageProfile &profile);
 // The untranslated message text of a failure, as the pages show it (%1 filled in).
 QString hexLoadErrorText(HexLoadError error, const HexPageProfile &profile);
 
-// The page's loadHexFile: loads, and on failure shows the one message box of the failure with
-// the page as parent; the texts are translated in the page's class context. True on success.
-bool loadHexFile(QWidget *page, const char *translationContext, HexImage &hex,
-                 const HexPageProfile &profile);
+// The one message box a failed load shows on a page: its icon, its title ("Load hex file error",
+// or the application's name when no file was chosen) and its text, translated in the page's
+// class context.
+UpdateOutcome hexLoadOutcome(HexLoadError error, const HexPageProfile &profile, const char *translationContext);

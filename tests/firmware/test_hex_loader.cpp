@@ -1,3 +1,4 @@
+#include "app/hex_load_box.h"
 #include "firmware/hex_image.h"
 #include "tests/support/firmware_builder.h"
 #include "tests/support/message_box_recorder.h"

@@ -1,9 +1,6 @@
 #include "firmware/hex_image.h"
 
-#include "app/show_message.h"
-
 #include <QCoreApplication>
-#include <QMessageBox>
 
 namespace {
 
@@ -42,22 +39,12 @@ QString hexLoadErrorText(HexLoadError error, const HexPageProfile &profile)
     return withCapacity(QString::fromLatin1(sourceText(error)), error, profile);
 }
 
-bool loadHexFile(QWidget *page, const char *translationContext, HexImage &hex,
-                 const HexPageProfile &profile)
+UpdateOutcome hexLoadOutcome(HexLoadError error, const HexPageProfile &profile, const char *translationContext)
 {
-    const HexLoadError error = loadHexImage(hex, profile).error;
-    if (error == HexLoadError::None)
-        return true;
-    const QString text = withCapacity(
-        QCoreApplication::translate(translationContext, sourceText(error)), error, profile);
-    if (error == HexLoadError::NoFileName) {
-        showMessage(page, QMessageBox::Critical, text);
-        return false;
-    }
+    const QString text = withCapacity(QCoreApplication::translate(translationContext, sourceText(error)), error, profile);
+    if (error == HexLoadError::NoFileName)
+        return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, QString(), text);
     const QString title = QCoreApplication::translate(translationContext, LoadErrorTitle);
-    if (isCritical(error, profile))
-        QMessageBox::critical(page, title, text, QMessageBox::Ok);
-    else
-        QMessageBox::warning(page, title, text, QMessageBox::Ok);
-    return false;
+    return UpdateOutcome::failed(isCritical(error, profile) ? UpdateOutcome::Icon::Critical : UpdateOutcome::Icon::Warning,
+                                 title, text);
 }
