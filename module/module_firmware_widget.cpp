@@ -6,6 +6,7 @@
 #include "app/progress_dialog_size.h"
 #include "app/show_message.h"
 #include "firmware/hardware_version.h"
+#include "module/modbus_port.h"
 #include "module/modbus_tcp_link.h"
 #include "module/module_boot_loader.h"
 #include "module/module_transport.h"
@@ -132,7 +133,7 @@ void ModuleFirmwareWidget::loadSettings()
         ui->spinbox_module_number_end->setValue(ui->spinbox_module_number_start->value());
 
     ipFields().restore(ip);
-    ui->lineEdit_port->setText(QString::number(kModbusPort));
+    ui->lineEdit_port->setText(QString::number(ModbusPort::value()));
 
     ui->spinbox_module_number_start->setValue(first);
     ui->spinbox_module_number_end->setValue(last);
@@ -140,7 +141,7 @@ void ModuleFirmwareWidget::loadSettings()
     selectStoredFirmware(ui->comboBox_firmware_file, fileName);
 }
 
-void ModuleFirmwareWidget::saveSettings(const std::string &ip, int /*port: always 502*/, int first,
+void ModuleFirmwareWidget::saveSettings(const std::string &ip, int /*port: never stored*/, int first,
                                         int last)
 {
     QSettings settings;

@@ -23,7 +23,6 @@ class ModuleFirmwareWidget : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int kModbusPort = 502;
     static constexpr int kResponseTimeoutUs = 500000;
 
     explicit ModuleFirmwareWidget(QWidget *parent = nullptr);

@@ -3,8 +3,10 @@
 // settings inspected afterwards.
 #include "app/fixed_wait.h"
 #include "coupler_eth/coupler_modbus_connection.h"
+#include "module/modbus_port.h"
 #include "tests/coupler_eth/coupler_page_bench.h"
 #include "tests/support/message_box_recorder.h"
+#include "tests/support/modbus_test_port.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -99,6 +101,7 @@ class TestCouplerUpdate : public QObject
 private slots:
     void initTestCase()
     {
+        ModbusPort::setForTests(kModbusTestPort);
         writeFirmware("ETN_1000", image1000());
         writeFirmware("ETN_1", randomImage(1, 1));
         writeFirmware("ETN_V2", image1000(), "0702, V2, X=FALSE");
