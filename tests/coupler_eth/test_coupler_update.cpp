@@ -520,7 +520,8 @@ private slots:
         SandboxFiles::write("Coupler Firmware/ETN_Coupler_Demo.HEX", sample.readAll());
         QProcess simulator;
         simulator.start(SandboxFiles::binaryDirectory() + "/bin/tarnlow-sim-coupler",
-                        {"--address", "127.0.0.80", "--modules", "2", "--restart-ms", "50"});
+                        {"--address", "127.0.0.80", "--modbus-port", QString::number(kModbusTestPort), "--modules",
+                         "2", "--restart-ms", "50"});
         QVERIFY(simulator.waitForReadyRead(5000));
         QVERIFY(simulator.readAllStandardOutput().contains("simulated Ethernet coupler"));
         QSettings().setValue("Coupler/Settings/port", QString::number(kListenPort));
