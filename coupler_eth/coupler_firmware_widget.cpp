@@ -11,6 +11,7 @@
 #include "coupler_eth/coupler_udp_link.h"
 #include "coupler_eth/coupler_update_engine.h"
 #include "firmware/hardware_version.h"
+#include "module/modbus_port.h"
 #include "platform/datagram_socket.h"
 
 #include <QDebug>
@@ -195,7 +196,7 @@ bool CouplerFirmwareWidget::checkCompatibility()
     if (!modbus) {
         qDebug().noquote() << QStringLiteral("Modbus %1:%2 not reached (%3); checks skipped")
                                   .arg(QString::fromStdString(ip))
-                                  .arg(CouplerModbusConnection::kModbusPort)
+                                  .arg(ModbusPort::value())
                                   .arg(QString::fromStdString(failure));
         return true;
     }

@@ -1,5 +1,7 @@
 #include "coupler_eth/coupler_modbus_connection.h"
 
+#include "module/modbus_port.h"
+
 #include <modbus/modbus.h>
 
 #include <cerrno>
@@ -7,7 +9,7 @@
 std::unique_ptr<CouplerModbusConnection> CouplerModbusConnection::connect(const std::string &ip,
                                                                           std::string &failure)
 {
-    modbus_t *context = modbus_new_tcp(ip.c_str(), kModbusPort);
+    modbus_t *context = modbus_new_tcp(ip.c_str(), ModbusPort::value());
     if (!context) {
         failure = modbus_strerror(errno);
         return nullptr;

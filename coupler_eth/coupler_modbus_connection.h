@@ -12,7 +12,6 @@ struct _modbus;
 class CouplerModbusConnection
 {
 public:
-    static constexpr int kModbusPort = 502;
     static constexpr int kProductCodeRegister = 3004;
     static constexpr int kHardwareVersionRegister = 3006;
 

@@ -6,20 +6,18 @@
 #include "app/ip_address_fields.h"
 #include "app/progress_dialog_size.h"
 #include "app/show_message.h"
-#include "firmware/hardware_version.h"
+#include "module/modbus_port.h"
 #include "module/modbus_tcp_link.h"
-#include "module/module_boot_loader.h"
-#include "module/module_transport.h"
+#include "module/module_update_engine.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QIntValidator>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QSettings>
 
-#include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -30,44 +28,27 @@ const char *const kEndEnableKey = "Module/Settings/end_enable";
 constexpr int kLowestModule = 1;
 constexpr int kHighestModule = 16;
 
-// Progress and Abort of one run, on the run's window-modal dialog; setting the value is where
-// the dialog processes events and notices Abort.
-class DialogProgress : public BootProgress
+// The run's window-modal dialog, which exists from the moment the modules have passed their
+// checks; setting its value is where the dialog processes events and notices Abort.
+class DialogObserver : public ModuleUpdateObserver
 {
 public:
-    explicit DialogProgress(QProgressDialog &dialog) : m_dialog(dialog) {}
-    void setProgressValue(int value) override { m_dialog.setValue(value); }
-    bool wasCanceled() override { return m_dialog.wasCanceled(); }
+    explicit DialogObserver(std::function<QProgressDialog &()> checksPassed)
+        : m_checksPassed(std::move(checksPassed))
+    {
+    }
+    void checksPassed() override { m_dialog = &m_checksPassed(); }
+    void setLabelText(const QString &text) override { ProgressDialogSize::setLabelText(*m_dialog, text); }
+    void setRange(int minimum, int maximum) override { m_dialog->setRange(minimum, maximum); }
+    void show() override { ProgressDialogSize::show(*m_dialog); }
+    void debugLine(const QString &line) override { qDebug().noquote() << line; }
+    void setProgressValue(int value) override { m_dialog->setValue(value); }
+    bool wasCanceled() override { return m_dialog->wasCanceled(); }
 
 private:
-    QProgressDialog &m_dialog;
+    std::function<QProgressDialog &()> m_checksPassed;
+    QProgressDialog *m_dialog = nullptr;
 };
-
-// The modules whose information register does not fit the file, and the registers that could
-// not be read at all (those count as 0).
-struct ModuleRegisterCheck {
-    QStringList mismatched;
-    QStringList unread;
-};
-
-ModuleRegisterCheck checkModuleRegisters(ModuleTransport &transport, int first, int last,
-                                         int (*registerOf)(int), const std::function<bool(uint16_t)> &fits)
-{
-    ModuleRegisterCheck check;
-    for (int module = first; module <= last; ++module) {
-        std::string failure;
-        const int address = registerOf(module);
-        if (fits(transport.readModuleRegister(address, &failure)))
-            continue;
-        check.mismatched << QString::number(module);
-        if (!failure.empty())
-            check.unread << QStringLiteral("Register %1 of module %2 could not be read: %3.")
-                                .arg(address)
-                                .arg(module)
-                                .arg(QString::fromStdString(failure));
-    }
-    return check;
-}
 
 int storedModuleNumber(const QVariant &stored, int fallback, int lowest)
 {
@@ -83,8 +64,7 @@ int storedModuleNumber(const QVariant &stored, int fallback, int lowest)
 ModuleFirmwareWidget::ModuleFirmwareWidget(QWidget *parent)
     : QWidget(parent),
       ui(new Ui::ModuleFirmwareWidget),
-      m_hex(HexPageProfile::module()),
-      m_readBackBuffer(static_cast<size_t>(HexPageProfile::module().capacity), 0xFF)
+      m_hex(HexPageProfile::module())
 {
     ui->setupUi(this);
     loadFirmwareFolder();
@@ -133,7 +113,7 @@ void ModuleFirmwareWidget::loadSettings()
         ui->spinbox_module_number_end->setValue(ui->spinbox_module_number_start->value());
 
     ipFields().restore(ip);
-    ui->lineEdit_port->setText(QString::number(kModbusPort));
+    ui->lineEdit_port->setText(QString::number(ModbusPort::value()));
 
     ui->spinbox_module_number_start->setValue(first);
     ui->spinbox_module_number_end->setValue(last);
@@ -141,7 +121,7 @@ void ModuleFirmwareWidget::loadSettings()
     selectStoredFirmware(ui->comboBox_firmware_file, fileName);
 }
 
-void ModuleFirmwareWidget::saveSettings(const std::string &ip, int /*port: always 502*/, int first,
+void ModuleFirmwareWidget::saveSettings(const std::string &ip, int /*port: never stored*/, int first,
                                         int last)
 {
     QSettings settings;
@@ -202,8 +182,7 @@ void ModuleFirmwareWidget::on_button_update_clicked()
         return;
     }
     ui->button_update->setEnabled(false);
-    ModuleTransport transport(*link);
-    updateModules(transport);
+    updateModules(*link);
     link.reset();
     ui->button_update->setEnabled(true);
     if (m_progressDialog) {
@@ -212,7 +191,7 @@ void ModuleFirmwareWidget::on_button_update_clicked()
     }
 }
 
-void ModuleFirmwareWidget::createProgressDialog(int firstModule)
+QProgressDialog &ModuleFirmwareWidget::createProgressDialog(int firstModule)
 {
     m_progressDialog = new QProgressDialog(tr("Burning Firmware to module %1...").arg(firstModule),
                                            tr("Abort"), 0, 2 * m_hex.imageLength + 1, this);
@@ -222,9 +201,10 @@ void ModuleFirmwareWidget::createProgressDialog(int firstModule)
     // Shown at once: only a dialog that has been shown processes events (and so notices Abort)
     // each time its value is set.
     m_progressDialog->setMinimumDuration(0);
+    return *m_progressDialog;
 }
 
-void ModuleFirmwareWidget::updateModules(ModuleTransport &transport)
+void ModuleFirmwareWidget::updateModules(PassThroughLink &link)
 {
     m_progressDialog = nullptr;
     m_hex.fileName = ui->comboBox_firmware_file->itemData(ui->comboBox_firmware_file->currentIndex(),
@@ -235,109 +215,25 @@ void ModuleFirmwareWidget::updateModules(ModuleTransport &transport)
     const int last = ui->spinbox_module_number_end->value();
     if (!loadHexFile(this, "ModuleFirmwareWidget", m_hex, HexPageProfile::module()))
         return;
-    if (!ui->ADMode->isChecked()
-        && !(checkProductCodes(transport, first, last) && checkHardwareVersions(transport, first, last)))
-        return;
-    saveSettings(ipAddress(), ui->lineEdit_port->text().toInt(), first, last);
+    // The settings are stored once the modules have passed their checks, before any is touched.
+    DialogObserver observer([&]() -> QProgressDialog & {
+        saveSettings(ipAddress(), ui->lineEdit_port->text().toInt(), first, last);
+        return createProgressDialog(first);
+    });
+    ModuleUpdateEngine engine({link, first, last, ui->ADMode->isChecked()}, observer);
+    report(engine.run(m_hex));
+}
 
-    const int blockCount = (m_hex.imageLength + ModuleBootLoader::kFlashBlockBytes - 1)
-                           / ModuleBootLoader::kFlashBlockBytes;
-    transport.clearRequestBuffer();
-    transport.setResponseTimeout(0, kResponseTimeoutUs);
-    createProgressDialog(first);
-    QProgressDialog &dialog = *m_progressDialog;
-    DialogProgress progress(dialog);
-    ModuleBootLoader bootLoader(transport, progress);
-
-    for (int module = first; module <= last; ++module) {
-        dialog.setMaximum(2 * m_hex.imageLength + 1);
-        bootLoader.resetProgressCounter();
-        dialog.setValue(1);
-        ProgressDialogSize::setLabelText(dialog, tr("Burning Firmware to module %1...").arg(module));
-        ProgressDialogSize::show(dialog);
-
-        transport.selectModule(module);
-        const std::optional<ModuleVariant> variant = bootLoader.synchronize();
-        if (!variant) {
-            showMessage(this, QMessageBox::Critical,
-                        tr("Connection failed. Synchronizing baudrate of module failed."));
-            return;
-        }
-        bootLoader.erase(*variant);
-
-        QElapsedTimer timer;
-        timer.start();
-        for (int block = 1; block < blockCount; ++block) {
-            bootLoader.writeFlashBlock(m_hex.image, block * ModuleBootLoader::kFlashBlockBytes, *variant);
-            if (dialog.wasCanceled())
-                break;
-        }
-        bootLoader.writeFlashBlock(m_hex.image, 0, *variant);
-        dialog.setValue(m_hex.imageLength);
-        qDebug().noquote() << QString("Cost time %1 second").arg(timer.elapsed() / 1000);
-
-        std::fill(m_readBackBuffer.begin(), m_readBackBuffer.end(), 0xFF);
-        timer.restart();
-        ProgressDialogSize::setLabelText(dialog, tr("Reading flash data on module %1 ...").arg(module));
-        const bool readComplete = bootLoader.readFlash(m_hex.imageLength, m_readBackBuffer);
-        qDebug().noquote() << QString("Cost time %1 second").arg(timer.elapsed() / 1000);
-        if (dialog.wasCanceled())
-            break;
-
-        ProgressDialogSize::setLabelText(dialog, tr("Comparing data of module %1 ...").arg(module));
-        if (!readComplete || !compareImage()) {
-            showMessage(this, QMessageBox::Critical,
-                        tr("Burning Firmware to module %1 Failed. Comparison is NOT equal. Content "
-                           "is different between local file and flash.")
-                            .arg(module));
-            return;
-        }
-        bootLoader.startModuleFirmware();
-    }
-
-    if (dialog.wasCanceled()) {
-        showMessage(this, QMessageBox::Information, tr("User cancel the operation."));
+void ModuleFirmwareWidget::report(const ModuleRunResult &result)
+{
+    using Outcome = ModuleRunResult::Outcome;
+    const QMessageBox::Icon icon =
+        result.icon == ModuleRunResult::Icon::Critical ? QMessageBox::Critical : QMessageBox::Information;
+    if (result.outcome == Outcome::ModulesDoNotMatch) {
+        showMessageBox(this, icon, result.title, result.text, result.informativeText);
         return;
     }
-    dialog.close();
-    if (first == last)
-        showMessage(this, QMessageBox::Information,
-                    tr("Burning firmware successful. Firmware of module %1 has been updated.").arg(first));
-    else
-        showMessage(this, QMessageBox::Information,
-                    tr("Burning firmware successful. Firmware of module %1-%2 has been updated.")
-                        .arg(first)
-                        .arg(last));
-}
-
-bool ModuleFirmwareWidget::checkProductCodes(ModuleTransport &transport, int first, int last)
-{
-    const ModuleRegisterCheck check = checkModuleRegisters(
-        transport, first, last, &ModuleTransport::productCodeRegister,
-        [this](uint16_t code) { return code == m_hex.productCode; });
-    if (check.mismatched.isEmpty())
-        return true;
-    showMessageBox(this, QMessageBox::Critical, tr("Firmware matching error"),
-                   tr("Firmware does not match with the module %1").arg(check.mismatched.join(", ")),
-                   check.unread.join("\n"));
-    return false;
-}
-
-bool ModuleFirmwareWidget::checkHardwareVersions(ModuleTransport &transport, int first, int last)
-{
-    const ModuleRegisterCheck check = checkModuleRegisters(
-        transport, first, last, &ModuleTransport::hardwareVersionRegister,
-        [this](uint16_t version) { return firmwareFitsHardware(m_hex.hardwareVersion, version); });
-    if (check.mismatched.isEmpty())
-        return true;
-    showMessageBox(this, QMessageBox::Critical, tr("Firmware matching error"),
-                   tr("Firmware does not match with with the model %1").arg(check.mismatched.join(", ")),
-                   check.unread.join("\n"));
-    return false;
-}
-
-bool ModuleFirmwareWidget::compareImage() const
-{
-    const auto length = static_cast<size_t>(std::max(m_hex.imageLength, 0));
-    return std::equal(m_hex.image.begin(), m_hex.image.begin() + length, m_readBackBuffer.begin());
+    if (result.outcome == Outcome::Updated)
+        m_progressDialog->close();
+    showMessage(this, icon, result.text);
 }

@@ -6,26 +6,24 @@
 #include <QWidget>
 
 #include <string>
-#include <vector>
 
 class IpAddressFields;
+class PassThroughLink;
 class QProgressDialog;
-class ModuleTransport;
+struct ModuleRunResult;
 
 namespace Ui {
 class ModuleFirmwareWidget;
 }
 
-// The tab that writes one firmware file to a range of I/O modules behind an Ethernet coupler:
-// each module is selected through the coupler, erased, written, read back, compared and started.
+// The tab that writes one firmware file to a range of I/O modules behind an Ethernet coupler. It
+// owns the form, the stored settings, the progress dialog and the one box that ends each run;
+// ModuleUpdateEngine does the work on the modules.
 class ModuleFirmwareWidget : public QWidget
 {
     Q_OBJECT
 
 public:
-    static constexpr int kModbusPort = 502;
-    static constexpr int kResponseTimeoutUs = 500000;
-
     explicit ModuleFirmwareWidget(QWidget *parent = nullptr);
     ~ModuleFirmwareWidget() override;
 
@@ -45,14 +43,11 @@ private:
     void loadSettings();
     void saveSettings(const std::string &ip, int port, int first, int last);
 
-    void updateModules(ModuleTransport &transport);
-    bool checkProductCodes(ModuleTransport &transport, int first, int last);
-    bool checkHardwareVersions(ModuleTransport &transport, int first, int last);
-    bool compareImage() const;
-    void createProgressDialog(int firstModule);
+    void updateModules(PassThroughLink &link);
+    QProgressDialog &createProgressDialog(int firstModule);
+    void report(const ModuleRunResult &result);
 
     Ui::ModuleFirmwareWidget *ui;
     HexImage m_hex;
-    std::vector<uint8_t> m_readBackBuffer;
     QPointer<QProgressDialog> m_progressDialog;
 };

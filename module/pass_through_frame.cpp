@@ -6,10 +6,10 @@ namespace PassThroughFrame {
 
 int frameLengthFromHeader(const uint8_t *header)
 {
-    const int length = (header[4] << 8) | header[5];
-    if (length < kMinLength || kHeaderBytesBeforeLength + length > kMaxFrameBytes)
+    const int total = Mbap::frameBytes(header);
+    if (total - Mbap::kLengthPrefixBytes < kMinLength || total > kMaxFrameBytes)
         return -1;
-    return kHeaderBytesBeforeLength + length;
+    return total;
 }
 
 namespace {
@@ -38,15 +38,14 @@ void discardPending(const ByteSource &source)
 int readFramedReply(const ByteSource &source, uint8_t *frame)
 {
     uint8_t received[kMaxFrameBytes];
-    if (!readExactly(source, received, kHeaderBytesBeforeLength, true))
+    if (!readExactly(source, received, Mbap::kLengthPrefixBytes, true))
         return -1;
     const int total = frameLengthFromHeader(received);
     if (total < 0) {
         discardPending(source);
         return -1;
     }
-    if (!readExactly(source, received + kHeaderBytesBeforeLength,
-                     total - kHeaderBytesBeforeLength, false))
+    if (!readExactly(source, received + Mbap::kLengthPrefixBytes, total - Mbap::kLengthPrefixBytes, false))
         return -1;
     std::memcpy(frame, received, static_cast<size_t>(total));
     return total;

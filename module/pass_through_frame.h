@@ -1,5 +1,7 @@
 #pragma once
 
+#include "module/mbap_frame.h"
+
 #include <cstdint>
 #include <functional>
 
@@ -19,8 +21,7 @@ constexpr uint8_t kReleaseValue = 1;          // target control (1, 0x55) releas
 constexpr uint8_t kFinishFirst = 0x55;
 constexpr uint8_t kFinishSecond = 0xAA;
 
-constexpr int kHeaderBytesBeforeLength = 6;   // transaction, protocol, length
-constexpr int kMaxFrameBytes = 260;           // largest Modbus TCP frame
+constexpr int kMaxFrameBytes = Mbap::kMaxFrameBytes;
 constexpr int kAnswerOffset = 11;             // header 7, function code, three skipped bytes
 constexpr int kMinLength = 3;                 // unit, function code and one byte
 constexpr int kBootBytesOverhead = 5;         // unit, function, 0, sub-function, count

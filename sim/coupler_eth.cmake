@@ -7,4 +7,4 @@ add_library(tarnlow_sim_coupler STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/simulated_coupler.cpp ${CMAKE_CURRENT_SOURCE_DIR}/simulated_coupler.h
   ${CMAKE_CURRENT_SOURCE_DIR}/modbus_extension.h)
 target_include_directories(tarnlow_sim_coupler PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tarnlow_sim_coupler PUBLIC Threads::Threads PkgConfig::MODBUS Qt5::Core)
+target_link_libraries(tarnlow_sim_coupler PUBLIC tarnlow_modbus_tcp Threads::Threads PkgConfig::MODBUS Qt5::Core)

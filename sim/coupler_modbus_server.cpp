@@ -1,5 +1,7 @@
 #include "sim/coupler_modbus_server.h"
 
+#include "module/mbap_frame.h"
+
 #include <modbus/modbus.h>
 
 #include <netinet/in.h>
@@ -14,9 +16,8 @@
 
 namespace {
 
-constexpr int kMbapBytes = 7;
-constexpr int kLengthOffset = 4;
-constexpr int kFunctionOffset = kMbapBytes;
+constexpr int kFunctionOffset = Mbap::kHeaderBytes;
+constexpr int kShortestRequestLength = 2;   // unit identifier and function code
 constexpr uint8_t kUserFunction = 109;
 constexpr int kMaxRegistersPerRead = 125;
 constexpr int kSplitGapMs = 20;
@@ -44,14 +45,15 @@ bool readAll(int socket, uint8_t *into, size_t wanted)
 // and does not know function 109.
 bool readRequest(int socket, std::vector<uint8_t> &adu)
 {
-    adu.assign(kMbapBytes, 0);
-    if (!readAll(socket, adu.data(), kMbapBytes))
+    adu.assign(Mbap::kHeaderBytes, 0);
+    if (!readAll(socket, adu.data(), Mbap::kHeaderBytes))
         return false;
-    const int length = bigEndian16(adu.data() + kLengthOffset);
-    if (bigEndian16(adu.data() + 2) != 0 || length < 2 || length > MODBUS_TCP_MAX_ADU_LENGTH - 6)
+    const Mbap::Header header = Mbap::decodeHeader(adu.data());
+    const int total = Mbap::frameBytes(adu.data());
+    if (header.protocolId != 0 || header.length < kShortestRequestLength || total > Mbap::kMaxFrameBytes)
         return false;
-    adu.resize(size_t(6 + length));
-    return readAll(socket, adu.data() + kMbapBytes, adu.size() - kMbapBytes);
+    adu.resize(size_t(total));
+    return readAll(socket, adu.data() + Mbap::kHeaderBytes, adu.size() - Mbap::kHeaderBytes);
 }
 
 void sendAll(int socket, const uint8_t *bytes, size_t n)
@@ -172,7 +174,7 @@ void CouplerModbusServer::serveClient(int client, std::atomic<bool> *done)
 void CouplerModbusServer::answer(modbus_t *context, const std::vector<uint8_t> &adu)
 {
     const uint8_t function = adu[kFunctionOffset];
-    if (function == MODBUS_FC_READ_HOLDING_REGISTERS && adu.size() == size_t(kMbapBytes + 5))
+    if (function == MODBUS_FC_READ_HOLDING_REGISTERS && adu.size() == size_t(Mbap::kHeaderBytes + 5))
         answerRegisterRead(context, adu);
     else if (function == kUserFunction && m_extension)
         answerUserFunction(modbus_get_socket(context), adu);
@@ -222,10 +224,8 @@ void CouplerModbusServer::answerUserFunction(int client, const std::vector<uint8
         return;
     if (reply.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
-    const size_t length = reply.pdu.size() + 1;
-    std::vector<uint8_t> frame = {adu[0], adu[1], 0, 0, static_cast<uint8_t>(length >> 8),
-                                  static_cast<uint8_t>(length), adu[6]};
-    frame.insert(frame.end(), reply.pdu.begin(), reply.pdu.end());
+    const Mbap::Header request = Mbap::decodeHeader(adu.data());
+    const std::vector<uint8_t> frame = Mbap::frame(request.transactionId, request.unitId, reply.pdu);
     const size_t split = reply.splitAfterBytes > 0 ? static_cast<size_t>(reply.splitAfterBytes) : 0;
     if (split > 0 && split < frame.size()) {
         sendAll(client, frame.data(), split);

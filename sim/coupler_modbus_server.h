@@ -1,6 +1,6 @@
 #pragma once
 
-// The simulated coupler's Modbus TCP server on <address>:502, on libmodbus's server side: the
+// The simulated coupler's Modbus TCP server on <address>:<port>, on libmodbus's server side: the
 // coupler's own holding registers (product code 3004, hardware version 3006, ...), and what it
 // hands on to the I/O modules behind it through a ModbusExtension (their information registers
 // and the pass-through function 109, with the extension's reply splits and delays). Several

@@ -19,7 +19,7 @@ void usage()
 {
     std::fprintf(stderr,
         "usage: tarnlow-sim-coupler [--address 127.0.0.21] [--product-code HEX] [--hardware-version HEX]\n"
-        "       [--modbus answering|silent|absent] [--in-boot-loader] [--restart-ms MS]\n"
+        "       [--modbus answering|silent|absent] [--modbus-port 502] [--in-boot-loader] [--restart-ms MS]\n"
         "       [--reply-to-source-port]\n"
         "       [--fault drop|wrong-length|wrong-echo:COMMAND[:N]] [--fault delay:COMMAND:N:MS]\n"
         "       [--fault corrupt-step2] [--fault flip-bit=OFFSET] [--fault other-port]\n"
@@ -130,6 +130,8 @@ bool parse(int argc, char **argv, Options &options)
         else if (option == "--modbus" && (value == "answering" || value == "silent" || value == "absent"))
             options.coupler.modbus = value == "answering" ? SimulatedCouplerSetup::Modbus::Answering
                 : value == "silent" ? SimulatedCouplerSetup::Modbus::Silent : SimulatedCouplerSetup::Modbus::Absent;
+        else if (option == "--modbus-port")
+            options.coupler.modbusPort = std::atoi(value.c_str());
         else if (option == "--restart-ms")
             options.coupler.restartMs = std::atoi(value.c_str());
         else if (option == "--fault") {

@@ -1,9 +1,11 @@
 #pragma once
 
 // One simulated Ethernet bus coupler on a loopback address (127.0.0.x, so several run side by
-// side): the UDP boot loader on port 10275 and the Modbus TCP server on port 502 with the
-// coupler's product code (3004) and hardware version (3006), and optionally the I/O modules
-// behind it. While the coupler runs its boot loader, nothing listens on port 502.
+// side): the UDP boot loader on port 10275 and the Modbus TCP server on the Modbus port (502, or
+// the port the tests chose) with the coupler's product code (3004) and hardware version (3006),
+// and optionally the I/O modules behind it. While the coupler runs its boot loader, nothing
+// listens on the Modbus port.
+#include "module/modbus_port.h"
 #include "sim/coupler_boot_loader.h"
 #include "sim/coupler_modbus_server.h"
 #include "sim/coupler_udp_server.h"
@@ -23,7 +25,7 @@ struct SimulatedCouplerSetup {
     CouplerUdpServer::ReplyPort replyPort = CouplerUdpServer::ReplyPort::NamedInRequest;
     uint16_t bootPort = 10275;
     uint16_t otherBootPort = 10276;       // the port the "answer from another port" fault uses
-    int modbusPort = 502;
+    int modbusPort = ModbusPort::value();
 };
 
 class SimulatedCoupler

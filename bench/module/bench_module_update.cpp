@@ -1,12 +1,13 @@
-// One module updated with a 1 MiB image, the way the module page does it (select, handshake,
-// erase, blocks 1..1023 then block 0, read-back, start), over a real libmodbus context against
+// One module updated with a 1 MiB image by the module page's engine (select, handshake, erase,
+// blocks 1..1023 then block 0, read-back, start; advance mode, so no register checks), over a real libmodbus context against
 // the simulated module answering at once on loopback. Prints the total, the fixed pauses, the
 // number of exchanges and the time per exchange, and compares the total with the pauses plus
 // one measured loopback round trip per exchange.
 #include "app/fixed_wait.h"
+#include "firmware/hex_image.h"
+#include "module/modbus_port.h"
 #include "module/modbus_tcp_link.h"
-#include "module/module_boot_loader.h"
-#include "module/module_transport.h"
+#include "module/module_update_engine.h"
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
 
@@ -65,9 +66,14 @@ private:
     PassThroughLink &m_inner;
 };
 
-class NoProgress : public BootProgress
+class NoObserver : public ModuleUpdateObserver
 {
 public:
+    void checksPassed() override {}
+    void setLabelText(const QString &) override {}
+    void setRange(int, int) override {}
+    void show() override {}
+    void debugLine(const QString &) override {}
     void setProgressValue(int) override {}
     bool wasCanceled() override { return false; }
 };
@@ -147,39 +153,24 @@ int main()
         std::fprintf(stderr, "cannot start the simulated coupler: %s\n", failure.c_str());
         return 1;
     }
-    std::vector<uint8_t> image(kImageBytes);
+    HexImage hex(HexPageProfile::module());
     std::mt19937 generator(1);
-    for (uint8_t &byte : image)
+    for (uint8_t &byte : hex.image)
         byte = static_cast<uint8_t>(generator());
+    hex.imageLength = kImageBytes;
 
     const Clock::time_point start = Clock::now();
-    std::unique_ptr<ModbusTcpLink> tcp = ModbusTcpLink::connect(kAddress, 502);
+    std::unique_ptr<ModbusTcpLink> tcp = ModbusTcpLink::connect(kAddress, ModbusPort::value());
     if (!tcp) {
-        std::fprintf(stderr, "cannot connect to %s:502\n", kAddress);
+        std::fprintf(stderr, "cannot connect to %s:%d\n", kAddress, ModbusPort::value());
         return 1;
     }
     CountingLink link(*tcp);
-    ModuleTransport transport(link);
-    NoProgress progress;
-    ModuleBootLoader loader(transport, progress);
-    transport.clearRequestBuffer();
-    transport.setResponseTimeout(0, 500000);
-    transport.selectModule(kModule);
-    const std::optional<ModuleVariant> variant = loader.synchronize();
-    if (!variant) {
-        std::fprintf(stderr, "the module did not synchronise\n");
-        return 1;
-    }
-    loader.erase(*variant);
-    const int blocks = kImageBytes / ModuleBootLoader::kFlashBlockBytes;
-    for (int block = 1; block < blocks; ++block)
-        loader.writeFlashBlock(image, block * ModuleBootLoader::kFlashBlockBytes, *variant);
-    loader.writeFlashBlock(image, 0, *variant);
-    std::vector<uint8_t> readBack(kImageBytes, 0xFF);
-    const bool complete = loader.readFlash(kImageBytes, readBack);
-    const bool equal = complete && readBack == image;
-    loader.startModuleFirmware();
+    NoObserver observer;
+    ModuleUpdateEngine engine({link, kModule, kModule, true}, observer);
+    const ModuleRunResult result = engine.run(hex);
     tcp.reset();
+    const bool equal = result.outcome == ModuleRunResult::Outcome::Updated;
     const double total = secondsSince(start);
 
     const double pauses = (ModuleTransport::kSelectPauseMs + ModuleTransport::kSelectSettleMs
@@ -188,7 +179,7 @@ int main()
     const long oneWay = link.requests - link.replyWaits;
     const double roundTrip = loopbackRoundTripSeconds();
     const double floor = pauses + exchanges * roundTrip;
-    std::printf("module update, 1 MiB image, large-flash module on %s:502\n", kAddress);
+    std::printf("module update, 1 MiB image, large-flash module on %s:%d\n", kAddress, ModbusPort::value());
     std::printf("  verified and started:        %s\n", equal && bank.startCount(kModule) == 1 ? "yes" : "NO");
     std::printf("  total:                       %.3f s\n", total);
     std::printf("  mandated pauses:             %.3f s (100 ms + 1 s select, 500 ms start)\n", pauses);

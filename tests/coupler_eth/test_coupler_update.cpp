@@ -3,8 +3,10 @@
 // settings inspected afterwards.
 #include "app/fixed_wait.h"
 #include "coupler_eth/coupler_modbus_connection.h"
+#include "module/modbus_port.h"
 #include "tests/coupler_eth/coupler_page_bench.h"
 #include "tests/support/message_box_recorder.h"
+#include "tests/support/modbus_test_port.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -99,6 +101,7 @@ class TestCouplerUpdate : public QObject
 private slots:
     void initTestCase()
     {
+        ModbusPort::setForTests(kModbusTestPort);
         writeFirmware("ETN_1000", image1000());
         writeFirmware("ETN_1", randomImage(1, 1));
         writeFirmware("ETN_V2", image1000(), "0702, V2, X=FALSE");
@@ -517,7 +520,8 @@ private slots:
         SandboxFiles::write("Coupler Firmware/ETN_Coupler_Demo.HEX", sample.readAll());
         QProcess simulator;
         simulator.start(SandboxFiles::binaryDirectory() + "/bin/tarnlow-sim-coupler",
-                        {"--address", "127.0.0.80", "--modules", "2", "--restart-ms", "50"});
+                        {"--address", "127.0.0.80", "--modbus-port", QString::number(kModbusTestPort), "--modules",
+                         "2", "--restart-ms", "50"});
         QVERIFY(simulator.waitForReadyRead(5000));
         QVERIFY(simulator.readAllStandardOutput().contains("simulated Ethernet coupler"));
         QSettings().setValue("Coupler/Settings/port", QString::number(kListenPort));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "module/mbap_frame.h"
 #include "module/pass_through_link.h"
 #include "sim/module_bank.h"
 
@@ -23,11 +24,7 @@ public:
         const ExtensionReply reply = m_bank.handleUserFunction(pdu);
         if (!reply.send || dropReplies)
             return;
-        const int length16 = static_cast<int>(reply.pdu.size()) + 1;
-        std::vector<uint8_t> frame = {0, 0, 0, 0, static_cast<uint8_t>(length16 >> 8),
-                                      static_cast<uint8_t>(length16), request[0]};
-        frame.insert(frame.end(), reply.pdu.begin(), reply.pdu.end());
-        m_replies.push_back(frame);
+        m_replies.push_back(Mbap::frame(0, request[0], reply.pdu));
     }
 
     int receiveReply(uint8_t *frame) override

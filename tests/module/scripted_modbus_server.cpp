@@ -1,5 +1,7 @@
 #include "tests/module/scripted_modbus_server.h"
 
+#include "module/mbap_frame.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -70,13 +72,12 @@ void ScriptedModbusServer::serve()
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     size_t next = 0;
     for (;;) {
-        uint8_t header[6];
-        if (!readAll(client, header, 6))
+        std::vector<uint8_t> frame(Mbap::kLengthPrefixBytes);
+        if (!readAll(client, frame.data(), Mbap::kLengthPrefixBytes))
             break;
-        const int length = (header[4] << 8) | header[5];
-        std::vector<uint8_t> frame(header, header + 6);
-        frame.resize(6 + static_cast<size_t>(length));
-        if (!readAll(client, frame.data() + 6, length))
+        frame.resize(static_cast<size_t>(Mbap::frameBytes(frame.data())));
+        if (!readAll(client, frame.data() + Mbap::kLengthPrefixBytes,
+                     static_cast<int>(frame.size()) - Mbap::kLengthPrefixBytes))
             break;
         m_requests.push_back(frame);
         requestTimes.push_back(std::chrono::steady_clock::now());

@@ -4,8 +4,10 @@
 #include "app/fixed_wait.h"
 #include "module/modbus_tcp_link.h"
 #include "module/module_transport.h"
+#include "module/mbap_frame.h"
 #include "module/pass_through_frame.h"
 #include "tests/module/scripted_modbus_server.h"
+#include "tests/support/modbus_test_port.h"
 #include "tests/support/test_main.h"
 
 #include <QElapsedTimer>
@@ -17,13 +19,9 @@ namespace {
 
 Bytes passThroughReply(const std::string &answer)
 {
-    const int length = 1 + 4 + static_cast<int>(answer.size());
-    Bytes frame;
-    frame.reserve(11 + answer.size());
-    frame = {0, 0, 0, 0, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), 1,
-                   0x6D, 0x00, 0x02, static_cast<uint8_t>(answer.size())};
-    frame.insert(frame.end(), answer.begin(), answer.end());
-    return frame;
+    Bytes pdu = {0x6D, 0x00, 0x02, static_cast<uint8_t>(answer.size())};
+    pdu.insert(pdu.end(), answer.begin(), answer.end());
+    return Mbap::frame(0, 1, pdu);
 }
 
 long long millisecondsBetween(Clock::time_point from, Clock::time_point to)
@@ -41,12 +39,12 @@ private slots:
     void selectSendsTwoTargetControlsWithTheirPauses()
     {
         FixedWait::setFixedWaitDivisorForTests(1);
-        ScriptedModbusServer server("127.0.0.41", 502, {{{0, 0, 0, 0, 0, 6, 1, 0x6D, 0, 1, 0, 0xAA}},
+        ScriptedModbusServer server("127.0.0.41", kModbusTestPort, {{{0, 0, 0, 0, 0, 6, 1, 0x6D, 0, 1, 0, 0xAA}},
                                                         {{0, 0, 0, 0, 0, 6, 1, 0x6D, 0, 1, 5, 0xAA}}});
         QVERIFY(server.listening());
         Clock::time_point selectDone;
         {
-            auto link = ModbusTcpLink::connect("127.0.0.41", 502);
+            auto link = ModbusTcpLink::connect("127.0.0.41", kModbusTestPort);
             QVERIFY(link);
             ModuleTransport transport(*link);
             transport.selectModule(5);
@@ -67,12 +65,12 @@ private slots:
         QCOMPARE(long40.size(), size_t(46));
         const Bytes second = passThroughReply("OK\r\n");
         ScriptedModbusServer server(
-            "127.0.0.42", 502,
+            "127.0.0.42", kModbusTestPort,
             {{Bytes(long40.begin(), long40.begin() + 4), Bytes(long40.begin() + 4, long40.begin() + 9),
               Bytes(long40.begin() + 9, long40.end())},
              {second}});
         QVERIFY(server.listening());
-        auto link = ModbusTcpLink::connect("127.0.0.42", 502);
+        auto link = ModbusTcpLink::connect("127.0.0.42", kModbusTestPort);
         QVERIFY(link);
         ModuleTransport transport(*link);
         QVERIFY(transport.exchangeBootText("?"));
@@ -89,9 +87,9 @@ private slots:
 
     void silentCouplerCostsOneResponseTimeoutAndKeepsTheOldAnswer()
     {
-        ScriptedModbusServer server("127.0.0.43", 502, {{passThroughReply("Synchronized\r\n")}});
+        ScriptedModbusServer server("127.0.0.43", kModbusTestPort, {{passThroughReply("Synchronized\r\n")}});
         QVERIFY(server.listening());
-        auto link = ModbusTcpLink::connect("127.0.0.43", 502);
+        auto link = ModbusTcpLink::connect("127.0.0.43", kModbusTestPort);
         QVERIFY(link);
         link->setResponseTimeout(0, 500000);
         ModuleTransport transport(*link);
@@ -106,11 +104,11 @@ private slots:
 
     void replyThatCameTooLateIsNotTakenForTheNextOne()
     {
-        ScriptedModbusServer server("127.0.0.45", 502,
+        ScriptedModbusServer server("127.0.0.45", kModbusTestPort,
                                     {{passThroughReply("Synchronized\r\n")}, {passThroughReply("0\r\n")}},
                                     {250, 0});
         QVERIFY(server.listening());
-        auto link = ModbusTcpLink::connect("127.0.0.45", 502);
+        auto link = ModbusTcpLink::connect("127.0.0.45", kModbusTestPort);
         QVERIFY(link);
         link->setResponseTimeout(0, 100000);
         ModuleTransport transport(*link);
@@ -139,8 +137,8 @@ private slots:
 
     void connectFailureGivesNoLink()
     {
-        QVERIFY(!ModbusTcpLink::connect("127.0.0.44", 502));
-        QVERIFY(!ModbusTcpLink::connect("...", 502));
+        QVERIFY(!ModbusTcpLink::connect("127.0.0.44", kModbusTestPort));
+        QVERIFY(!ModbusTcpLink::connect("...", kModbusTestPort));
     }
 };
 

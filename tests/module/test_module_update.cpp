@@ -2,11 +2,13 @@
 // modules behind a simulated Ethernet coupler on loopback, with the boxes answered and the flash, the
 // command lines and the register reads of every module inspected afterwards.
 #include "app/fixed_wait.h"
+#include "module/modbus_port.h"
 #include "module/module_firmware_widget.h"
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
 #include "tests/support/firmware_builder.h"
 #include "tests/support/message_box_recorder.h"
+#include "tests/support/modbus_test_port.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -143,6 +145,7 @@ class TestModuleUpdate : public QObject
 private slots:
     void initTestCase()
     {
+        ModbusPort::setForTests(kModbusTestPort);
         SandboxFiles::write("Module Firmware/IO_5000.HEX",
                             FirmwareBuilder::encryptedHex(asFileData(image5000()), "0A31, V1, X=TRUE"));
         SandboxFiles::write("Module Firmware/IO_4096.HEX",

@@ -1,0 +1,86 @@
+#pragma once
+
+// One firmware file written to a range of I/O modules behind an Ethernet coupler, without any
+// widget: the matching checks against the modules' information registers, then for each module
+// select, handshake, erase, write, read-back, comparison and start.
+#include "module/module_boot_loader.h"
+#include "module/module_transport.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class PassThroughLink;
+struct HexImage;
+
+// What the engine shows while it runs and where it learns of Abort (setProgressValue and
+// wasCanceled come from BootProgress).
+class ModuleUpdateObserver : public BootProgress
+{
+public:
+    // The modules fit the file, or advance mode skipped the checks; no module has been touched.
+    // Every other call of the run comes after this one.
+    virtual void checksPassed() = 0;
+    virtual void setLabelText(const QString &text) = 0;
+    virtual void setRange(int minimum, int maximum) = 0;
+    // Each module's run begins by showing the progress.
+    virtual void show() = 0;
+    virtual void debugLine(const QString &line) = 0;
+};
+
+// The coupler to talk through and the modules to update, first to last.
+struct ModuleRange {
+    PassThroughLink &link;
+    int firstModule;
+    int lastModule;
+    bool advanceMode = false;   // skips the matching checks
+};
+
+// How a run ended: the one box the user gets.
+struct ModuleRunResult {
+    enum class Outcome { Updated, Cancelled, ModulesDoNotMatch, NotSynchronized, FlashDiffers };
+    enum class Icon { Information, Critical };
+
+    Outcome outcome = Outcome::Updated;
+    Icon icon = Icon::Information;
+    QString title;
+    QString text;
+    QString informativeText;   // what else is known: the registers that could not be read
+};
+
+class ModuleUpdateEngine
+{
+public:
+    static constexpr int kResponseTimeoutUs = 500000;
+
+    ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer);
+
+    // The whole run for the loaded `firmware`.
+    ModuleRunResult run(const HexImage &firmware);
+
+    // The matching checks; each gives the run's end when a module does not fit.
+    std::optional<ModuleRunResult> checkProductCodes();
+    std::optional<ModuleRunResult> checkHardwareVersions();
+    // True when flash read back equals the first imageLength bytes of the image.
+    bool compareImage() const;
+
+private:
+    std::optional<ModuleRunResult> checkModules(int (*registerOf)(int),
+                                                const std::function<bool(uint16_t)> &fits,
+                                                const char *text);
+    std::optional<ModuleRunResult> updateModule(int module);
+    void beginModule(int module);
+    void writeImage(ModuleVariant variant);
+    bool readBack(int module);
+    ModuleRunResult finished() const;
+
+    ModuleRange m_target;
+    ModuleUpdateObserver &m_observer;
+    ModuleTransport m_transport;
+    ModuleBootLoader m_bootLoader;
+    const HexImage *m_firmware = nullptr;
+    std::vector<uint8_t> m_readBackBuffer;
+};
