@@ -19,8 +19,8 @@ namespace {
 
 Bytes passThroughReply(const std::string &answer)
 {
-    Bytes pdu = {0x6D, 0x00, 0x02, static_cast<uint8_t>(answer.size())};
-    pdu.insert(pdu.end(), answer.begin(), answer.end());
+    Bytes pdu(answer.begin(), answer.end());
+    pdu.insert(pdu.begin(), {0x6D, 0x00, 0x02, static_cast<uint8_t>(answer.size())});
     return Mbap::frame(0, 1, pdu);
 }
 
