@@ -24,6 +24,6 @@ void showOutcome(QWidget *parent, const UpdateOutcome &outcome)
         return;
     const QMessageBox::Icon icon = outcome.icon == UpdateOutcome::Icon::Information ? QMessageBox::Information
         : outcome.icon == UpdateOutcome::Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical;
-    showMessageBox(parent, icon, outcome.title.isEmpty() ? QCoreApplication::applicationName() : outcome.title,
+    showMessageBox(outcome.withoutParent ? nullptr : parent, icon, outcome.title.isEmpty() ? QCoreApplication::applicationName() : outcome.title,
                    outcome.text, outcome.informative);
 }

@@ -13,15 +13,16 @@ struct UpdateOutcome {
     QString title;        // empty: the application's name
     QString text;
     QString informative;  // what else is known, for the technician
+    bool withoutParent = false;  // the box stands alone rather than over the page
 
     static UpdateOutcome verified(const QString &text, const QString &title = QString())
     {
-        return {Kind::Verified, Icon::Information, title, text, QString()};
+        return {Kind::Verified, Icon::Information, title, text, QString(), false};
     }
     static UpdateOutcome failed(Icon icon, const QString &title, const QString &text,
                                 const QString &informative = QString())
     {
-        return {Kind::Failed, icon, title, text, informative};
+        return {Kind::Failed, icon, title, text, informative, false};
     }
-    static UpdateOutcome aborted() { return {Kind::Aborted, Icon::Information, QString(), QString(), QString()}; }
+    static UpdateOutcome aborted() { return {Kind::Aborted, Icon::Information, QString(), QString(), QString(), false}; }
 };

@@ -5,7 +5,7 @@
 #include "app/firmware_folder_panel.h"
 #include "app/hex_load_box.h"
 #include "app/fixed_wait.h"
-#include "app/progress_dialog_size.h"
+#include "app/update_progress_dialog.h"
 #include "app/show_message.h"
 #include "coupler_can/canopen_update_engine.h"
 #include "coupler_can/enum_serial_com.h"
@@ -26,15 +26,13 @@ const char *const comPortKey = "Settings/com_port";
 constexpr int defaultNodeId = 1;
 constexpr int firstNodeId = 1;
 constexpr int lastNodeId = 127;
-constexpr Qt::WindowFlags dialogWithCloseButtonOnly = Qt::Dialog | Qt::CustomizeWindowHint
-    | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 
 // The page's progress dialog and debug log, as the engine reports to them.
 class ProgressDialogObserver : public CanopenUpdateObserver
 {
 public:
     explicit ProgressDialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
-    void setLabelText(const QString &text) override { ProgressDialogSize::setLabelText(m_dialog, text); }
+    void setLabelText(const QString &text) override { UpdateProgressDialog::setLabelText(m_dialog, text); }
     void setRange(int minimum, int maximum) override { m_dialog.setRange(minimum, maximum); }
     void setValue(int value) override { m_dialog.setValue(value); }
     bool wasCanceled() override { return m_dialog.wasCanceled(); }
@@ -184,16 +182,11 @@ void OsmerinRemoteIOFirmwareUpdater::on_button_update_clicked()
 void OsmerinRemoteIOFirmwareUpdater::showProgressDialog()
 {
     delete m_progress;
-    m_progress = new QProgressDialog(QStringLiteral("Burning Firmware to Remote IO..."),
-                                     QStringLiteral("Abort"), 0,
-                                     CanopenUpdateEngine::progressMaximum(m_hex.imageLength), this);
-    m_progress->setWindowFlags(dialogWithCloseButtonOnly);
-    m_progress->setWindowModality(Qt::WindowModal);
-    // Shown at once: only a dialog that has been shown processes events (and so notices Abort)
-    // each time its value is set.
-    m_progress->setMinimumDuration(0);
+    m_progress = UpdateProgressDialog::create(this, QStringLiteral("Burning Firmware to Remote IO..."),
+                                              CanopenUpdateEngine::progressMaximum(m_hex.imageLength),
+                                              UpdateProgressDialog::TitleBar::CloseButtonOnly);
     m_progress->setValue(1);
-    ProgressDialogSize::show(*m_progress);
+    UpdateProgressDialog::show(*m_progress);
 }
 
 void OsmerinRemoteIOFirmwareUpdater::burnFirmware()

@@ -3,7 +3,7 @@
 
 #include "app/application_identity.h"
 #include "app/firmware_folder_panel.h"
-#include "app/progress_dialog_size.h"
+#include "app/update_progress_dialog.h"
 #include "app/show_message.h"
 #include "coupler_ecat/adapter_list.h"
 #include "coupler_ecat/firmware_updator_thread.h"
@@ -125,14 +125,9 @@ void TarnlowECAT::burnFirmware()
     const QString firmwarePath = ui->comboBox_firmware_file->currentData().toString();
     saveSettings();
 
-    progressDialog = new QProgressDialog(this);
-    progressDialog->setLabelText("Burning Firmware to Vq-FBUS...");
-    progressDialog->setCancelButtonText("Abort");
-    progressDialog->setRange(0, 0);
-    progressDialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
-                                   | Qt::WindowCloseButtonHint);
-    progressDialog->setWindowModality(Qt::WindowModal);
-    ProgressDialogSize::show(*progressDialog);
+    progressDialog = UpdateProgressDialog::create(this, QStringLiteral("Burning Firmware to Vq-FBUS..."), 0,
+                                                  UpdateProgressDialog::TitleBar::CloseButtonOnly);
+    UpdateProgressDialog::show(*progressDialog);
 
     QEventLoop loop;
     connect(progressDialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);

@@ -5,7 +5,7 @@
 #include "app/hex_load_box.h"
 #include "app/fixed_wait.h"
 #include "app/ip_address_fields.h"
-#include "app/progress_dialog_size.h"
+#include "app/update_progress_dialog.h"
 #include "app/show_message.h"
 #include "coupler_eth/coupler_modbus_connection.h"
 #include "coupler_eth/coupler_udp_link.h"
@@ -22,6 +22,7 @@
 #include <QUdpSocket>
 
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 
 namespace {
@@ -33,17 +34,22 @@ const char *const kBindAddress = "0.0.0.0";
 // Mouse releases seen on the listen-port field of any coupler page since the program started.
 int portFieldReleases = 0;
 
-// The run's window-modal dialog; setting its value is where it processes events.
-class DialogObserver : public CouplerUpdateObserver
+// The page's side of a run: the wait in a local event loop, and the window-modal dialog made
+// when the run starts (setting its value is where it processes events).
+class PageObserver : public CouplerUpdateObserver
 {
 public:
-    explicit DialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
-    void setLabelText(const QString &text) override { ProgressDialogSize::setLabelText(m_dialog, text); }
-    void setValue(int value) override { m_dialog.setValue(value); }
-    bool wasCanceled() override { return m_dialog.wasCanceled(); }
+    explicit PageObserver(std::function<QProgressDialog *(int maximum)> createDialog)
+        : m_createDialog(std::move(createDialog)) {}
+    void waitBeforeRun(int milliseconds) override { FixedWait::inLocalEventLoop(milliseconds); }
+    void runStarts(int maximum) override { m_dialog = m_createDialog(maximum); }
+    void setLabelText(const QString &text) override { UpdateProgressDialog::setLabelText(*m_dialog, text); }
+    void setValue(int value) override { m_dialog->setValue(value); }
+    bool wasCanceled() override { return m_dialog->wasCanceled(); }
 
 private:
-    QProgressDialog &m_dialog;
+    std::function<QProgressDialog *(int maximum)> m_createDialog;
+    QPointer<QProgressDialog> m_dialog;
 };
 
 // Clears the in-progress mark however the click ends.
@@ -56,21 +62,6 @@ public:
 private:
     bool &m_flag;
 };
-
-QString hex16(uint32_t value)
-{
-    return QString::asprintf("0x%04X", value);
-}
-
-// What the register said, for the box's informative text.
-QString registerDetail(int address, uint16_t value, const std::string &readFailure, const QString &wanted)
-{
-    if (!readFailure.empty())
-        return QStringLiteral("Register %1 could not be read: %2.")
-            .arg(address)
-            .arg(QString::fromStdString(readFailure));
-    return QStringLiteral("Register %1 reads %2; %3.").arg(address).arg(hex16(value), wanted);
-}
 
 }
 
@@ -142,9 +133,6 @@ void CouplerFirmwareWidget::on_button_update_clicked()
     saveSettings();
     if (!loadHexFile(this, "CouplerFirmwareWidget", m_hex, HexPageProfile::coupler()))
         return;
-    if (!checkCompatibility())
-        return;
-    FixedWait::inLocalEventLoop(kWaitBeforeRunMs);
     readPendingDatagrams();
 }
 
@@ -185,54 +173,6 @@ uint16_t CouplerFirmwareWidget::typedListenPort() const
     return ui->lineEdit_port->text().toUShort();
 }
 
-// The coupler's registers against the file header. A coupler that does not answer Modbus (one
-// already in its boot loader, for example) is updated without the checks. A register that
-// cannot be read counts as 0, which hardware of version 1 reads too; the box then says why.
-bool CouplerFirmwareWidget::checkCompatibility()
-{
-    std::string failure;
-    const std::string ip = ipFields().text().toStdString();
-    const std::unique_ptr<CouplerModbusConnection> modbus = CouplerModbusConnection::connect(ip, failure);
-    if (!modbus) {
-        qDebug().noquote() << QStringLiteral("Modbus %1:%2 not reached (%3); checks skipped")
-                                  .arg(QString::fromStdString(ip))
-                                  .arg(ModbusPort::value())
-                                  .arg(QString::fromStdString(failure));
-        return true;
-    }
-    return checkFirmwareVersion(*modbus) && checkProductCode(*modbus);
-}
-
-bool CouplerFirmwareWidget::checkFirmwareVersion(CouplerModbusConnection &modbus)
-{
-    std::string failure;
-    const int address = CouplerModbusConnection::kHardwareVersionRegister;
-    const uint16_t version = modbus.readRegister(address, failure);
-    if (firmwareFitsHardware(m_hex.hardwareVersion, version))
-        return true;
-    showMessageBox(this, QMessageBox::Critical, tr("Firmware matching error"),
-                   tr("Firmware does not match with the coupler"),
-                   registerDetail(address, version, failure,
-                                  QStringLiteral("the file is for hardware version %1 (%2)")
-                                      .arg(m_hex.hardwareVersion >> 12)
-                                      .arg(hex16(static_cast<uint32_t>(m_hex.hardwareVersion)))));
-    return false;
-}
-
-bool CouplerFirmwareWidget::checkProductCode(CouplerModbusConnection &modbus)
-{
-    std::string failure;
-    const int address = CouplerModbusConnection::kProductCodeRegister;
-    const uint16_t code = modbus.readRegister(address, failure);
-    if (code == m_hex.productCode)
-        return true;
-    showMessageBox(this, QMessageBox::Critical, tr("Product Code matching error"),
-                   tr("Product Code does not match with the coupler"),
-                   registerDetail(address, code, failure,
-                                  QStringLiteral("the file is for product code %1").arg(hex16(m_hex.productCode))));
-    return false;
-}
-
 void CouplerFirmwareWidget::readPendingDatagrams()
 {
     if (!m_socket || m_socket->state() != QAbstractSocket::BoundState)
@@ -244,67 +184,34 @@ void CouplerFirmwareWidget::readPendingDatagrams()
     // Qt turns broadcast on for its UDP sockets; an incomplete address (255.255.255.255) must
     // fail to send rather than reach every coupler on the network.
     DatagramSocket::disableBroadcast(descriptor);
-    ui->button_update->setEnabled(false);
     runUpdate(descriptor, destination);
     ui->button_update->setEnabled(true);
     if (m_progressDialog)
         m_progressDialog->close();
 }
 
+// Checks, waits and runs; the button stays disabled from the start of the run to its box.
 void CouplerFirmwareWidget::runUpdate(int descriptor, const sockaddr_in &destination)
 {
-    createProgressDialog();
-    DialogObserver observer(*m_progressDialog);
+    PageObserver observer([this](int maximum) {
+        ui->button_update->setEnabled(false);
+        return createProgressDialog(maximum);
+    });
     CouplerUdpLink link(descriptor, destination, m_listenPort);
     CouplerUpdateEngine engine(link, observer);
-    report(engine.run(m_hex.image, m_hex.imageLength, m_readBackImage), destination);
+    const UpdateOutcome outcome = engine.update(m_hex, ipFields().text().toStdString(), m_readBackImage);
+    if (m_progressDialog && outcome.kind == UpdateOutcome::Kind::Verified)
+        m_progressDialog->close();
+    showOutcome(this, outcome);
 }
 
-void CouplerFirmwareWidget::createProgressDialog()
+QProgressDialog *CouplerFirmwareWidget::createProgressDialog(int maximum)
 {
     if (m_progressDialog)
         m_progressDialog->deleteLater();
-    const int padded = CouplerBoot::paddedLength(m_hex.imageLength);
-    m_progressDialog = new QProgressDialog(QStringLiteral("Burning Firmware to Device..."),
-                                           QStringLiteral("Abort"), 0, 2 * padded + 1, this);
-    m_progressDialog->setWindowModality(Qt::WindowModal);
-    // Only a dialog that setValue itself has shown processes events (and so notices Abort)
-    // each time its value is set; with no minimum duration the first value shows it.
-    m_progressDialog->setMinimumDuration(0);
+    m_progressDialog = UpdateProgressDialog::create(this, QStringLiteral("Burning Firmware to Device..."), maximum,
+                                                    UpdateProgressDialog::TitleBar::Standard);
     m_progressDialog->setValue(1);
-    ProgressDialogSize::show(*m_progressDialog);
-}
-
-void CouplerFirmwareWidget::report(const CouplerRunResult &result, const sockaddr_in &destination)
-{
-    using Outcome = CouplerRunResult::Outcome;
-    const QString detail = QString::fromStdString(result.detail);
-    switch (result.outcome) {
-    case Outcome::Verified:
-        m_progressDialog->close();
-        showMessageBox(this, QMessageBox::Information, tr("Burning Firmware Successful"),
-                       tr("Firmware of Remote IO has beed updated."));
-        break;
-    case Outcome::Cancelled:
-        break;
-    case Outcome::FormatError:
-        // The reply bytes stand in the text one character each.
-        showMessageBox(this, QMessageBox::Critical, tr("Format error exception"),
-                       tr("In function: %1")
-                           .arg(QString::fromLatin1(result.text.data(), static_cast<int>(result.text.size()))),
-                       detail);
-        break;
-    case Outcome::SendFailed: {
-        QString why = detail;
-        if (destination.sin_addr.s_addr == INADDR_NONE)
-            why += tr("\n255.255.255.255 is no coupler's address: fill in all four IP fields.");
-        showMessageBox(this, QMessageBox::Critical, tr("Sending failed exception"),
-                       QString::fromStdString(result.text), why);
-        break;
-    }
-    case Outcome::FlashDiffers:
-        showMessageBox(nullptr, QMessageBox::Critical, tr("Burning Firmware Failed"),
-                       tr("Flash data is different from file content"), detail);
-        break;
-    }
+    UpdateProgressDialog::show(*m_progressDialog);
+    return m_progressDialog;
 }

@@ -11,11 +11,9 @@
 #include <cstdint>
 #include <vector>
 
-class CouplerModbusConnection;
 class IpAddressFields;
 class QProgressDialog;
 class QUdpSocket;
-struct CouplerRunResult;
 
 namespace Ui {
 class CouplerFirmwareWidget;
@@ -33,7 +31,6 @@ public:
     using SendFailedException = ::SendFailedException;
 
     static constexpr uint16_t kDefaultListenPort = 23456;
-    static constexpr int kWaitBeforeRunMs = 1500;
     // The listen-port field unlocks after more mouse releases on it than this, for the life of
     // the program, on every coupler page.
     static constexpr int kPortUnlockReleases = 5;
@@ -54,12 +51,8 @@ private:
     void saveSettings();
     bool bindListenPort();
     uint16_t typedListenPort() const;   // 0 when the field holds no number
-    bool checkCompatibility();
-    bool checkFirmwareVersion(CouplerModbusConnection &modbus);
-    bool checkProductCode(CouplerModbusConnection &modbus);
     void runUpdate(int descriptor, const sockaddr_in &destination);
-    void createProgressDialog();
-    void report(const CouplerRunResult &result, const sockaddr_in &destination);
+    QProgressDialog *createProgressDialog(int maximum);
 
     Ui::CouplerFirmwareWidget *ui;
     HexImage m_hex;

@@ -3,8 +3,10 @@
 #include "app/fixed_wait.h"
 #include "coupler_eth/coupler_boot_exceptions.h"
 #include "coupler_eth/coupler_boot_link.h"
+#include "coupler_eth/coupler_compatibility.h"
 #include "platform/datagram_socket.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
 
@@ -27,6 +29,57 @@ std::string firstDifference(const std::vector<uint8_t> &image, const std::vector
     return text;
 }
 
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("CouplerFirmwareWidget", text);
+}
+
+}
+
+void CouplerUpdateObserver::waitBeforeRun(int milliseconds)
+{
+    FixedWait::blocking(milliseconds);
+}
+
+UpdateOutcome CouplerUpdateEngine::update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack)
+{
+    if (auto refusal = checkCouplerCompatibility(hex, ip))
+        return *refusal;
+    m_observer.waitBeforeRun(kWaitBeforeRunMs);
+    m_observer.runStarts(2 * paddedLength(hex.imageLength) + 1);
+    return outcomeOf(run(hex.image, hex.imageLength, readBack), ip);
+}
+
+UpdateOutcome CouplerUpdateEngine::outcomeOf(const CouplerRunResult &result, const std::string &ip)
+{
+    using Outcome = CouplerRunResult::Outcome;
+    const QString detail = QString::fromStdString(result.detail);
+    switch (result.outcome) {
+    case Outcome::Verified:
+        return UpdateOutcome::verified(tr("Firmware of Remote IO has beed updated."), tr("Burning Firmware Successful"));
+    case Outcome::Cancelled:
+        return UpdateOutcome::aborted();
+    case Outcome::FormatError:
+        // The reply bytes stand in the text one character each.
+        return UpdateOutcome::failed(
+            UpdateOutcome::Icon::Critical, tr("Format error exception"),
+            tr("In function: %1").arg(QString::fromLatin1(result.text.data(), static_cast<int>(result.text.size()))),
+            detail);
+    case Outcome::SendFailed: {
+        QString why = detail;
+        if (DatagramSocket::addressFromText(ip) == INADDR_NONE)
+            why += tr("\n255.255.255.255 is no coupler's address: fill in all four IP fields.");
+        return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, tr("Sending failed exception"),
+                                     QString::fromStdString(result.text), why);
+    }
+    case Outcome::FlashDiffers: {
+        UpdateOutcome outcome = UpdateOutcome::failed(UpdateOutcome::Icon::Critical, tr("Burning Firmware Failed"),
+                                                      tr("Flash data is different from file content"), detail);
+        outcome.withoutParent = true;
+        return outcome;
+    }
+    }
+    return UpdateOutcome::aborted();
 }
 
 CouplerUpdateEngine::CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer)

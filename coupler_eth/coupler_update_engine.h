@@ -2,7 +2,9 @@
 
 // One Ethernet coupler update over the boot protocol, without any widget: boot mode, the pages
 // written, the checksum sealed, the pages read back and compared, the firmware started.
+#include "app/update_outcome.h"
 #include "coupler_eth/coupler_boot_protocol.h"
+#include "firmware/hex_image.h"
 
 #include <QString>
 
@@ -20,6 +22,10 @@ public:
     // Also the moment a window-modal dialog processes events, and so notices Abort.
     virtual void setValue(int value) = 0;
     virtual bool wasCanceled() = 0;
+    // The wait between the checks and the run; a page waits in a local event loop.
+    virtual void waitBeforeRun(int milliseconds);
+    // The run begins; its progress goes from 0 to `maximum`.
+    virtual void runStarts(int maximum) { (void)maximum; }
 };
 
 // How a run ended. `text` is the exception's text for the two protocol faults; `detail` is what
@@ -37,8 +43,16 @@ public:
     // The boot loader restarts after ENTER BOOT MODE and the firmware after RUN USER MODE;
     // each needs this long before it answers CONFIRM BOOT MODE.
     static constexpr int kModeChangeWaitMs = 5000;
+    static constexpr int kWaitBeforeRunMs = 1500;
 
     CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer);
+
+    // The whole update of the coupler at `ip` with the loaded file: its registers checked
+    // against the file header, the wait, the run; ends in the page's one box.
+    UpdateOutcome update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack);
+
+    // The box of a run's result; `ip` is the address the requests went to.
+    static UpdateOutcome outcomeOf(const CouplerRunResult &result, const std::string &ip);
 
     // The whole run for the first `imageLength` bytes of `image` (padded with its own 0xFF fill
     // to whole pages); `readBack` (as large as `image`) receives the flash read back.

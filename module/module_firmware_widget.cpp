@@ -4,7 +4,7 @@
 #include "app/firmware_folder_panel.h"
 #include "app/hex_load_box.h"
 #include "app/ip_address_fields.h"
-#include "app/progress_dialog_size.h"
+#include "app/update_progress_dialog.h"
 #include "app/show_message.h"
 #include "module/modbus_port.h"
 #include "module/modbus_tcp_link.h"
@@ -38,9 +38,9 @@ public:
     {
     }
     void checksPassed() override { m_dialog = &m_checksPassed(); }
-    void setLabelText(const QString &text) override { ProgressDialogSize::setLabelText(*m_dialog, text); }
+    void setLabelText(const QString &text) override { UpdateProgressDialog::setLabelText(*m_dialog, text); }
     void setRange(int minimum, int maximum) override { m_dialog->setRange(minimum, maximum); }
-    void show() override { ProgressDialogSize::show(*m_dialog); }
+    void show() override { UpdateProgressDialog::show(*m_dialog); }
     void debugLine(const QString &line) override { qDebug().noquote() << line; }
     void setProgressValue(int value) override { m_dialog->setValue(value); }
     bool wasCanceled() override { return m_dialog->wasCanceled(); }
@@ -193,14 +193,9 @@ void ModuleFirmwareWidget::on_button_update_clicked()
 
 QProgressDialog &ModuleFirmwareWidget::createProgressDialog(int firstModule)
 {
-    m_progressDialog = new QProgressDialog(tr("Burning Firmware to module %1...").arg(firstModule),
-                                           tr("Abort"), 0, 2 * m_hex.imageLength + 1, this);
-    m_progressDialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint
-                                     | Qt::WindowCloseButtonHint);
-    m_progressDialog->setWindowModality(Qt::WindowModal);
-    // Shown at once: only a dialog that has been shown processes events (and so notices Abort)
-    // each time its value is set.
-    m_progressDialog->setMinimumDuration(0);
+    m_progressDialog = UpdateProgressDialog::create(this, tr("Burning Firmware to module %1...").arg(firstModule),
+                                                    2 * m_hex.imageLength + 1,
+                                                    UpdateProgressDialog::TitleBar::CloseButtonOnly);
     return *m_progressDialog;
 }
 

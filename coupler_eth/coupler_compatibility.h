@@ -1,0 +1,14 @@
+#pragma once
+
+#include "app/update_outcome.h"
+#include "firmware/hex_image.h"
+
+#include <optional>
+#include <string>
+
+// The coupler's Modbus registers against the file header: the hardware version (3006) first,
+// then the product code (3004). Nothing when the firmware fits, and nothing when the coupler
+// does not answer Modbus at all (one already in its boot loader): it is then updated without
+// the checks. A register that cannot be read counts as 0, which hardware of version 1 reads too;
+// the box's informative text then says why.
+std::optional<UpdateOutcome> checkCouplerCompatibility(const HexImage &hex, const std::string &ip);
