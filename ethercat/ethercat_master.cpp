@@ -9,8 +9,6 @@
 namespace Ethercat {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 // How long one datagram may take on its way round the segment before it is sent again (a real
 // segment answers in microseconds); it goes again until the operation's own time-out.
 constexpr int datagramRoundTripUs = 2000;
@@ -24,16 +22,6 @@ constexpr uint16_t eepromOwnedByMaster = 0x0000;
 // SII words of the standard mailbox: receive offset and size, send offset and size.
 constexpr uint16_t siiStandardReceiveMailbox = 0x0018;
 constexpr uint16_t siiStandardSendMailbox = 0x001A;
-
-Clock::time_point deadlineAfter(int timeoutUs)
-{
-    return Clock::now() + std::chrono::microseconds(timeoutUs);
-}
-
-int remainingUs(Clock::time_point deadline)
-{
-    return int(std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count());
-}
 
 void pause(int us)
 {
@@ -79,11 +67,11 @@ bool Master::sendDatagram(Datagram &datagram)
 // Takes the replies of `pending` (matched by index, command and size) as they come back until
 // all are in or `until` has passed; frames of earlier, given-up datagrams are dropped.
 void Master::awaitReplies(std::initializer_list<Datagram *> pending, std::initializer_list<bool *> arrived,
-                          Clock::time_point until)
+                          Deadline until)
 {
     std::size_t missing = pending.size();
     Bytes answer;
-    while (missing > 0 && m_link->receive(answer, std::max(remainingUs(until), 0))) {
+    while (missing > 0 && m_link->receive(answer, int(until.remainingMicroseconds()))) {
         const auto returned = isReturnedFrame(answer) ? decodeFrame(answer) : std::nullopt;
         if (!returned)
             continue;
@@ -104,15 +92,15 @@ int Master::transact(Datagram &datagram, int timeoutUs, bool *resent)
 {
     if (!sendDatagram(datagram))
         return noFrame;
-    const auto deadline = deadlineAfter(timeoutUs);
+    const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
     for (int attempt = 0;; ++attempt) {
         if (resent)
             *resent = attempt > 0;
         bool came = false;
-        awaitReplies({&datagram}, {&came}, std::min(deadline, deadlineAfter(datagramRoundTripUs)));
+        awaitReplies({&datagram}, {&came}, deadline.orSooner(Deadline::afterMicroseconds(datagramRoundTripUs)));
         if (came)
             return datagram.workingCounter;
-        if (remainingUs(deadline) <= 0 || !m_link->send(encodeFrame(datagram)))
+        if (deadline.passed() || !m_link->send(encodeFrame(datagram)))
             return noFrame;
     }
 }
@@ -219,13 +207,13 @@ void Master::applyMailbox(uint16_t position, uint32_t receiveEntry, uint32_t sen
 
 uint16_t Master::ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs)
 {
-    const auto deadline = deadlineAfter(timeoutUs);
+    const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
     uint16_t state = 0;
     for (;;) {
         uint8_t status[2] = {};
         if (ec_FPRD(ec_slave[slave].configadr, Register::alStatus, 2, status, registerTimeoutUs) > 0)
             state = le16(status);
-        if ((state & stateMask) == requestedState || remainingUs(deadline) <= 0)
+        if ((state & stateMask) == requestedState || deadline.passed())
             break;
         pause(statePollIntervalUs);
     }
@@ -251,7 +239,7 @@ bool Master::takeEeprom(uint16_t slave)
 
 bool Master::waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status)
 {
-    const auto deadline = deadlineAfter(timeoutUs);
+    const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
     for (;;) {
         uint8_t control[2] = {};
         if (ec_FPRD(ec_slave[slave].configadr, Register::eepromControl, 2, control, registerTimeoutUs) > 0) {
@@ -259,7 +247,7 @@ bool Master::waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status)
             if ((status & eepromBusy) == 0)
                 return true;
         }
-        if (remainingUs(deadline) <= 0)
+        if (deadline.passed())
             return false;
         pause(mailboxPollIntervalUs);
     }
@@ -298,13 +286,13 @@ int Master::ec_mbxsend(uint16_t slave, const Bytes &mailbox, int timeoutUs)
         return 0;
     Bytes whole = mailbox;
     whole.resize(target.mbx_l, 0);
-    const auto deadline = deadlineAfter(timeoutUs);
+    const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
     for (;;) {
         Datagram datagram{Command::FPWR, 0, target.configadr, target.mbx_wo, whole, 0};
         const int workingCounter = transact(datagram, registerTimeoutUs);
         if (workingCounter > 0)
             return workingCounter;
-        if (workingCounter == noFrame || remainingUs(deadline) <= 0)
+        if (workingCounter == noFrame || deadline.passed())
             return 0;
         pause(mailboxPollIntervalUs);
     }
@@ -319,7 +307,7 @@ int Master::ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs)
     Slave &source = ec_slave[slave];
     if (source.mbx_rl == 0)
         return 0;
-    const auto deadline = deadlineAfter(timeoutUs);
+    const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
     for (;;) {
         Datagram datagram{Command::FPRD, 0, source.configadr, source.mbx_ro, Bytes(source.mbx_rl, 0), 0};
         bool resent = false;
@@ -330,7 +318,7 @@ int Master::ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs)
         }
         if (workingCounter == 0 && resent)
             requestMailboxRepeat(slave, deadline);
-        if (remainingUs(deadline) <= 0)
+        if (deadline.passed())
             return 0;
         pause(mailboxPollIntervalUs);
     }
@@ -354,7 +342,7 @@ MailboxExchange Master::mailboxExchange(uint16_t slave, const Bytes &message, By
     Datagram read{Command::FPRD, 0, target.configadr, target.mbx_ro, Bytes(target.mbx_rl, 0), 0};
     bool written = false, readBack = false;
     if (sendDatagram(write) && sendDatagram(read))
-        awaitReplies({&write, &read}, {&written, &readBack}, deadlineAfter(datagramRoundTripUs));
+        awaitReplies({&write, &read}, {&written, &readBack}, Deadline::afterMicroseconds(datagramRoundTripUs));
     const bool refused = written && write.workingCounter == 0;   // the write mailbox was still full
     if (readBack && read.workingCounter > 0 && !refused && !isRepeatOfLastMessage(target, read.data)) {
         reply = std::move(read.data);
@@ -364,7 +352,7 @@ MailboxExchange Master::mailboxExchange(uint16_t slave, const Bytes &message, By
     if (result.sent <= 0 && (result.sent = ec_mbxsend(slave, message, sendTimeoutUs)) <= 0)
         return result;
     if (!readBack)
-        requestMailboxRepeat(slave, deadlineAfter(receiveTimeoutUs));
+        requestMailboxRepeat(slave, Deadline::afterMicroseconds(receiveTimeoutUs));
     result.received = ec_mbxreceive(slave, reply, receiveTimeoutUs);
     return result;
 }
@@ -378,7 +366,7 @@ bool Master::isRepeatOfLastMessage(Slave &source, const Bytes &message)
     return repeat;
 }
 
-void Master::requestMailboxRepeat(uint16_t slave, Clock::time_point deadline)
+void Master::requestMailboxRepeat(uint16_t slave, Deadline deadline)
 {
     const uint16_t station = ec_slave[slave].configadr;
     const uint16_t activate = Register::syncManager1 + Register::syncManagerActivateOffset;
@@ -390,7 +378,7 @@ void Master::requestMailboxRepeat(uint16_t slave, Clock::time_point deadline)
     if (ec_FPWR(station, activate, 1, &value, registerTimeoutUs) <= 0)
         return;
     const uint8_t wanted = value & Register::syncManagerRepeatBit;
-    for (uint8_t acknowledge = 0; remainingUs(deadline) > 0; pause(mailboxPollIntervalUs)) {
+    for (uint8_t acknowledge = 0; !deadline.passed(); pause(mailboxPollIntervalUs)) {
         if (ec_FPRD(station, pdiControl, 1, &acknowledge, registerTimeoutUs) > 0
             && (acknowledge & Register::syncManagerRepeatBit) == wanted)
             return;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "ethercat/ethercat_link.h"
+#include "platform/deadline.h"
 
 #include <array>
-#include <chrono>
 #include <initializer_list>
 
 namespace Ethercat {
@@ -94,7 +94,7 @@ private:
     int transact(Datagram &datagram, int timeoutUs, bool *resent = nullptr);
     bool sendDatagram(Datagram &datagram);
     void awaitReplies(std::initializer_list<Datagram *> pending, std::initializer_list<bool *> arrived,
-                      std::chrono::steady_clock::time_point until);
+                      Deadline until);
     int readRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
                      void *data, int timeoutUs);
     int writeRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
@@ -103,7 +103,7 @@ private:
     bool waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status);
     void configureMailbox(uint16_t slave);
     static bool isRepeatOfLastMessage(Slave &source, const Bytes &message);
-    void requestMailboxRepeat(uint16_t slave, std::chrono::steady_clock::time_point deadline);
+    void requestMailboxRepeat(uint16_t slave, Deadline deadline);
 
     LinkOpener m_opener;
     std::unique_ptr<Link> m_link;

@@ -1,6 +1,7 @@
 #include "ethercat/pcap_link.h"
 
-#include <chrono>
+#include "platform/deadline.h"
+
 #include <cstdio>
 #include <poll.h>
 
@@ -74,8 +75,7 @@ bool PcapLink::send(const Bytes &frame)
 
 bool PcapLink::receive(Bytes &frame, int timeoutUs)
 {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::microseconds(timeoutUs);
+    const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
     const int fd = pcap_get_selectable_fd(m_handle);
     for (;;) {
         pcap_pkthdr *header = nullptr;
@@ -87,11 +87,10 @@ bool PcapLink::receive(Bytes &frame, int timeoutUs)
             frame.assign(data, data + header->caplen);
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
+        if (deadline.passed())
             return false;
         pollfd readable{fd, POLLIN, 0};
-        poll(&readable, 1, int((left.count() + 999) / 1000));
+        poll(&readable, 1, deadline.remainingMillisecondsRoundedUp());
     }
 }
 

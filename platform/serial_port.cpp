@@ -1,5 +1,7 @@
 #include "platform/serial_port.h"
 
+#include "platform/deadline.h"
+
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -117,13 +119,10 @@ size_t SerialPort::read(unsigned char *buffer, size_t count)
 {
     if (m_fd < 0 || count == 0)
         return 0;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeouts.readTotalTimeoutMs);
+    const Deadline deadline = Deadline::afterMilliseconds(m_timeouts.readTotalTimeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - Clock::now()).count();
         pollfd waiting{m_fd, POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, left > 0 ? static_cast<int>(left) : 0);
+        const int ready = ::poll(&waiting, 1, deadline.remainingMillisecondsRoundedUp());
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0 || !(waiting.revents & POLLIN))

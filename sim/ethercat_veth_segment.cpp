@@ -1,5 +1,7 @@
 #include "sim/ethercat_veth_segment.h"
 
+#include "platform/deadline.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -83,8 +85,8 @@ bool VethSegment::start(const std::string &program, const std::vector<std::strin
         execvp(argv[0], argv.data());
         _exit(127);
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(simulatorStartTimeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
+    const Deadline deadline = Deadline::afterMilliseconds(simulatorStartTimeoutMs);
+    while (!deadline.passed()) {
         if (simulatorLog().find("ready on") != std::string::npos)
             return true;
         if (waitpid(m_simulator, nullptr, WNOHANG) == m_simulator) {
