@@ -26,6 +26,21 @@ const char alControlFrame[] =
 
 }
 
+namespace {
+// A master on the simulated coupler, which it has found, configured and brought to PRE-OP.
+std::unique_ptr<Master> masterInPreOp(SimEthercat::Coupler &coupler)
+{
+    auto master = std::make_unique<Master>([&coupler](const std::string &) {
+        return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
+    });
+    master->ec_init("sim");
+    master->ec_config_init(false);
+    master->ec_slave[1].state = PRE_OP;
+    master->ec_writestate(1);
+    return master;
+}
+}
+
 class TestEthercatWire : public QObject
 {
     Q_OBJECT
@@ -274,13 +289,8 @@ private slots:
     void repeatedMessagesAndTheRepeatRequest()
     {
         SimEthercat::Coupler coupler(128);
-        Master master([&coupler](const std::string &) {
-            return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
-        });
-        QCOMPARE(master.ec_init("sim"), 1);
-        QCOMPARE(master.ec_config_init(false), 1);
-        master.ec_slave[1].state = PRE_OP;
-        master.ec_writestate(1);
+        const auto owned = masterInPreOp(coupler);
+        Master &master = *owned;
         const Bytes request = Coe::encodeExpeditedDownload({0x5000, 3, {0x15, 0x2C, 0x7A, 0x4E}}, 3);
         QVERIFY(master.ec_mbxsend(1, request, 20000) > 0);
         Bytes reply;
@@ -308,13 +318,8 @@ private slots:
     void anUnsupportedSdoRequestIsAborted()
     {
         SimEthercat::Coupler coupler(128);
-        Master master([&coupler](const std::string &) {
-            return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
-        });
-        QCOMPARE(master.ec_init("sim"), 1);
-        QCOMPARE(master.ec_config_init(false), 1);
-        master.ec_slave[1].state = PRE_OP;
-        master.ec_writestate(1);
+        const auto owned = masterInPreOp(coupler);
+        Master &master = *owned;
         Bytes upload = Coe::encodeExpeditedDownload({0x1018, 1, Bytes(4, 0)}, 1);
         upload[8] = 0x40;   // initiate upload request
         QVERIFY(master.ec_mbxsend(1, upload, 20000) > 0);
