@@ -20,7 +20,7 @@ void showMessageBox(QWidget *parent, QMessageBox::Icon icon, const QString &titl
 
 void showOutcome(QWidget *parent, const UpdateOutcome &outcome)
 {
-    if (outcome.kind == UpdateOutcome::Kind::Aborted)
+    if (!outcome.showsBox())
         return;
     const QMessageBox::Icon icon = outcome.icon == UpdateOutcome::Icon::Information ? QMessageBox::Information
         : outcome.icon == UpdateOutcome::Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical;

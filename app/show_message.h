@@ -15,5 +15,6 @@ void showMessage(QWidget *parent, QMessageBox::Icon icon, const QString &text);
 void showMessageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                     const QString &text, const QString &informativeText = QString());
 
-// The one box of an update's outcome; nothing after an Abort.
+// The one box of an update's outcome, titled with the application's name unless it has a title
+// of its own; nothing for an outcome without text.
 void showOutcome(QWidget *parent, const UpdateOutcome &outcome);

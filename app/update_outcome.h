@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// How an update ended, as the page shows it in its one message box (none after Abort), and as
-// a record of the run keeps it.
+// How an update ended, as the page shows it in its one message box, and as a record of the run
+// keeps it. An outcome without text shows no box (most pages say nothing after Abort).
 struct UpdateOutcome {
     enum class Kind { Verified, Failed, Aborted };
     enum class Icon { Information, Warning, Critical };
@@ -24,5 +24,9 @@ struct UpdateOutcome {
     {
         return {Kind::Failed, icon, title, text, informative, false};
     }
-    static UpdateOutcome aborted() { return {Kind::Aborted, Icon::Information, QString(), QString(), QString(), false}; }
+    static UpdateOutcome aborted(const QString &text = QString())
+    {
+        return {Kind::Aborted, Icon::Information, QString(), text, QString(), false};
+    }
+    bool showsBox() const { return !text.isEmpty(); }
 };

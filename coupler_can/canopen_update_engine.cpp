@@ -14,7 +14,6 @@
 
 using namespace BootLoaderObjects;
 using Outcome = CanopenRunResult::Outcome;
-using Icon = CanopenRunResult::Icon;
 
 namespace {
 
@@ -26,7 +25,7 @@ QString tr(const char *text)
 
 CanopenRunResult critical(Outcome outcome, const QString &title, const QString &text)
 {
-    return {outcome, Icon::Critical, title, text};
+    return {outcome, UpdateOutcome::failed(UpdateOutcome::Icon::Critical, title, text)};
 }
 
 int roundedLength(int imageLength)
@@ -77,7 +76,7 @@ CanopenRunResult CanopenUpdateEngine::runSteps(const std::vector<uint8_t> &image
     readFlash(readBack, imageLength);
     // Abort is no failure: the coupler stays in its boot loader and no box is shown.
     if (m_observer.wasCanceled())
-        return {Outcome::Cancelled, Icon::None, {}, {}};
+        return {Outcome::Cancelled, UpdateOutcome::aborted()};
     if (!compareImage(image, readBack, imageLength))
         return critical(Outcome::FileDifferent, tr("Burning Firmware Failed"), tr("File is different"));
     reportVerified();
@@ -87,8 +86,8 @@ CanopenRunResult CanopenUpdateEngine::runSteps(const std::vector<uint8_t> &image
                         tr("Enter User Mode Failed"));
     m_observer.setRange(0, 1);
     m_observer.setValue(1);
-    return {Outcome::Updated, Icon::Information, tr("Burning Firmware Successful"),
-            tr("Firmware of remote IO has beed updated.")};
+    return {Outcome::Updated,
+            UpdateOutcome::verified(tr("Firmware of remote IO has beed updated."), tr("Burning Firmware Successful"))};
 }
 
 int CanopenUpdateEngine::forEachPage(int imageLength,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/update_outcome.h"
+
 // One CANopen coupler update over expedited SDO, without any widget: boot loader entered, the
 // pages written through the page buffer, read back and compared, the verification reported and
 // the user firmware started. The page shows what the run reports and the one box it ends in.
@@ -29,14 +31,9 @@ public:
 // How a run ended, and the one box that tells it (none after Abort).
 struct CanopenRunResult {
     enum class Outcome { Updated, Cancelled, BootModeFailed, ReadTimeout, FileDifferent, UserModeFailed };
-    enum class Icon { None, Information, Warning, Critical };
 
     Outcome outcome = Outcome::Updated;
-    Icon icon = Icon::None;
-    QString title;
-    QString text;
-
-    bool showsBox() const { return icon != Icon::None; }
+    UpdateOutcome box;
 };
 
 class CanopenUpdateEngine

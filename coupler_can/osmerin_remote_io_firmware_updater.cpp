@@ -42,21 +42,6 @@ private:
     QProgressDialog &m_dialog;
 };
 
-QMessageBox::Icon boxIcon(CanopenRunResult::Icon icon)
-{
-    switch (icon) {
-    case CanopenRunResult::Icon::Information:
-        return QMessageBox::Information;
-    case CanopenRunResult::Icon::Warning:
-        return QMessageBox::Warning;
-    case CanopenRunResult::Icon::Critical:
-        return QMessageBox::Critical;
-    case CanopenRunResult::Icon::None:
-        break;
-    }
-    return QMessageBox::NoIcon;
-}
-
 }
 
 OsmerinRemoteIOFirmwareUpdater::OsmerinRemoteIOFirmwareUpdater(QWidget *parent)
@@ -200,6 +185,5 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
     ProgressDialogObserver observer(*m_progress);
     CanopenUpdateEngine engine(*m_connection, m_nodeId, observer, FixedWait::blocking);
     const CanopenRunResult result = engine.run(m_hex.image, m_hex.imageLength, m_readBack);
-    if (result.showsBox())
-        showMessageBox(this, boxIcon(result.icon), result.title, result.text);
+    showOutcome(this, result.box);
 }

@@ -221,14 +221,7 @@ void ModuleFirmwareWidget::updateModules(PassThroughLink &link)
 
 void ModuleFirmwareWidget::report(const ModuleRunResult &result)
 {
-    using Outcome = ModuleRunResult::Outcome;
-    const QMessageBox::Icon icon =
-        result.icon == ModuleRunResult::Icon::Critical ? QMessageBox::Critical : QMessageBox::Information;
-    if (result.outcome == Outcome::ModulesDoNotMatch) {
-        showMessageBox(this, icon, result.title, result.text, result.informativeText);
-        return;
-    }
-    if (result.outcome == Outcome::Updated)
+    if (result.outcome == ModuleRunResult::Outcome::Updated)
         m_progressDialog->close();
-    showMessage(this, icon, result.text);
+    showOutcome(this, result.box);
 }

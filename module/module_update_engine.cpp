@@ -12,7 +12,7 @@
 namespace {
 
 using Outcome = ModuleRunResult::Outcome;
-using Icon = ModuleRunResult::Icon;
+using Icon = UpdateOutcome::Icon;
 
 // The boxes belong to the module page, so their texts are translated in its context.
 QString pageText(const char *source)
@@ -23,7 +23,10 @@ QString pageText(const char *source)
 // A box titled with the application's name, as every box at the end of a module run is.
 ModuleRunResult closingBox(Outcome outcome, Icon icon, const QString &text)
 {
-    return {outcome, icon, QCoreApplication::applicationName(), text, {}};
+    const UpdateOutcome::Kind kind = outcome == Outcome::Updated ? UpdateOutcome::Kind::Verified
+        : outcome == Outcome::Cancelled                           ? UpdateOutcome::Kind::Aborted
+                                                                  : UpdateOutcome::Kind::Failed;
+    return {outcome, {kind, icon, QCoreApplication::applicationName(), text, QString(), false}};
 }
 
 ModuleRunResult cancelled()
@@ -108,8 +111,9 @@ std::optional<ModuleRunResult> ModuleUpdateEngine::checkModules(int (*registerOf
     }
     if (mismatched.isEmpty())
         return std::nullopt;
-    return ModuleRunResult{Outcome::ModulesDoNotMatch, Icon::Critical, pageText("Firmware matching error"),
-                           pageText(text).arg(mismatched.join(", ")), unread.join("\n")};
+    return ModuleRunResult{Outcome::ModulesDoNotMatch,
+                           UpdateOutcome::failed(Icon::Critical, pageText("Firmware matching error"),
+                                                 pageText(text).arg(mismatched.join(", ")), unread.join("\n"))};
 }
 
 // One module from its selection to its start. A result when the run ends at this module.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/update_outcome.h"
+
 // One firmware file written to a range of I/O modules behind an Ethernet coupler, without any
 // widget: the matching checks against the modules' information registers, then for each module
 // select, handshake, erase, write, read-back, comparison and start.
@@ -42,13 +44,10 @@ struct ModuleRange {
 // How a run ended: the one box the user gets.
 struct ModuleRunResult {
     enum class Outcome { Updated, Cancelled, ModulesDoNotMatch, NotSynchronized, FlashDiffers };
-    enum class Icon { Information, Critical };
 
     Outcome outcome = Outcome::Updated;
-    Icon icon = Icon::Information;
-    QString title;
-    QString text;
-    QString informativeText;   // what else is known: the registers that could not be read
+    // The box; its informative text names the registers that could not be read.
+    UpdateOutcome box;
 };
 
 class ModuleUpdateEngine

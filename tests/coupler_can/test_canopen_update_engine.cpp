@@ -14,7 +14,7 @@
 namespace {
 
 using Outcome = CanopenRunResult::Outcome;
-using Icon = CanopenRunResult::Icon;
+using Icon = UpdateOutcome::Icon;
 
 constexpr int nodeId = 5;
 constexpr uint32_t bootKey = 0x4C1D93E7;
@@ -155,9 +155,9 @@ void verifyBox(const CanopenRunResult &result, Outcome outcome, Icon icon, const
                const QString &text)
 {
     QCOMPARE(int(result.outcome), int(outcome));
-    QCOMPARE(int(result.icon), int(icon));
-    QCOMPARE(result.title, title);
-    QCOMPARE(result.text, text);
+    QCOMPARE(int(result.box.icon), int(icon));
+    QCOMPARE(result.box.title, title);
+    QCOMPARE(result.box.text, text);
 }
 
 }
@@ -350,7 +350,7 @@ private slots:
         CanopenRunResult result;
         QCOMPARE(play(coupler, observer, image, 3 * 256, result), QString());
         QCOMPARE(int(result.outcome), int(Outcome::Cancelled));
-        QVERIFY(!result.showsBox());
+        QVERIFY(!result.box.showsBox());
         QCOMPARE(observer.values, QList<int>({0, 256}));
         QCOMPARE(observer.debugLines.filter(QRegularExpression("^Read 0 Bytes")).size(), 1);
     }
@@ -368,7 +368,7 @@ private slots:
         CanopenRunResult result;
         QCOMPARE(play(coupler, observer, image, 2 * 256, result), QString());
         QCOMPARE(int(result.outcome), int(Outcome::Cancelled));
-        QVERIFY(!result.showsBox());
+        QVERIFY(!result.box.showsBox());
     }
 
     void userFirmwareNotConfirmedAfterTheStart_data()

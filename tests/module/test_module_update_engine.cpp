@@ -14,7 +14,7 @@
 
 using Bytes = std::vector<uint8_t>;
 using Outcome = ModuleRunResult::Outcome;
-using Icon = ModuleRunResult::Icon;
+using Icon = UpdateOutcome::Icon;
 // Register address and the value it reads; a negative value: the read fails.
 using RegisterScript = std::vector<std::pair<int, int>>;
 
@@ -172,9 +172,9 @@ private slots:
         QVERIFY(link.unexpected.empty());
         QCOMPARE(link.remaining(), size_t(0));
         QCOMPARE(result.outcome, Outcome::Updated);
-        QCOMPARE(result.icon, Icon::Information);
-        QCOMPARE(result.title, QString("Tarnlow"));
-        QCOMPARE(result.text,
+        QCOMPARE(result.box.icon, Icon::Information);
+        QCOMPARE(result.box.title, QString("Tarnlow"));
+        QCOMPARE(result.box.text,
                  QString("Burning firmware successful. Firmware of module 1-2 has been updated."));
         QCOMPARE(observer.checksPassedCount, 1);
         QCOMPARE(observer.shown, 2);
@@ -212,10 +212,10 @@ private slots:
         QVERIFY(link.unexpected.empty());
         QCOMPARE(link.remaining(), size_t(0));
         QCOMPARE(result.outcome, Outcome::ModulesDoNotMatch);
-        QCOMPARE(result.icon, Icon::Critical);
-        QCOMPARE(result.title, QString("Firmware matching error"));
-        QCOMPARE(result.text, text);
-        QCOMPARE(result.informativeText, informative);
+        QCOMPARE(result.box.icon, Icon::Critical);
+        QCOMPARE(result.box.title, QString("Firmware matching error"));
+        QCOMPARE(result.box.text, text);
+        QCOMPARE(result.box.informative, informative);
         QCOMPARE(observer.checksPassedCount, 0);
     }
 
@@ -232,8 +232,8 @@ private slots:
         QVERIFY(link.unexpected.empty());
         QCOMPARE(link.remaining(), size_t(0));
         QCOMPARE(result.outcome, Outcome::NotSynchronized);
-        QCOMPARE(result.icon, Icon::Critical);
-        QCOMPARE(result.text, QString("Connection failed. Synchronizing baudrate of module failed."));
+        QCOMPARE(result.box.icon, Icon::Critical);
+        QCOMPARE(result.box.text, QString("Connection failed. Synchronizing baudrate of module failed."));
     }
 
     // Whatever the read-back lacks, the module is neither started nor reported updated.
@@ -267,9 +267,9 @@ private slots:
         QVERIFY(link.unexpected.empty());
         QCOMPARE(link.remaining(), size_t(0));
         QCOMPARE(result.outcome, Outcome::FlashDiffers);
-        QCOMPARE(result.icon, Icon::Critical);
-        QCOMPARE(result.title, QString("Tarnlow"));
-        QCOMPARE(result.text, QString("Burning Firmware to module 4 Failed. Comparison is NOT equal. Content is "
+        QCOMPARE(result.box.icon, Icon::Critical);
+        QCOMPARE(result.box.title, QString("Tarnlow"));
+        QCOMPARE(result.box.text, QString("Burning Firmware to module 4 Failed. Comparison is NOT equal. Content is "
                                       "different between local file and flash."));
     }
 
@@ -292,8 +292,8 @@ private slots:
         QVERIFY(link.unexpected.empty());
         QCOMPARE(link.remaining(), size_t(0));
         QCOMPARE(result.outcome, Outcome::Cancelled);
-        QCOMPARE(result.icon, Icon::Information);
-        QCOMPARE(result.text, QString("User cancel the operation."));
+        QCOMPARE(result.box.icon, Icon::Information);
+        QCOMPARE(result.box.text, QString("User cancel the operation."));
     }
 };
 
