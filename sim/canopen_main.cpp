@@ -27,24 +27,27 @@ void usage()
                  "         [--user-aborts-signature]\n");
 }
 
-}
-
-int main(int argc, char **argv)
-{
+struct Options {
     std::string link;
     int node = 1;
     bool boot = false;
     CanopenSimulatedCoupler::Faults faults;
     CanopenPtyServer::Timing timing;
+};
+
+bool parse(int argc, char **argv, Options &o)
+{
+    CanopenSimulatedCoupler::Faults &faults = o.faults;
+    CanopenPtyServer::Timing &timing = o.timing;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
         if (option == "--link" && hasValue)
-            link = argv[++i];
+            o.link = argv[++i];
         else if (option == "--node" && hasValue)
-            node = std::atoi(argv[++i]);
+            o.node = std::atoi(argv[++i]);
         else if (option == "--boot")
-            boot = true;
+            o.boot = true;
         else if (option == "--split")
             timing.splitReplies = true;
         else if (option == "--delay-us" && hasValue)
@@ -65,17 +68,26 @@ int main(int argc, char **argv)
         else if (option == "--user-aborts-signature")
             faults.userAbortsSignature = true;
         else {
-            usage();
-            return 2;
+            return false;
         }
     }
-    if (link.empty() || node < 1 || node > 127) {
+    return !o.link.empty() && o.node >= 1 && o.node <= 127;
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!parse(argc, argv, options)) {
         usage();
         return 2;
     }
-    CanopenPtyServer server(static_cast<uint8_t>(node), boot);
-    server.withCoupler([&](CanopenSimulatedCoupler &coupler) { coupler.faults = faults; });
-    server.setTiming(timing);
+    const int node = options.node;
+    const std::string &link = options.link;
+    CanopenPtyServer server(static_cast<uint8_t>(node), options.boot);
+    server.withCoupler([&](CanopenSimulatedCoupler &coupler) { coupler.faults = options.faults; });
+    server.setTiming(options.timing);
     if (!server.start(link)) {
         std::fprintf(stderr, "tarnlow-sim-canopen: %s\n", server.error().c_str());
         return 1;

@@ -139,6 +139,30 @@ bool CanopenSimulatedCoupler::pageAddressValid(uint32_t address) const
         && address - flashStart < flashSize;
 }
 
+// Copies the page buffer into the flash page at `address`, little-endian words as the boot
+// loader stores them.
+bool CanopenSimulatedCoupler::programPage(uint32_t address)
+{
+    if (!pageAddressValid(address))
+        return false;
+    uint8_t *page = &m_flash[address - flashStart];
+    for (size_t word = 0; word < m_pageBuffer.size(); ++word)
+        putLe32(page + 4 * word, m_pageBuffer[word]);
+    if (faults.flipBitMask && faults.flipBitAddress >= address && faults.flipBitAddress < address + pageSize)
+        m_flash[faults.flipBitAddress - flashStart] ^= faults.flipBitMask;
+    return true;
+}
+
+bool CanopenSimulatedCoupler::loadPage(uint32_t address)
+{
+    if (!pageAddressValid(address))
+        return false;
+    const uint8_t *page = &m_flash[address - flashStart];
+    for (size_t word = 0; word < m_pageBuffer.size(); ++word)
+        m_pageBuffer[word] = le32(page + 4 * word);
+    return true;
+}
+
 CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::bootCommand(uint8_t subIndex,
                                                                      uint32_t value, bool &quiet,
                                                                      bool &startsUser)
@@ -171,28 +195,10 @@ CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::bootCommand(uint8_t sub
             return refused;
         m_verified = true;
         return done;
-    case 6: {
-        if (!m_bootLoader || !m_writingStarted || !pageAddressValid(value))
-            return refused;
-        uint8_t *page = &m_flash[value - flashStart];
-        for (size_t word = 0; word < m_pageBuffer.size(); ++word) {
-            for (size_t byte = 0; byte < 4; ++byte)
-                page[4 * word + byte] = static_cast<uint8_t>(m_pageBuffer[word] >> (8 * byte));
-        }
-        if (faults.flipBitMask && faults.flipBitAddress >= value
-            && faults.flipBitAddress < value + pageSize)
-            m_flash[faults.flipBitAddress - flashStart] ^= faults.flipBitMask;
-        return done;
-    }
-    case 7: {
-        if (!m_bootLoader || !pageAddressValid(value))
-            return refused;
-        const uint8_t *page = &m_flash[value - flashStart];
-        for (size_t word = 0; word < m_pageBuffer.size(); ++word) {
-            m_pageBuffer[word] = le32(page + 4 * word);
-        }
-        return done;
-    }
+    case 6:
+        return m_bootLoader && m_writingStarted && programPage(value) ? done : refused;
+    case 7:
+        return m_bootLoader && loadPage(value) ? done : refused;
     case 8:
         if (!m_bootLoader || value != writeStartKey)
             return refused;

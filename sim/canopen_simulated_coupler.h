@@ -60,6 +60,8 @@ private:
     Record upload(uint16_t index, uint8_t subIndex);
     Record bootCommand(uint8_t subIndex, uint32_t value, bool &quiet, bool &startsUser);
     bool pageAddressValid(uint32_t address) const;
+    bool programPage(uint32_t address);
+    bool loadPage(uint32_t address);
 
     uint8_t m_nodeId;
     bool m_bootLoader;

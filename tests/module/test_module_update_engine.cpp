@@ -143,6 +143,18 @@ ModuleRunResult run(ScriptedPassThroughLink &link, RecordingObserver &observer, 
     return result;
 }
 
+bool scriptPlayedOut(const ScriptedPassThroughLink &link)
+{
+    return link.unexpected.empty() && link.remaining() == 0;
+}
+
+void compareBox(const UpdateOutcome &box, UpdateOutcome::Icon icon, const QString &title, const QString &text)
+{
+    QCOMPARE(box.icon, icon);
+    QCOMPARE(box.title, title);
+    QCOMPARE(box.text, text);
+}
+
 }
 
 class TestModuleUpdateEngine : public QObject
@@ -169,13 +181,10 @@ private slots:
         }
         RecordingObserver observer;
         const ModuleRunResult result = run(link, observer, hex, 1, 2);
-        QVERIFY(link.unexpected.empty());
-        QCOMPARE(link.remaining(), size_t(0));
+        QVERIFY(scriptPlayedOut(link));
         QCOMPARE(result.outcome, Outcome::Updated);
-        QCOMPARE(result.box.icon, Icon::Information);
-        QCOMPARE(result.box.title, QString("Tarnlow"));
-        QCOMPARE(result.box.text,
-                 QString("Burning firmware successful. Firmware of module 1-2 has been updated."));
+        compareBox(result.box, Icon::Information, "Tarnlow",
+                   "Burning firmware successful. Firmware of module 1-2 has been updated.");
         QCOMPARE(observer.checksPassedCount, 1);
         QCOMPARE(observer.shown, 2);
         QCOMPARE(observer.rangeMaximum, 2201);
@@ -209,12 +218,9 @@ private slots:
         expectRegisters(link, reads);
         RecordingObserver observer;
         const ModuleRunResult result = run(link, observer, firmwareOf(2048), 2, 3);
-        QVERIFY(link.unexpected.empty());
-        QCOMPARE(link.remaining(), size_t(0));
+        QVERIFY(scriptPlayedOut(link));
         QCOMPARE(result.outcome, Outcome::ModulesDoNotMatch);
-        QCOMPARE(result.box.icon, Icon::Critical);
-        QCOMPARE(result.box.title, QString("Firmware matching error"));
-        QCOMPARE(result.box.text, text);
+        compareBox(result.box, Icon::Critical, "Firmware matching error", text);
         QCOMPARE(result.box.informative, informative);
         QCOMPARE(observer.checksPassedCount, 0);
     }
@@ -229,11 +235,9 @@ private slots:
             link.expectBootBytes("?", "synchronized\r\n");
         RecordingObserver observer;
         const ModuleRunResult result = run(link, observer, firmwareOf(2048), 1, 1);
-        QVERIFY(link.unexpected.empty());
-        QCOMPARE(link.remaining(), size_t(0));
+        QVERIFY(scriptPlayedOut(link));
         QCOMPARE(result.outcome, Outcome::NotSynchronized);
-        QCOMPARE(result.box.icon, Icon::Critical);
-        QCOMPARE(result.box.text, QString("Connection failed. Synchronizing baudrate of module failed."));
+        compareBox(result.box, Icon::Critical, "Tarnlow", "Connection failed. Synchronizing baudrate of module failed.");
     }
 
     // Whatever the read-back lacks, the module is neither started nor reported updated.
@@ -264,13 +268,11 @@ private slots:
         expectReadBack(link, flash, 700, silentRead);
         RecordingObserver observer;
         const ModuleRunResult result = run(link, observer, hex, 4, 4);
-        QVERIFY(link.unexpected.empty());
-        QCOMPARE(link.remaining(), size_t(0));
+        QVERIFY(scriptPlayedOut(link));
         QCOMPARE(result.outcome, Outcome::FlashDiffers);
-        QCOMPARE(result.box.icon, Icon::Critical);
-        QCOMPARE(result.box.title, QString("Tarnlow"));
-        QCOMPARE(result.box.text, QString("Burning Firmware to module 4 Failed. Comparison is NOT equal. Content is "
-                                      "different between local file and flash."));
+        compareBox(result.box, Icon::Critical, "Tarnlow",
+                   "Burning Firmware to module 4 Failed. Comparison is NOT equal. Content is "
+                   "different between local file and flash.");
     }
 
     // Abort noticed after the third chunk of block 2: that block is sealed with what was staged,
@@ -289,11 +291,9 @@ private slots:
         RecordingObserver observer;
         observer.cancelAtValue = 1024 + 2 * 128;
         const ModuleRunResult result = run(link, observer, hex, 1, 2);
-        QVERIFY(link.unexpected.empty());
-        QCOMPARE(link.remaining(), size_t(0));
+        QVERIFY(scriptPlayedOut(link));
         QCOMPARE(result.outcome, Outcome::Cancelled);
-        QCOMPARE(result.box.icon, Icon::Information);
-        QCOMPARE(result.box.text, QString("User cancel the operation."));
+        compareBox(result.box, Icon::Information, "Tarnlow", "User cancel the operation.");
     }
 };
 
