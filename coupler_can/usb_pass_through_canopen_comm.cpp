@@ -13,6 +13,12 @@
 
 namespace {
 
+std::string lockedPortText()
+{
+    return QCoreApplication::translate("USBPassThroughCANopenCOMM", "Does there has other application lock the COM port?")
+        .toStdString();
+}
+
 void logReply(const uint8_t *reply)
 {
     QDebug line = qDebug();
@@ -26,14 +32,16 @@ void logReply(const uint8_t *reply)
 void USBPassThroughCANopenCOMM::openPort(int portNumber)
 {
     const std::string path = ComPortTable::devicePath(portNumber);
-    if (path.empty() || !m_port.open(path)) {
-        throw SerialOpenError(
-            QCoreApplication::translate("USBPassThroughCANopenCOMM",
-                                        "Does there has other application lock the COM port?")
-                .toStdString(),
-            path.empty() ? "COM" + std::to_string(portNumber) + " is no longer among the serial ports."
-                         : m_port.openFailure());
-    }
+    if (path.empty())
+        throw SerialOpenError(lockedPortText(),
+                              "COM" + std::to_string(portNumber) + " is no longer among the serial ports.");
+    openDevice(path);
+}
+
+void USBPassThroughCANopenCOMM::openDevice(const std::string &path)
+{
+    if (!m_port.open(path))
+        throw SerialOpenError(lockedPortText(), m_port.openFailure());
     SerialPort::Timeouts timeouts;
     timeouts.readTotalTimeoutMs = readTotalTimeoutMs;
     m_port.setTimeouts(timeouts);

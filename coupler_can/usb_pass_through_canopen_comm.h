@@ -35,6 +35,8 @@ public:
     // Opens "COM<portNumber>" exclusively and purges both directions. Throws SerialOpenError
     // with "Does there has other application lock the COM port?" when it cannot.
     void openPort(int portNumber);
+    // The same for a serial device given by its path.
+    void openDevice(const std::string &path);
     void close();
 
     bool sendDownloadRequest(uint8_t nodeId, uint16_t index, uint8_t subIndex,

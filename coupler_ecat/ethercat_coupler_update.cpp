@@ -16,26 +16,11 @@ constexpr int syncManagerWriteTimeoutUs = 2000;
 constexpr int sdoTimeoutUs = 2000000;
 constexpr int foeTimeoutUs = 2000000;
 
-void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char *format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    std::fflush(stdout);
-}
-
 std::string programPath()
 {
     char path[4096] = {};
     const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
     return length > 0 ? std::string(path, size_t(length)) : std::string("tarnlow");
-}
-
-void printSyncManager(const char *name, const SyncManagerRecord &record)
-{
-    say(" %s A:%4.4x L:%4d F:%8.8x\n", name, record.StartAddr, record.SMlength, record.SMflags);
 }
 
 std::string withPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -58,6 +43,21 @@ std::string adapterFailureText(const char *interfaceName)
                 "granted yet: sudo setcap cap_net_raw,cap_net_admin+eip " + programPath();
     return text;
 }
+
+std::string syncManagerLine(const char *name, const SyncManagerRecord &record)
+{
+    return withPrintf(" %s A:%4.4x L:%4d F:%8.8x\n", name, record.StartAddr, record.SMlength, record.SMflags);
+}
+}
+
+void EthercatCouplerUpdate::say(const std::string &text)
+{
+    if (onDiagnostic) {
+        onDiagnostic(text);
+        return;
+    }
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
 }
 
 EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener)
@@ -69,16 +69,16 @@ EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener)
 void EthercatCouplerUpdate::requestBoot(uint8_t slave)
 {
     Slave &target = master.ec_slave[slave];
-    say("Request init state for slave %d\n", slave);
+    say(withPrintf("Request init state for slave %d\n", slave));
     target.state = INIT;
     master.ec_writestate(slave);
     master.ec_statecheck(slave, INIT, initTimeoutUs);
-    say("Slave %d state to INIT.\n", slave);
+    say(withPrintf("Slave %d state to INIT.\n", slave));
 
     const uint32_t bootstrapReceive = master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs);
     const uint32_t bootstrapSend = master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs);
-    printSyncManager("SM0", target.SM[0]);
-    printSyncManager("SM1", target.SM[1]);
+    say(syncManagerLine("SM0", target.SM[0]));
+    say(syncManagerLine("SM1", target.SM[1]));
     master.ec_FPWR(target.configadr, Register::syncManager0, Register::syncManagerSize,
                    target.SM[0].bytes().data(), syncManagerWriteTimeoutUs);
     master.ec_FPWR(target.configadr, Register::syncManager1, Register::syncManagerSize,
@@ -105,12 +105,12 @@ int EthercatCouplerUpdate::writeFile(uint8_t slave, const char *fileName)
         explain(withPrintf("The firmware file could not be read, is empty or is larger than 8 MiB: %s", fileName));
         return 0;
     }
-    say("File read OK, %d bytes.\n", firmwareSize);
+    say(withPrintf("File read OK, %d bytes.\n", firmwareSize));
     say("FoE write....");
     uint32_t errorCode = 0;
     const int result = foeWriteAbortable(slave, fileName, foePassword, firmwareSize, firmwareBuffer.data(),
                                          foeTimeoutUs, &errorCode);
-    say("result %d.\n", result);
+    say(withPrintf("result %d.\n", result));
     if (result <= 0)
         explain(foeFailureText(result, errorCode));
     return result;
@@ -155,24 +155,24 @@ int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_
     m_why.clear();
     say("Starting firmware update example\n");
     if (!master.ec_init(interfaceName)) {
-        say("No socket connection on %s\nExcecute as root\n", interfaceName);
+        say(withPrintf("No socket connection on %s\nExcecute as root\n", interfaceName));
         explain(adapterFailureText(interfaceName));
         return 0;
     }
-    say("ec_init on %s succeeded.\n", interfaceName);
+    say(withPrintf("ec_init on %s succeeded.\n", interfaceName));
     if (master.ec_config_init(false) > 0 && slave <= master.ec_slavecount) {
-        say("%d slaves found and configured.\n", master.ec_slavecount);
+        say(withPrintf("%d slaves found and configured.\n", master.ec_slavecount));
         if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) != BOOT)
             requestBoot(slave);
         if (master.ec_statecheck(slave, BOOT, bootTimeoutUs) == BOOT) {
             master.ec_slave[slave].state = BOOT;
             master.ec_writestate(slave);
-            say("Slave %d state to BOOT.\n", slave);
+            say(withPrintf("Slave %d state to BOOT.\n", slave));
             result = writeFile(slave, fileName);
         } else {
             explain(withPrintf("Slave %d did not reach the BOOT state.", slave));
         }
-        say("Request Pre-OP state for slave %d\n", slave);
+        say(withPrintf("Request Pre-OP state for slave %d\n", slave));
         master.ec_slave[slave].state = PRE_OP;
         master.ec_writestate(slave);
     } else {

@@ -36,7 +36,7 @@ constexpr int foeBusyResendLimit = 100;
 
 // One EtherCAT coupler update, without any widget: its own master, the firmware buffer and the
 // abort flag, so one object runs one update at a time and nothing is shared with anything else.
-// The diagnostic lines go to standard output.
+// The diagnostic lines go to standard output unless onDiagnostic takes them.
 class EthercatCouplerUpdate
 {
 public:
@@ -68,11 +68,14 @@ public:
     std::atomic<bool> foeAbortRequested{false};
     // Told the bytes acknowledged so far and the file's size after each data message.
     std::function<void(std::size_t sent, std::size_t total)> onProgress;
+    // Where the diagnostic lines go; standard output when not set.
+    std::function<void(const std::string &line)> onDiagnostic;
 
 private:
     void requestBoot(uint8_t slave);
     int writeFile(uint8_t slave, const char *fileName);
     void explain(const std::string &text) { m_why = text; }
+    void say(const std::string &text);
 
     std::string m_why;
 };

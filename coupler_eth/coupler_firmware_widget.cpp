@@ -9,6 +9,7 @@
 #include "app/show_message.h"
 #include "coupler_eth/coupler_modbus_connection.h"
 #include "coupler_eth/coupler_udp_link.h"
+#include "coupler_eth/coupler_listen_socket.h"
 #include "coupler_eth/coupler_update_engine.h"
 #include "firmware/hardware_version.h"
 #include "module/modbus_port.h"
@@ -29,7 +30,6 @@ namespace {
 
 const char *const kIpKey = "Coupler/Settings/ip";
 const char *const kPortKey = "Coupler/Settings/port";
-const char *const kBindAddress = "0.0.0.0";
 
 // Mouse releases seen on the listen-port field of any coupler page since the program started.
 int portFieldReleases = 0;
@@ -140,22 +140,13 @@ void CouplerFirmwareWidget::on_button_update_clicked()
 // exchanges use its descriptor.
 bool CouplerFirmwareWidget::bindListenPort()
 {
-    if (m_socket)
-        m_socket->close();
-    m_socket = new QUdpSocket(this);
+    m_socket.reset();
     const uint16_t port = typedListenPort();
     qDebug().noquote() << QStringLiteral("port = %1").arg(port);
-    if (port == CouplerBoot::kDevicePort) {
-        showMessageBox(this, QMessageBox::Critical, tr("Change listen port"),
-                       tr("Port %1 is using for UDP broadcast").arg(CouplerBoot::kDevicePort));
-        return false;
-    }
-    // Not shared: a second program on the same port would take some of the coupler's replies.
-    if (!m_socket->bind(QHostAddress(QString::fromLatin1(kBindAddress)), port,
-                        QAbstractSocket::DontShareAddress)) {
-        showMessageBox(nullptr, QMessageBox::Critical, tr("Port binding failed"),
-                       tr("Port %1 is probably occupied is using for UDP broadcast").arg(port),
-                       m_socket->errorString());
+    UpdateOutcome refusal;
+    m_socket = bindCouplerListenPort(port, refusal);
+    if (!m_socket) {
+        showOutcome(this, refusal);
         return false;
     }
     if (!DatagramSocket::startSocketLibrary()) {

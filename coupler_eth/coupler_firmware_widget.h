@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class IpAddressFields;
@@ -59,7 +60,7 @@ private:
     std::vector<uint8_t> m_readBackImage;
     uint16_t m_listenPort = 0;
     QPointer<QProgressDialog> m_progressDialog;
-    QUdpSocket *m_socket = nullptr;
+    std::unique_ptr<QUdpSocket> m_socket;
     // A second click while one update prepares or runs would start a second update inside it.
     bool m_updateInProgress = false;
 };

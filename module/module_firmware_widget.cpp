@@ -25,8 +25,8 @@ const char *const kIpKey = "Module/Settings/ip";
 const char *const kFirstKey = "Module/Settings/module_number_start";
 const char *const kLastKey = "Module/Settings/module_number_end";
 const char *const kEndEnableKey = "Module/Settings/end_enable";
-constexpr int kLowestModule = 1;
-constexpr int kHighestModule = 16;
+constexpr int kLowestModule = ModuleRange::kLowestModule;
+constexpr int kHighestModule = ModuleRange::kHighestModule;
 
 // The run's window-modal dialog, which exists from the moment the modules have passed their
 // checks; setting its value is where the dialog processes events and notices Abort.
@@ -173,12 +173,7 @@ void ModuleFirmwareWidget::on_button_update_clicked()
     std::string failure;
     std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
     if (!link) {
-        showMessageBox(this, QMessageBox::Critical, tr("Connection failed"),
-                       tr("Please check field of IP and port is correct"),
-                       QStringLiteral("Modbus TCP %1:%2: %3.")
-                           .arg(QString::fromStdString(ip))
-                           .arg(port)
-                           .arg(QString::fromStdString(failure)));
+        showOutcome(this, ModuleUpdateEngine::connectionFailure(ip, port, failure));
         return;
     }
     ui->button_update->setEnabled(false);

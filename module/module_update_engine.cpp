@@ -41,6 +41,16 @@ QString secondsSince(const QElapsedTimer &timer)
 
 }
 
+UpdateOutcome ModuleUpdateEngine::connectionFailure(const std::string &ip, int port, const std::string &failure)
+{
+    return UpdateOutcome::failed(Icon::Critical, pageText("Connection failed"),
+                                 pageText("Please check field of IP and port is correct"),
+                                 QStringLiteral("Modbus TCP %1:%2: %3.")
+                                     .arg(QString::fromStdString(ip))
+                                     .arg(port)
+                                     .arg(QString::fromStdString(failure)));
+}
+
 ModuleUpdateEngine::ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer)
     : m_target(target),
       m_observer(observer),

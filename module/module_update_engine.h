@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 class PassThroughLink;
@@ -35,6 +36,10 @@ public:
 
 // The coupler to talk through and the modules to update, first to last.
 struct ModuleRange {
+    // The module numbers a coupler can address.
+    static constexpr int kLowestModule = 1;
+    static constexpr int kHighestModule = 16;
+
     PassThroughLink &link;
     int firstModule;
     int lastModule;
@@ -56,6 +61,9 @@ public:
     static constexpr int kResponseTimeoutUs = 500000;
 
     ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer);
+
+    // The box when the coupler's Modbus TCP server cannot be reached; the cause as informative text.
+    static UpdateOutcome connectionFailure(const std::string &ip, int port, const std::string &failure);
 
     // The whole run for the loaded `firmware`.
     ModuleRunResult run(const HexImage &firmware);

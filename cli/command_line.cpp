@@ -1,0 +1,175 @@
+#include "cli/command_line.h"
+
+#include "cli/plan_file.h"
+#include "cli/target_checks.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+const QCommandLineOption kReport(QStringLiteral("report"), "Write a JSON record of the run to FILE.", "FILE");
+const QCommandLineOption kQuiet(QStringLiteral("quiet"), "Print only each device's outcome.");
+const QCommandLineOption kIp(QStringLiteral("ip"), "The Ethernet coupler's IPv4 address.", "A");
+const QCommandLineOption kFile(QStringLiteral("file"), "The firmware file.", "F");
+const QCommandLineOption kListenPort(QStringLiteral("listen-port"), "Local UDP port for the coupler's replies (default 23456).", "P",
+                                     QString::number(DeviceJob::kDefaultListenPort));
+const QCommandLineOption kFirst(QStringLiteral("first"), "First module to update.", "N");
+const QCommandLineOption kLast(QStringLiteral("last"), "Last module to update (default: the first).", "M");
+const QCommandLineOption kAdvance(QStringLiteral("advance"), "Advance mode: skip the modules' matching checks.");
+const QCommandLineOption kPort(QStringLiteral("port"), "The CANopen coupler's serial port: COMn or a device path.", "PORT");
+const QCommandLineOption kNode(QStringLiteral("node"), "The CANopen node ID (default 1).", "N", QString::number(DeviceJob::kDefaultNode));
+const QCommandLineOption kAdapter(QStringLiteral("adapter"), "The network adapter the EtherCAT coupler is on.", "NAME");
+const QCommandLineOption kJobs(QStringLiteral("jobs"), "Update up to N devices at once.", "N", "1");
+const QCommandLineOption kStopOnFailure(QStringLiteral("stop-on-failure"), "Start no further device after a failure.");
+
+struct VerbSpec {
+    const char *name;
+    const char *summary;
+    const char *example;
+    QList<QCommandLineOption> options;
+};
+
+const QList<VerbSpec> &verbs()
+{
+    static const QList<VerbSpec> list = {
+        {"coupler", "Update an Ethernet bus coupler.",
+         "tarnlow-cli coupler --ip 192.168.1.10 --file ETN_Coupler.HEX", {kIp, kFile, kListenPort}},
+        {"module", "Update a range of I/O modules behind an Ethernet coupler.",
+         "tarnlow-cli module --ip 192.168.1.10 --first 1 --last 4 --file Module.HEX", {kIp, kFirst, kLast, kAdvance, kFile}},
+        {"canopen", "Update a CANopen coupler through its USB virtual COM port.",
+         "tarnlow-cli canopen --port COM3 --node 5 --file COP_Coupler.HEX", {kPort, kNode, kFile}},
+        {"ethercat", "Update an EtherCAT coupler by FoE.",
+         "tarnlow-cli ethercat --adapter eth1 --file ECAT_Coupler.bin", {kAdapter, kFile}},
+        {"plan", "Update every device of a plan file (CSV, one device per line).",
+         "tarnlow-cli plan fleet.csv --jobs 4 --report fleet.json", {kJobs, kStopOnFailure, kListenPort}},
+    };
+    return list;
+}
+
+const VerbSpec *verbNamed(const QString &name)
+{
+    for (const VerbSpec &verb : verbs())
+        if (name == QLatin1String(verb.name))
+            return &verb;
+    return nullptr;
+}
+
+// The option's number; an option that holds none is added to `unreadable`.
+int intValue(const QCommandLineParser &parser, const QCommandLineOption &option, QStringList &unreadable)
+{
+    bool converted = false;
+    const int value = parser.value(option).toInt(&converted);
+    if (!converted)
+        unreadable << QStringLiteral("--") + option.names().first();
+    return value;
+}
+
+QString numbersExpected(const QStringList &unreadable)
+{
+    return QStringLiteral("%1 takes a number").arg(unreadable.join(QLatin1String(", ")));
+}
+
+// One device from the options of its verb.
+QString jobFromOptions(const QString &verb, const QCommandLineParser &parser, DeviceJob &job)
+{
+    QStringList unreadable;
+    job.firmwareFile = parser.value(kFile);
+    if (verb == QLatin1String("coupler")) {
+        job.kind = DeviceKind::Coupler;
+        job.ip = parser.value(kIp);
+        job.listenPort = intValue(parser, kListenPort, unreadable);
+    } else if (verb == QLatin1String("module")) {
+        job.kind = DeviceKind::Module;
+        job.ip = parser.value(kIp);
+        job.firstModule = intValue(parser, kFirst, unreadable);
+        job.lastModule = parser.isSet(kLast) ? intValue(parser, kLast, unreadable) : job.firstModule;
+        job.advanceMode = parser.isSet(kAdvance);
+    } else if (verb == QLatin1String("canopen")) {
+        job.kind = DeviceKind::Canopen;
+        job.serialPort = parser.value(kPort);
+        job.node = intValue(parser, kNode, unreadable);
+    } else {
+        job.kind = DeviceKind::Ethercat;
+        job.adapter = parser.value(kAdapter);
+    }
+    if (!unreadable.isEmpty())
+        return numbersExpected(unreadable);
+    return checkTarget(job);
+}
+
+QString planFromArguments(const QCommandLineParser &parser, Command &command)
+{
+    QStringList unreadable;
+    command.plan.jobs = intValue(parser, kJobs, unreadable);
+    command.plan.listenPortBase = intValue(parser, kListenPort, unreadable);
+    command.plan.stopOnFailure = parser.isSet(kStopOnFailure);
+    if (!unreadable.isEmpty())
+        return numbersExpected(unreadable);
+    if (command.plan.jobs < 1)
+        return QStringLiteral("--jobs takes a number of at least 1");
+    if (parser.positionalArguments().size() != 1)
+        return QStringLiteral("plan takes one plan file");
+    const PlanParse plan = readPlanFile(parser.positionalArguments().first());
+    command.jobs = plan.jobs;
+    return plan.error;
+}
+
+}
+
+QString overviewHelp()
+{
+    QString text = QStringLiteral("Usage: tarnlow-cli VERB [options]\n\n"
+                                  "Updates the firmware of Ethernet couplers, their I/O modules, CANopen and EtherCAT "
+                                  "couplers with the checks, waits and texts of the pages.\n\nVerbs:\n");
+    for (const VerbSpec &verb : verbs())
+        text += QStringLiteral("  %1  %2\n      %3\n").arg(QString::fromLatin1(verb.name).leftJustified(9), verb.summary, verb.example);
+    text += QStringLiteral("\nEvery verb takes --report FILE.json and --quiet; 'tarnlow-cli VERB --help' lists its "
+                           "options.\nExit status: 0 every device written and verified, 1 a device failed, 2 usage "
+                           "error, 130 interrupted.\n");
+    return text;
+}
+
+Command parseCommandLine(const QStringList &arguments)
+{
+    Command command;
+    const QString verbName = arguments.value(1);
+    const VerbSpec *verb = verbNamed(verbName);
+    if (!verb) {
+        command.helpText = overviewHelp();
+        if (!verbName.isEmpty() && verbName != QLatin1String("--help") && verbName != QLatin1String("-h"))
+            command.usageError = QStringLiteral("unknown verb \"%1\"").arg(verbName);
+        return command;
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(verb->summary) + "\nExample: " + verb->example);
+    const QCommandLineOption help = parser.addHelpOption();
+    parser.addOptions(verb->options);
+    parser.addOptions({kReport, kQuiet});
+    if (verbName == QLatin1String("plan"))
+        parser.addPositionalArgument("FILE", "The plan: one device per line.");
+    QStringList verbArguments = arguments;
+    verbArguments.removeAt(1);
+    if (!parser.parse(verbArguments)) {
+        command.usageError = parser.errorText();
+        return command;
+    }
+    if (parser.isSet(help)) {
+        command.helpText = parser.helpText().replace(QLatin1String("Usage: ") + arguments.first(),
+                                                     QLatin1String("Usage: tarnlow-cli ") + verbName);
+        return command;
+    }
+    command.verb = Command::Verb::Update;
+    command.reportPath = parser.value(kReport);
+    command.quiet = parser.isSet(kQuiet);
+    if (verbName == QLatin1String("plan")) {
+        command.usageError = planFromArguments(parser, command);
+        return command;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        command.usageError = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+    DeviceJob job;
+    if (command.usageError.isEmpty())
+        command.usageError = jobFromOptions(verbName, parser, job);
+    command.jobs = {job};
+    return command;
+}

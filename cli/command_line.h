@@ -1,0 +1,27 @@
+#pragma once
+
+#include "cli/device_job.h"
+#include "cli/plan_runner.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for.
+struct Command {
+    enum class Verb { Update, Help };
+    Verb verb = Verb::Help;
+    QList<DeviceJob> jobs;      // the devices to update
+    PlanOptions plan;
+    QString reportPath;
+    bool quiet = false;
+    QString usageError;         // set when the command cannot run: exit status 2
+    QString helpText;           // for Verb::Help
+};
+
+// Parses `arguments` (the program name first) with QCommandLineParser; a plan file is read and
+// checked here, so a bad line ends the run before anything is sent.
+Command parseCommandLine(const QStringList &arguments);
+
+// The overview --help prints: every verb with an example.
+QString overviewHelp();

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "app/update_outcome.h"
+#include "cli/device_job.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The time one phase of a run took; a phase is what the page's progress label says.
+struct PhaseTime {
+    QString name;
+    qint64 milliseconds = 0;
+};
+
+// What the report keeps of one device's run.
+struct DeviceRecord {
+    DeviceJob job;
+    QString imageSha256;                  // of the image bytes sent; empty when none was loaded
+    std::optional<quint32> productCode;   // header values of an encrypted HEX file
+    std::optional<int> hardwareVersion;   // the version digit
+    QDateTime started;
+    QDateTime ended;
+    QList<PhaseTime> phases;
+    UpdateOutcome outcome;
+};

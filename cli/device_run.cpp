@@ -1,0 +1,67 @@
+#include "cli/device_run.h"
+
+#include "cli/device_runners.h"
+
+#include <QCryptographicHash>
+
+namespace {
+
+struct HexKind {
+    const HexPageProfile &profile;
+    const char *translationContext;   // the page whose texts the load failures use
+};
+
+HexKind hexKindOf(DeviceKind kind)
+{
+    switch (kind) {
+    case DeviceKind::Module:
+        return {HexPageProfile::module(), "ModuleFirmwareWidget"};
+    case DeviceKind::Canopen:
+        return {HexPageProfile::canopen(), "OsmerinRemoteIOFirmwareUpdater"};
+    default:
+        return {HexPageProfile::coupler(), "CouplerFirmwareWidget"};
+    }
+}
+
+QString sha256Of(const HexImage &hex)
+{
+    const QByteArray image(reinterpret_cast<const char *>(hex.image.data()), hex.imageLength);
+    return QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+}
+
+UpdateOutcome runHexDevice(const DeviceJob &job, DeviceRecord &record, RunReport &report)
+{
+    const HexKind kind = hexKindOf(job.kind);
+    report.phase(QStringLiteral("Loading the firmware file"));
+    HexImage hex(kind.profile);
+    hex.fileName = job.firmwareFile.toStdString();
+    const HexLoadResult loaded = loadHexImage(hex, kind.profile);
+    if (!loaded.ok())
+        return hexLoadOutcome(loaded.error, kind.profile, kind.translationContext);
+    record.imageSha256 = sha256Of(hex);
+    record.productCode = hex.productCode;
+    record.hardwareVersion = hex.hardwareVersion >> 12;   // the header keeps the digit in the top nibble
+    switch (job.kind) {
+    case DeviceKind::Module:
+        return runModules(job, hex, report);
+    case DeviceKind::Canopen:
+        return runCanopen(job, hex, report);
+    default:
+        return runCoupler(job, hex, report);
+    }
+}
+
+}
+
+DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress)
+{
+    DeviceRecord record;
+    record.job = job;
+    record.started = QDateTime::currentDateTimeUtc();
+    RunReport report(record, progress);
+    record.outcome = job.kind == DeviceKind::Ethercat ? runEthercat(job, report, record.imageSha256)
+                                                      : runHexDevice(job, record, report);
+    report.finish();
+    record.ended = QDateTime::currentDateTimeUtc();
+    return record;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+// One runner per device kind: the page's procedure on the shared engine, its outcome the text
+// the page would show. The image is loaded; nothing has been sent yet.
+#include "app/update_outcome.h"
+#include "cli/device_job.h"
+#include "cli/run_report.h"
+#include "firmware/hex_image.h"
+
+UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &report);
+UpdateOutcome runModules(const DeviceJob &job, const HexImage &hex, RunReport &report);
+UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &report);
+// The EtherCAT coupler takes its file as it is; `imageSha256` receives the hash of what was
+// read for sending.
+UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, QString &imageSha256);

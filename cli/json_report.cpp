@@ -1,0 +1,94 @@
+#include "cli/json_report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace {
+
+QString outcomeName(UpdateOutcome::Kind kind)
+{
+    switch (kind) {
+    case UpdateOutcome::Kind::Verified:
+        return QStringLiteral("verified");
+    case UpdateOutcome::Kind::Failed:
+        return QStringLiteral("failed");
+    case UpdateOutcome::Kind::Aborted:
+        return QStringLiteral("aborted");
+    }
+    return QString();
+}
+
+QJsonObject targetOf(const DeviceJob &job)
+{
+    QJsonObject target{{"kind", DeviceJob::kindName(job.kind)}, {"description", job.target()}};
+    switch (job.kind) {
+    case DeviceKind::Coupler:
+        target.insert("ip", job.ip);
+        target.insert("listenPort", job.listenPort);
+        break;
+    case DeviceKind::Module:
+        target.insert("ip", job.ip);
+        target.insert("firstModule", job.firstModule);
+        target.insert("lastModule", job.lastModule);
+        target.insert("advanceMode", job.advanceMode);
+        break;
+    case DeviceKind::Canopen:
+        target.insert("port", job.serialPort);
+        target.insert("node", job.node);
+        break;
+    case DeviceKind::Ethercat:
+        target.insert("adapter", job.adapter);
+        break;
+    }
+    if (job.planLine > 0)
+        target.insert("planLine", job.planLine);
+    return target;
+}
+
+QJsonObject deviceOf(const DeviceRecord &record)
+{
+    QJsonArray phases;
+    for (const PhaseTime &phase : record.phases)
+        phases.append(QJsonObject{{"name", phase.name}, {"milliseconds", phase.milliseconds}});
+    QJsonObject header;
+    if (record.productCode)
+        header.insert("productCode",
+                      QStringLiteral("0x") + QStringLiteral("%1").arg(*record.productCode, 4, 16, QLatin1Char('0')).toUpper());
+    if (record.hardwareVersion)
+        header.insert("hardwareVersion", *record.hardwareVersion);
+    return QJsonObject{
+        {"target", targetOf(record.job)},
+        {"firmwareFile", record.job.firmwareFile},
+        {"imageSha256", record.imageSha256.isEmpty() ? QJsonValue() : QJsonValue(record.imageSha256)},
+        {"header", header},
+        {"started", record.started.toString(Qt::ISODateWithMs)},
+        {"ended", record.ended.toString(Qt::ISODateWithMs)},
+        {"milliseconds", record.started.msecsTo(record.ended)},
+        {"phases", phases},
+        {"outcome", outcomeName(record.outcome.kind)},
+        {"message", record.outcome.text},
+        {"detail", record.outcome.informative},
+    };
+}
+
+}
+
+QByteArray jsonReport(const QList<DeviceRecord> &records, int exitStatus)
+{
+    QJsonArray devices;
+    for (const DeviceRecord &record : records)
+        devices.append(deviceOf(record));
+    return QJsonDocument(QJsonObject{{"devices", devices}, {"exitStatus", exitStatus}}).toJson();
+}
+
+bool writeJsonReport(const QString &path, const QList<DeviceRecord> &records, int exitStatus, QString &failure)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(jsonReport(records, exitStatus)) < 0 || !file.commit()) {
+        failure = file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,126 @@
+// tarnlow-cli: the pages' updates without a window, one device or a plan of many, with progress
+// on the terminal, a JSON record and an exit status a script can act on.
+#include "app/application_identity.h"
+#include "app/fixed_wait.h"
+#include "cli/command_line.h"
+#include "cli/interrupt.h"
+#include "cli/json_report.h"
+#include "cli/plan_runner.h"
+#include "module/modbus_port.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitVerified = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+// The engines' qDebug lines are for the window's debug log, not for a terminal.
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// The tests run the simulated couplers above port 1024 and shorten the fixed waits; these
+// variables are their only way in.
+void applyTestHooks()
+{
+    bool set = false;
+    const int modbusPort = qEnvironmentVariableIntValue("TARNLOW_TEST_MODBUS_PORT", &set);
+    if (set)
+        ModbusPort::setForTests(modbusPort);
+    const int divisor = qEnvironmentVariableIntValue("TARNLOW_TEST_WAIT_DIVISOR", &set);
+    if (set && divisor > 0)
+        FixedWait::setFixedWaitDivisorForTests(divisor);
+}
+
+ProgressDisplay::Mode displayMode(bool quiet)
+{
+    if (quiet)
+        return ProgressDisplay::Mode::Quiet;
+    return ::isatty(STDOUT_FILENO) ? ProgressDisplay::Mode::Terminal : ProgressDisplay::Mode::Lines;
+}
+
+int exitStatusOf(const QList<DeviceRecord> &records)
+{
+    if (Interrupt::requested())
+        return kExitInterrupted;
+    for (const DeviceRecord &record : records)
+        if (record.outcome.kind != UpdateOutcome::Kind::Verified)
+            return kExitFailed;
+    return kExitVerified;
+}
+
+// Tells once that Ctrl-C was seen, while the runs make their way to a safe point.
+class InterruptNotice
+{
+public:
+    explicit InterruptNotice(ProgressDisplay &display)
+        : m_thread([this, &display] {
+              while (!m_done && !Interrupt::requested())
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              if (Interrupt::requested())
+                  display.note(QStringLiteral("Interrupted: stopping at a safe point (Ctrl-C again quits at once)."));
+          })
+    {
+    }
+    ~InterruptNotice()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+int update(const Command &command, QTextStream &out, QTextStream &err)
+{
+    Interrupt::install();
+    ProgressDisplay display(displayMode(command.quiet), out, Interrupt::requested);
+    QList<DeviceRecord> records;
+    {
+        InterruptNotice notice(display);
+        records = runPlan(command.jobs, command.plan, display, Interrupt::requested);
+    }
+    const int status = exitStatusOf(records);
+    QString failure;
+    if (!command.reportPath.isEmpty() && !writeJsonReport(command.reportPath, records, status, failure)) {
+        err << "tarnlow-cli: the report " << command.reportPath << " could not be written: " << failure << '\n';
+        return status == kExitVerified ? kExitFailed : status;
+    }
+    return status;
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    ApplicationIdentity::apply();
+    qInstallMessageHandler(messageHandler);
+    applyTestHooks();
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const Command command = parseCommandLine(application.arguments());
+    if (!command.usageError.isEmpty()) {
+        err << "tarnlow-cli: " << command.usageError << "\nTry 'tarnlow-cli --help'.\n";
+        return kExitUsage;
+    }
+    if (command.verb == Command::Verb::Help) {
+        out << command.helpText;
+        return kExitVerified;
+    }
+    return update(command, out, err);
+}

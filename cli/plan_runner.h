@@ -1,0 +1,24 @@
+#pragma once
+
+#include "cli/device_record.h"
+#include "cli/progress_display.h"
+
+#include <QList>
+
+#include <functional>
+
+struct PlanOptions {
+    // Devices updated at once. Two devices never share a coupler (its modules go through it),
+    // a serial port or a network adapter.
+    int jobs = 1;
+    // After a failure no further device is started.
+    bool stopOnFailure = false;
+    // The coupler jobs running at once listen on this port, the next one up, and so on.
+    int listenPortBase = DeviceJob::kDefaultListenPort;
+};
+
+// Runs the devices, each in a thread of its own, and returns their records in the plan's order.
+// A device not started (after a failure with stopOnFailure, or after Ctrl-C) is recorded as
+// aborted with the reason.
+QList<DeviceRecord> runPlan(const QList<DeviceJob> &jobs, const PlanOptions &options, ProgressDisplay &display,
+                            const std::function<bool()> &stopRequested);

@@ -1,0 +1,167 @@
+#include "cli/progress_display.h"
+
+#include <QDateTime>
+
+namespace {
+
+constexpr int kRedrawIntervalMs = 100;
+constexpr qint64 kKiB = 1024;
+
+QString timeText(qint64 seconds)
+{
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString outcomeWord(UpdateOutcome::Kind kind)
+{
+    switch (kind) {
+    case UpdateOutcome::Kind::Verified:
+        return QStringLiteral("verified");
+    case UpdateOutcome::Kind::Failed:
+        return QStringLiteral("FAILED");
+    case UpdateOutcome::Kind::Aborted:
+        return QStringLiteral("aborted");
+    }
+    return QString();
+}
+
+}
+
+class ProgressDisplay::Tracker : public DeviceProgress
+{
+public:
+    Tracker(ProgressDisplay &display, int index) : m_display(display), m_index(index) {}
+    void phaseStarted(const QString &phase) override { m_display.phaseStarted(m_index, phase); }
+    void bytesDone(qint64 done, qint64 total) override { m_display.bytesDone(m_index, done, total); }
+    bool stopRequested() const override { return m_display.m_stopRequested(); }
+
+private:
+    ProgressDisplay &m_display;
+    int m_index;
+};
+
+ProgressDisplay::ProgressDisplay(Mode mode, QTextStream &out, std::function<bool()> stopRequested)
+    : m_mode(mode), m_out(out), m_stopRequested(std::move(stopRequested))
+{
+    m_sinceRedraw.start();
+}
+
+ProgressDisplay::~ProgressDisplay() = default;
+
+std::unique_ptr<DeviceProgress> ProgressDisplay::track(int index, const DeviceJob &job)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    DeviceLine &line = m_running[index];
+    line.target = job.target();
+    return std::make_unique<Tracker>(*this, index);
+}
+
+void ProgressDisplay::phaseStarted(int index, const QString &phase)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    DeviceLine &line = m_running[index];
+    line.phase = phase;
+    line.lastTenth = -1;
+    line.clock.invalidate();
+    if (m_mode == Mode::Lines)
+        printLine(QStringLiteral("%1: %2").arg(line.target, phase));
+    else if (m_mode == Mode::Terminal)
+        redraw();
+}
+
+void ProgressDisplay::bytesDone(int index, qint64 done, qint64 total)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    DeviceLine &line = m_running[index];
+    if (!line.clock.isValid()) {
+        line.clock.start();
+        line.bytesAtClock = done;
+    }
+    line.done = done;
+    line.total = total;
+    if (m_mode == Mode::Lines) {
+        const int tenth = total > 0 ? int(10 * done / total) : 0;
+        if (tenth != line.lastTenth) {
+            line.lastTenth = tenth;
+            printLine(statusText(line));
+        }
+    } else if (m_mode == Mode::Terminal && m_sinceRedraw.elapsed() >= kRedrawIntervalMs) {
+        redraw();
+    }
+}
+
+QString ProgressDisplay::statusText(const DeviceLine &line) const
+{
+    QString text = QStringLiteral("%1: %2").arg(line.target, line.phase);
+    if (line.total <= 0)
+        return text;
+    text += QStringLiteral("  %1/%2 KiB").arg(line.done / kKiB).arg(line.total / kKiB);
+    const qint64 elapsedMs = line.clock.isValid() ? line.clock.elapsed() : 0;
+    const qint64 moved = line.done - line.bytesAtClock;
+    if (elapsedMs > 0 && moved > 0) {
+        const double bytesPerSecond = 1000.0 * double(moved) / double(elapsedMs);
+        text += QStringLiteral("  %1 KiB/s").arg(bytesPerSecond / kKiB, 0, 'f', 1);
+        text += QStringLiteral("  %1 left").arg(timeText(qint64(double(line.total - line.done) / bytesPerSecond)));
+    }
+    return text;
+}
+
+void ProgressDisplay::finished(int index, const DeviceRecord &record)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running.remove(index);
+    printLine(outcomeLine(record));
+    if (m_mode == Mode::Terminal)
+        redraw();
+}
+
+void ProgressDisplay::note(const QString &text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_mode == Mode::Quiet)
+        return;
+    printLine(text);
+    if (m_mode == Mode::Terminal)
+        redraw();
+}
+
+QString ProgressDisplay::outcomeLine(const DeviceRecord &record)
+{
+    QString text = QStringLiteral("%1: %2: %3").arg(record.job.target(), outcomeWord(record.outcome.kind),
+                                                    record.outcome.text);
+    if (!record.outcome.informative.isEmpty())
+        text += QStringLiteral(" (%1)").arg(record.outcome.informative);
+    return text;
+}
+
+// A finished line goes above the redrawn block; in line mode it carries the time.
+void ProgressDisplay::printLine(const QString &text)
+{
+    if (m_mode == Mode::Terminal) {
+        eraseDrawn();
+        m_out << text << '\n';
+    } else if (m_mode == Mode::Lines) {
+        m_out << QDateTime::currentDateTime().toString(Qt::ISODate) << ' ' << text << '\n';
+    } else {
+        m_out << text << '\n';
+    }
+    m_out.flush();
+}
+
+void ProgressDisplay::eraseDrawn()
+{
+    for (; m_drawnLines > 0; --m_drawnLines)
+        m_out << "\x1b[1A\x1b[2K";   // up one line, clear it
+    m_out << '\r';
+}
+
+void ProgressDisplay::redraw()
+{
+    eraseDrawn();
+    for (const DeviceLine &line : qAsConst(m_running)) {
+        m_out << statusText(line) << '\n';
+        ++m_drawnLines;
+    }
+    m_out.flush();
+    m_sinceRedraw.restart();
+}

@@ -1,0 +1,69 @@
+#include "cli/device_runners.h"
+
+#include "app/fixed_wait.h"
+#include "coupler_can/canopen_update_engine.h"
+#include "coupler_can/usb_pass_through_canopen_comm.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+namespace {
+
+const char *const kBurningLabel = "Burning Firmware to Remote IO...";
+
+class CanopenRunObserver : public CanopenUpdateObserver
+{
+public:
+    CanopenRunObserver(RunReport &report, qint64 totalBytes) : m_report(report), m_totalBytes(totalBytes) {}
+    void setLabelText(const QString &text) override { m_report.phase(text); }
+    void setRange(int, int maximum) override { m_maximum = maximum; }
+    void setValue(int value) override { m_report.steps(value, m_maximum, m_totalBytes); }
+    bool wasCanceled() override { return m_report.stopRequested(); }
+    void debugLine(const QString &) override {}
+
+private:
+    RunReport &m_report;
+    qint64 m_totalBytes;
+    int m_maximum = 0;
+};
+
+// "COM<n>" goes through the port table as on the page; anything else is a device path.
+void openSerial(USBPassThroughCANopenCOMM &connection, const QString &port)
+{
+    const QRegularExpressionMatch com = QRegularExpression(QStringLiteral("^COM(\\d+)$")).match(port);
+    if (com.hasMatch())
+        connection.openPort(com.captured(1).toInt());
+    else
+        connection.openDevice(port.toStdString());
+}
+
+QString openFailureTitle(const QString &port)
+{
+    const QString comPrefix = QStringLiteral("COM");
+    if (port.startsWith(comPrefix))
+        return QCoreApplication::translate("OsmerinRemoteIOFirmwareUpdater", "Open Serial COM%1 failed")
+            .arg(port.mid(comPrefix.size()));
+    return QStringLiteral("Open Serial %1 failed").arg(port);
+}
+
+}
+
+UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &report)
+{
+    report.phase(QStringLiteral("Opening the serial port"));
+    USBPassThroughCANopenCOMM connection;
+    try {
+        openSerial(connection, job.serialPort);
+    } catch (const SerialOpenError &failure) {
+        return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, openFailureTitle(job.serialPort),
+                                     QString::fromStdString(failure.what()),
+                                     QString::fromStdString(failure.detail()));
+    }
+    report.phase(QString::fromLatin1(kBurningLabel));
+    CanopenRunObserver observer(report, 2 * qint64(hex.imageLength));
+    CanopenUpdateEngine engine(connection, job.node, observer, FixedWait::blocking);
+    std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
+    const UpdateOutcome outcome = engine.run(hex.image, hex.imageLength, readBack).box;
+    connection.close();
+    return outcome;
+}

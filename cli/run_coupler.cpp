@@ -1,0 +1,59 @@
+#include "cli/device_runners.h"
+
+#include "coupler_eth/coupler_boot_protocol.h"
+#include "coupler_eth/coupler_listen_socket.h"
+#include "coupler_eth/coupler_udp_link.h"
+#include "coupler_eth/coupler_update_engine.h"
+#include "platform/datagram_socket.h"
+
+namespace {
+
+// The page's dialog label for the run; the engine names the later phases itself.
+const char *const kBurningLabel = "Burning Firmware to Device...";
+
+class CouplerRunObserver : public CouplerUpdateObserver
+{
+public:
+    CouplerRunObserver(RunReport &report, qint64 totalBytes) : m_report(report), m_totalBytes(totalBytes) {}
+    void setLabelText(const QString &text) override { m_report.phase(text); }
+    void setValue(int value) override { m_report.steps(value, m_maximum, m_totalBytes); }
+    bool wasCanceled() override { return m_report.stopRequested(); }
+    void waitBeforeRun(int milliseconds) override
+    {
+        m_report.phase(QStringLiteral("Waiting before the run"));
+        CouplerUpdateObserver::waitBeforeRun(milliseconds);
+    }
+    void runStarts(int maximum) override
+    {
+        m_maximum = maximum;
+        m_report.phase(QString::fromLatin1(kBurningLabel));
+    }
+
+private:
+    RunReport &m_report;
+    qint64 m_totalBytes;
+    int m_maximum = 0;
+};
+
+}
+
+UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &report)
+{
+    report.phase(QStringLiteral("Opening the listen port"));
+    UpdateOutcome refusal;
+    const std::unique_ptr<QUdpSocket> socket = bindCouplerListenPort(uint16_t(job.listenPort), refusal);
+    if (!socket)
+        return refusal;
+    const int descriptor = int(socket->socketDescriptor());
+    // An incomplete address must fail to send rather than reach every coupler on the network.
+    DatagramSocket::disableBroadcast(descriptor);
+    const std::string ip = job.ip.toStdString();
+    const sockaddr_in destination =
+        DatagramSocket::socketAddress(DatagramSocket::addressFromText(ip), CouplerBoot::kDevicePort);
+    CouplerUdpLink link(descriptor, destination, socket->localPort());
+    CouplerRunObserver observer(report, 2 * qint64(hex.imageLength));
+    CouplerUpdateEngine engine(link, observer);
+    std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
+    report.phase(QStringLiteral("Checking the coupler's registers"));
+    return engine.update(hex, ip, readBack);
+}

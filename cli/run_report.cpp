@@ -1,0 +1,34 @@
+#include "cli/run_report.h"
+
+RunReport::RunReport(DeviceRecord &record, DeviceProgress &progress) : m_record(record), m_progress(progress)
+{
+}
+
+void RunReport::phase(const QString &name)
+{
+    if (name == m_phase)
+        return;
+    finish();
+    m_phase = name;
+    m_phaseClock.start();
+    m_progress.phaseStarted(name);
+}
+
+void RunReport::steps(qint64 value, qint64 maximum, qint64 totalBytes)
+{
+    if (maximum > 0)
+        bytes(qMin(value, maximum) * totalBytes / maximum, totalBytes);
+}
+
+void RunReport::bytes(qint64 done, qint64 total)
+{
+    m_progress.bytesDone(done, total);
+}
+
+void RunReport::finish()
+{
+    if (m_phase.isEmpty())
+        return;
+    m_record.phases.append({m_phase, m_phaseClock.elapsed()});
+    m_phase.clear();
+}

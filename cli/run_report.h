@@ -1,0 +1,30 @@
+#pragma once
+
+#include "cli/device_progress.h"
+#include "cli/device_record.h"
+
+#include <QElapsedTimer>
+
+// One device's run as the engines report it: the phases timed into the record, the progress
+// passed on in bytes. An engine counts progress in its own steps; `total` bytes are spread
+// over them.
+class RunReport
+{
+public:
+    RunReport(DeviceRecord &record, DeviceProgress &progress);
+
+    // Ends the phase that runs and starts `name`, unless `name` is the one running.
+    void phase(const QString &name);
+    // The engine's progress: `value` of `maximum` steps, covering `totalBytes` bytes.
+    void steps(qint64 value, qint64 maximum, qint64 totalBytes);
+    void bytes(qint64 done, qint64 total);
+    bool stopRequested() const { return m_progress.stopRequested(); }
+    // Ends the phase that runs.
+    void finish();
+
+private:
+    DeviceRecord &m_record;
+    DeviceProgress &m_progress;
+    QElapsedTimer m_phaseClock;
+    QString m_phase;
+};

@@ -1,0 +1,55 @@
+#include "cli/target_checks.h"
+
+#include "module/module_update_engine.h"
+
+#include <QHostAddress>
+
+namespace {
+
+constexpr int kFirstModule = ModuleRange::kLowestModule;
+constexpr int kLastModule = ModuleRange::kHighestModule;
+// The CANopen node-ID range.
+constexpr int kFirstNode = 1;
+constexpr int kLastNode = 127;
+
+bool isIpv4(const QString &text)
+{
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol
+        && text.count(QLatin1Char('.')) == 3;
+}
+
+QString ethernetProblem(const DeviceJob &job)
+{
+    if (!isIpv4(job.ip))
+        return QStringLiteral("\"%1\" is not an IPv4 address").arg(job.ip);
+    if (job.kind == DeviceKind::Coupler && (job.listenPort < 1 || job.listenPort > 65535))
+        return QStringLiteral("the listen port %1 is not between 1 and 65535").arg(job.listenPort);
+    if (job.kind == DeviceKind::Module
+        && (job.firstModule < kFirstModule || job.lastModule > kLastModule || job.firstModule > job.lastModule))
+        return QStringLiteral("the modules %1-%2 are not a range within %3-%4")
+            .arg(job.firstModule).arg(job.lastModule).arg(kFirstModule).arg(kLastModule);
+    return QString();
+}
+
+}
+
+QString checkTarget(const DeviceJob &job)
+{
+    if (job.firmwareFile.isEmpty())
+        return QStringLiteral("no firmware file named");
+    switch (job.kind) {
+    case DeviceKind::Coupler:
+    case DeviceKind::Module:
+        return ethernetProblem(job);
+    case DeviceKind::Canopen:
+        if (job.serialPort.isEmpty())
+            return QStringLiteral("no serial port named");
+        if (job.node < kFirstNode || job.node > kLastNode)
+            return QStringLiteral("the node %1 is not between %2 and %3").arg(job.node).arg(kFirstNode).arg(kLastNode);
+        return QString();
+    case DeviceKind::Ethercat:
+        return job.adapter.isEmpty() ? QStringLiteral("no network adapter named") : QString();
+    }
+    return QString();
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include "cli/device_job.h"
+
+// Why the job's target cannot be a device (an address that is not IPv4, a module or node number
+// out of range, no firmware file named); empty when it can. Checked before anything is sent.
+QString checkTarget(const DeviceJob &job);
