@@ -1,0 +1,272 @@
+// tarnlow-cli run as a technician's script runs it: against the simulator programs, its output
+// through a pipe, its report read back, its exit status checked.
+#include "firmware/hex_image.h"
+#include "tests/support/modbus_test_port.h"
+#include "tests/support/sandbox_files.h"
+#include "tests/support/test_main.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+// Fixed waits shortened for the runs here; the pages' tests keep one run with the real waits.
+constexpr int kWaitDivisor = 20;
+
+QString binary(const QString &name)
+{
+    return SandboxFiles::binaryDirectory() + "/bin/" + name;
+}
+
+QString sample(const QString &folderAndFile)
+{
+    return SandboxFiles::binaryDirectory() + "/bin/" + folderAndFile;
+}
+
+const QString kCouplerFirmware = QStringLiteral("Coupler Firmware/ETN_Coupler_Demo.HEX");
+
+// A simulator program, stopped when the test is done with it.
+class Simulator
+{
+public:
+    Simulator(const QString &program, const QStringList &arguments)
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(binary(program), arguments);
+        m_ready = m_process.waitForReadyRead(5000);
+        m_output = m_process.readAll();
+    }
+    ~Simulator() { stop(); }
+    bool ready() const { return m_ready; }
+    QByteArray stop()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            m_process.waitForFinished(5000);
+            m_output += m_process.readAll();
+        }
+        return m_output;
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+    bool m_ready = false;
+};
+
+std::unique_ptr<Simulator> coupler(const QString &address, const QStringList &extra = {})
+{
+    return std::make_unique<Simulator>("tarnlow-sim-coupler",
+                                       QStringList{"--address", address, "--modbus-port", QString::number(kModbusTestPort),
+                                                   "--restart-ms", "50"} + extra);
+}
+
+struct CliRun {
+    int status = -1;
+    QString out;
+    QString err;
+    QJsonArray devices;
+    qint64 wallMs = 0;
+};
+
+// Runs the command line to its end; `whileRunning` sees the process once it has printed
+// something and may signal it.
+CliRun runCli(const QStringList &arguments, const std::function<void(QProcess &, QByteArray &)> &whileRunning = {})
+{
+    const QString report = SandboxFiles::applicationDirectory() + "/report.json";
+    QFile::remove(report);
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TARNLOW_TEST_MODBUS_PORT", QString::number(kModbusTestPort));
+    environment.insert("TARNLOW_TEST_WAIT_DIVISOR", QString::number(kWaitDivisor));
+    cli.setProcessEnvironment(environment);
+    QElapsedTimer wall;
+    wall.start();
+    cli.start(binary("tarnlow-cli"), arguments + QStringList{"--report", report});
+    QByteArray out;
+    if (whileRunning && cli.waitForReadyRead(20000)) {
+        out += cli.readAllStandardOutput();
+        whileRunning(cli, out);
+    }
+    CliRun run;
+    if (!cli.waitForFinished(120000))
+        return run;
+    run.wallMs = wall.elapsed();
+    run.status = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    run.out = QString::fromUtf8(out + cli.readAllStandardOutput());
+    run.err = QString::fromUtf8(cli.readAllStandardError());
+    QFile file(report);
+    if (file.open(QIODevice::ReadOnly))
+        run.devices = QJsonDocument::fromJson(file.readAll()).object().value("devices").toArray();
+    return run;
+}
+
+QString writePlan(const QString &text)
+{
+    return SandboxFiles::write("plan.csv", text.toUtf8());
+}
+
+QString imageSha256(const QString &path, const HexPageProfile &profile)
+{
+    HexImage hex(profile);
+    hex.fileName = path.toStdString();
+    if (!loadHexImage(hex, profile).ok())
+        return QString();
+    return QCryptographicHash::hash(QByteArray(reinterpret_cast<const char *>(hex.image.data()), hex.imageLength),
+                                    QCryptographicHash::Sha256)
+        .toHex();
+}
+
+}
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Three couplers, the third made for another product: the two others are still updated,
+    // the report tells each, the exit status says a device failed.
+    void aPlanWithOneFailingDevice()
+    {
+        auto first = coupler("127.0.0.111");
+        auto second = coupler("127.0.0.112");
+        auto other = coupler("127.0.0.113", {"--product-code", "0A31"});
+        QVERIFY(first->ready() && second->ready() && other->ready());
+        const QString firmware = sample(kCouplerFirmware);
+        const QString plan = writePlan(QStringLiteral("# three couplers\ncoupler, 127.0.0.111, %1\n"
+                                                      "coupler, 127.0.0.113, %1\ncoupler, 127.0.0.112, %1\n")
+                                           .arg(firmware));
+        const CliRun run = runCli({"plan", plan, "--listen-port", "24111"});
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.devices.size(), 3);
+        const QStringList outcomes = {run.devices[0]["outcome"].toString(), run.devices[1]["outcome"].toString(),
+                                      run.devices[2]["outcome"].toString()};
+        QCOMPARE(outcomes, QStringList({"verified", "failed", "verified"}));
+        QCOMPARE(run.devices[0]["message"].toString(), QString("Firmware of Remote IO has beed updated."));
+        QCOMPARE(run.devices[1]["message"].toString(), QString("Product Code does not match with the coupler"));
+        QCOMPARE(run.devices[1]["detail"].toString(),
+                 QString("Register 3004 reads 0x0A31; the file is for product code 0x0702."));
+        const QJsonObject verified = run.devices[0].toObject();
+        QCOMPARE(verified["imageSha256"].toString(), imageSha256(firmware, HexPageProfile::coupler()));
+        QCOMPARE(verified["header"].toObject()["productCode"].toString(), QString("0x0702"));
+        QCOMPARE(verified["target"].toObject()["planLine"].toInt(), 2);
+        QStringList phases;
+        for (const QJsonValue &phase : verified["phases"].toArray())
+            phases << phase["name"].toString();
+        QVERIFY2(phases.contains("Reading Flash for comparing..."), qPrintable(phases.join('|')));
+        // Not a terminal: plain lines, each with its time.
+        for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d ").match(line).hasMatch(), qPrintable(line));
+        QVERIFY(run.out.contains("coupler 127.0.0.113: FAILED: Product Code does not match with the coupler"));
+        QVERIFY(first->stop().contains("flash sealed, started 1 times"));
+        QVERIFY(other->stop().contains("started 0 times"));
+    }
+
+    // Two couplers at once, each on a listen port of its own: both verified in about the time
+    // of one.
+    void twoJobsRunSideBySide()
+    {
+        auto first = coupler("127.0.0.114");
+        auto second = coupler("127.0.0.115");
+        QVERIFY(first->ready() && second->ready());
+        const QString plan = writePlan(QStringLiteral("coupler,127.0.0.114,%1\ncoupler,127.0.0.115,%1\n")
+                                           .arg(sample(kCouplerFirmware)));
+        const CliRun run = runCli({"plan", plan, "--jobs", "2", "--listen-port", "24121", "--quiet"});
+        QCOMPARE(run.status, 0);
+        qint64 sumMs = 0;
+        for (const QJsonValue &device : run.devices) {
+            QCOMPARE(device["outcome"].toString(), QString("verified"));
+            sumMs += qint64(device["milliseconds"].toDouble());
+        }
+        QVERIFY2(run.wallMs < sumMs * 3 / 4, qPrintable(QString("wall %1 ms, sum %2 ms").arg(run.wallMs).arg(sumMs)));
+        // Quiet: the two outcome lines and nothing else.
+        QCOMPARE(run.out.count('\n'), 2);
+        QVERIFY(run.out.startsWith("coupler 127.0.0.11"));
+    }
+
+    // Ctrl-C while the pages are written: the write stops at the page's safe point (the page it
+    // is on, then the checksum as after Abort), nothing is read back or started, the report says aborted and the exit status is 130.
+    void ctrlCWhileWriting()
+    {
+        auto slow = coupler("127.0.0.116", {"--fault", "delay:write:0:40"});
+        QVERIFY(slow->ready());
+        const CliRun run = runCli({"coupler", "--ip", "127.0.0.116", "--file", sample(kCouplerFirmware),
+                                   "--listen-port", "24131"},
+                                  [](QProcess &cli, QByteArray &out) {
+                                      while (!out.contains(" KiB") && cli.waitForReadyRead(20000))
+                                          out += cli.readAllStandardOutput();
+                                      ::kill(pid_t(cli.processId()), SIGINT);
+                                  });
+        QCOMPARE(run.status, 130);
+        QCOMPARE(run.devices.size(), 1);
+        QCOMPARE(run.devices[0]["outcome"].toString(), QString("aborted"));
+        QVERIFY(run.out.contains("Interrupted: stopping at a safe point"));
+        // The run passes through the read-back's label without reading a page.
+        QVERIFY(!run.out.contains(QRegularExpression("Reading Flash for comparing\\.\\.\\.  \\d")));
+        const QByteArray simulator = slow->stop();
+        QVERIFY2(simulator.contains("started 0 times"), simulator.constData());
+    }
+
+    // A plan with a line that cannot be a device ends before anything is sent.
+    void aBadPlanLineSendsNothing()
+    {
+        auto watched = coupler("127.0.0.117");
+        QVERIFY(watched->ready());
+        const QString plan = writePlan(QStringLiteral("coupler,127.0.0.117,%1\nmodule,127.0.0.117,0-2,%1\n")
+                                           .arg(sample(kCouplerFirmware)));
+        const CliRun run = runCli({"plan", plan});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains("plan.csv line 2: the modules 0-2 are not a range within 1-16"), qPrintable(run.err));
+        QVERIFY(run.devices.isEmpty());
+        QVERIFY(watched->stop().contains("started 0 times"));
+    }
+
+    void modulesBehindACoupler()
+    {
+        auto withModules = coupler("127.0.0.118", {"--modules", "2"});
+        QVERIFY(withModules->ready());
+        const CliRun run = runCli({"module", "--ip", "127.0.0.118", "--first", "1", "--last", "2", "--file",
+                                   sample("Module Firmware/IO_Module_Demo.HEX")});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.devices[0]["message"].toString(),
+                 QString("Burning firmware successful. Firmware of module 1-2 has been updated."));
+    }
+
+    void aCanopenCouplerOnADevicePath()
+    {
+        const QString link = SandboxFiles::applicationDirectory() + "/canopen-link";
+        Simulator simulator("tarnlow-sim-canopen", {"--link", link, "--node", "5"});
+        QVERIFY(simulator.ready());
+        const CliRun run = runCli({"canopen", "--port", link, "--node", "5", "--file",
+                                   sample("COP Firmware/COP_Coupler_Demo.HEX")});
+        QCOMPARE(run.devices[0]["outcome"].toString(), QString("verified"));
+        QCOMPARE(run.status, 0);
+        const CliRun missing = runCli({"canopen", "--port", link + "-gone", "--file",
+                                       sample("COP Firmware/COP_Coupler_Demo.HEX")});
+        QCOMPARE(missing.status, 1);
+        QCOMPARE(missing.devices[0]["message"].toString(), QString("Does there has other application lock the COM port?"));
+    }
+
+    void usageErrorsExitWithTwo()
+    {
+        const CliRun noAddress = runCli({"coupler", "--file", "x.HEX"});
+        QCOMPARE(noAddress.status, 2);
+        QVERIFY(noAddress.err.startsWith("tarnlow-cli: \"\" is not an IPv4 address"));
+        QCOMPARE(runCli({"erase"}).status, 2);
+        const CliRun help = runCli({"--help"});
+        QCOMPARE(help.status, 0);
+        QVERIFY(help.out.contains("tarnlow-cli plan fleet.csv"));
+    }
+};
+
+TARNLOW_TEST_MAIN(TestCli)
+#include "test_cli.moc"

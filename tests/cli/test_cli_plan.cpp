@@ -1,0 +1,88 @@
+// Plan files and command lines: what is accepted, and the message that names a bad line.
+#include "cli/command_line.h"
+#include "cli/plan_file.h"
+#include "tests/support/test_main.h"
+
+#include <QtTest>
+
+class TestCliPlan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyKindOfLineWithCommentsAndRelativePaths()
+    {
+        const PlanParse plan = parsePlan("# fleet of hall 3\n"
+                                         "coupler, 192.168.1.10, fw/ETN.HEX\n"
+                                         "\n"
+                                         "  module,192.168.1.10, 2-5, /abs/IO.HEX, advance\n"
+                                         "module, 192.168.1.11, 7, IO.HEX\n"
+                                         "canopen, COM3, 5, COP.HEX\n"
+                                         "ethercat, eth1, ECAT.bin\n",
+                                         "/plans/hall3.csv");
+        QCOMPARE(plan.error, QString());
+        QCOMPARE(plan.jobs.size(), 5);
+        QCOMPARE(plan.jobs[0].firmwareFile, QString("/plans/fw/ETN.HEX"));
+        QCOMPARE(plan.jobs[0].planLine, 2);
+        QCOMPARE(plan.jobs[1].target(), QString("modules 2-5 behind 192.168.1.10"));
+        QVERIFY(plan.jobs[1].advanceMode);
+        QCOMPARE(plan.jobs[1].firmwareFile, QString("/abs/IO.HEX"));
+        QCOMPARE(plan.jobs[2].lastModule, 7);
+        QCOMPARE(plan.jobs[3].target(), QString("CANopen node 5 on COM3"));
+        QCOMPARE(plan.jobs[4].resource(), QString("adapter:eth1"));
+        // The coupler and the modules behind it share one resource: they never run at once.
+        QCOMPARE(plan.jobs[0].resource(), plan.jobs[1].resource());
+    }
+
+    void aBadLineIsNamedAndNothingIsKept_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("address") << "coupler, 192.168.1, a.HEX" << "\"192.168.1\" is not an IPv4 address";
+        QTest::newRow("range") << "module, 10.0.0.1, 5-3, a.HEX" << "the modules 5-3 are not a range within 1-16";
+        QTest::newRow("beyond 16") << "module, 10.0.0.1, 1-17, a.HEX" << "the modules 1-17 are not a range within 1-16";
+        QTest::newRow("node") << "canopen, COM1, 128, a.HEX" << "the node 128 is not between 1 and 127";
+        QTest::newRow("kind") << "printer, 10.0.0.1, a.HEX" << "expected coupler,IP,FILE";
+        QTest::newRow("fields") << "coupler, 10.0.0.1" << "expected coupler,IP,FILE";
+        QTest::newRow("advance") << "module, 10.0.0.1, 1, a.HEX, fast" << "the fifth field may only be \"advance\"";
+    }
+    void aBadLineIsNamedAndNothingIsKept()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, why);
+        const PlanParse plan = parsePlan("coupler, 10.0.0.2, ok.HEX\n# note\n" + line + "\n", "p.csv");
+        QVERIFY2(plan.error.startsWith("p.csv line 3: " + why), qPrintable(plan.error));
+        QVERIFY(plan.error.endsWith(line));
+        QVERIFY(plan.jobs.isEmpty());
+    }
+
+    void anEmptyPlanIsAUsageError()
+    {
+        QCOMPARE(parsePlan("# nothing\n\n", "p.csv").error, QString("p.csv: the plan names no device"));
+    }
+
+    void commandLinesOfEachVerb()
+    {
+        Command module = parseCommandLine({"tarnlow-cli", "module", "--ip", "10.0.0.1", "--first", "3", "--file", "IO.HEX"});
+        QCOMPARE(module.usageError, QString());
+        QCOMPARE(module.jobs.value(0).lastModule, 3);
+        Command canopen = parseCommandLine({"tarnlow-cli", "canopen", "--port", "/dev/pts/4", "--file", "C.HEX"});
+        QCOMPARE(canopen.jobs.value(0).node, 1);
+        QCOMPARE(parseCommandLine({"tarnlow-cli", "coupler", "--file", "a.HEX"}).usageError,
+                 QString("\"\" is not an IPv4 address"));
+        QCOMPARE(parseCommandLine({"tarnlow-cli", "module", "--ip", "10.0.0.1", "--first", "x", "--file", "a"}).usageError,
+                 QString("--first takes a number"));
+        QCOMPARE(parseCommandLine({"tarnlow-cli", "ethercat", "--adapter", "eth0"}).usageError,
+                 QString("no firmware file named"));
+        QCOMPARE(parseCommandLine({"tarnlow-cli", "flash"}).usageError, QString("unknown verb \"flash\""));
+        QCOMPARE(parseCommandLine({"tarnlow-cli", "plan", "p.csv", "--jobs", "0"}).usageError,
+                 QString("--jobs takes a number of at least 1"));
+        const Command help = parseCommandLine({"tarnlow-cli", "--help"});
+        QVERIFY(help.usageError.isEmpty());
+        for (const char *verb : {"coupler", "module", "canopen", "ethercat", "plan"})
+            QVERIFY(help.helpText.contains(QStringLiteral("tarnlow-cli %1 ").arg(verb)));
+    }
+};
+
+TARNLOW_TEST_MAIN(TestCliPlan)
+#include "test_cli_plan.moc"
