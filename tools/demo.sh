@@ -32,6 +32,16 @@ for script in "$here"/demo.d/*.sh; do
   source "$script"
 done
 
+# The same devices from the command line, in a second terminal while the demo runs.
+samples="$TARNLOW_BUILD/bin"
+cat > "$DEMO_DIR/demo-plan.csv" <<PLAN
+# kind, target, firmware: the demo's simulated devices
+coupler, 127.0.0.11, $samples/Coupler Firmware/ETN_Coupler_Demo.HEX
+module, 127.0.0.11, 1-4, $samples/Module Firmware/IO_Module_Demo.HEX
+canopen, $DEMO_DIR/com/COM3, 1, $samples/COP Firmware/COP_Coupler_Demo.HEX
+PLAN
+echo "Command line (in another terminal, while the demo runs):"
+echo "  $TARNLOW_BUILD/bin/tarnlow-cli plan $DEMO_DIR/demo-plan.csv --report $DEMO_DIR/demo-report.json"
 echo "Settings of this demo live in $XDG_CONFIG_HOME and are removed when Tarnlow closes."
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found (DISPLAY and WAYLAND_DISPLAY are empty): Tarnlow now runs under Xvfb,"
