@@ -26,3 +26,6 @@ struct DeviceRecord {
     QList<PhaseTime> phases;
     UpdateOutcome outcome;
 };
+
+// "verified", "failed" or "aborted", as the report and the outcome lines name an outcome.
+QString outcomeName(UpdateOutcome::Kind kind);

@@ -7,19 +7,6 @@
 
 namespace {
 
-QString outcomeName(UpdateOutcome::Kind kind)
-{
-    switch (kind) {
-    case UpdateOutcome::Kind::Verified:
-        return QStringLiteral("verified");
-    case UpdateOutcome::Kind::Failed:
-        return QStringLiteral("failed");
-    case UpdateOutcome::Kind::Aborted:
-        return QStringLiteral("aborted");
-    }
-    return QString();
-}
-
 QJsonObject targetOf(const DeviceJob &job)
 {
     QJsonObject target{{"kind", DeviceJob::kindName(job.kind)}, {"description", job.target()}};

@@ -12,19 +12,6 @@ QString timeText(qint64 seconds)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString outcomeWord(UpdateOutcome::Kind kind)
-{
-    switch (kind) {
-    case UpdateOutcome::Kind::Verified:
-        return QStringLiteral("verified");
-    case UpdateOutcome::Kind::Failed:
-        return QStringLiteral("FAILED");
-    case UpdateOutcome::Kind::Aborted:
-        return QStringLiteral("aborted");
-    }
-    return QString();
-}
-
 }
 
 class ProgressDisplay::Tracker : public DeviceProgress
@@ -127,7 +114,11 @@ void ProgressDisplay::note(const QString &text)
 
 QString ProgressDisplay::outcomeLine(const DeviceRecord &record)
 {
-    QString text = QStringLiteral("%1: %2: %3").arg(record.job.target(), outcomeWord(record.outcome.kind),
+    // A failure stands out among the verified lines.
+    const QString outcomeWord = record.outcome.kind == UpdateOutcome::Kind::Failed
+        ? outcomeName(record.outcome.kind).toUpper()
+        : outcomeName(record.outcome.kind);
+    QString text = QStringLiteral("%1: %2: %3").arg(record.job.target(), outcomeWord,
                                                     record.outcome.text);
     if (!record.outcome.informative.isEmpty())
         text += QStringLiteral(" (%1)").arg(record.outcome.informative);
