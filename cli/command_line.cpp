@@ -42,6 +42,8 @@ const QList<VerbSpec> &verbs()
          "tarnlow-cli ethercat --adapter eth1 --file ECAT_Coupler.bin", {kAdapter, kFile}},
         {"plan", "Update every device of a plan file (CSV, one device per line).",
          "tarnlow-cli plan fleet.csv --jobs 4 --report fleet.json", {kJobs, kStopOnFailure, kListenPort}},
+        {"info", "Read what a device says about itself, changing nothing: info coupler|canopen|ethercat.",
+         "tarnlow-cli info coupler --ip 192.168.1.10", {kIp, kFirst, kLast, kPort, kNode, kAdapter}},
     };
     return list;
 }
@@ -97,6 +99,39 @@ QString jobFromOptions(const QString &verb, const QCommandLineParser &parser, De
     return checkTarget(job);
 }
 
+// info KIND: the device to read, as the update verb of that kind names it.
+QString infoFromArguments(const QCommandLineParser &parser, Command &command)
+{
+    const QStringList kinds = {"coupler", "canopen", "ethercat"};
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1 || !kinds.contains(positional.first()))
+        return QStringLiteral("info takes one of coupler, canopen, ethercat");
+    command.verb = Command::Verb::Info;
+    command.moduleRangeGiven = parser.isSet(kFirst);
+    DeviceJob job;
+    QStringList unreadable;
+    if (positional.first() == QLatin1String("coupler")) {
+        job.kind = DeviceKind::Coupler;
+        job.ip = parser.value(kIp);
+        if (command.moduleRangeGiven) {
+            job.kind = DeviceKind::Module;   // checked as a module range
+            job.firstModule = intValue(parser, kFirst, unreadable);
+            job.lastModule = parser.isSet(kLast) ? intValue(parser, kLast, unreadable) : job.firstModule;
+        }
+    } else if (positional.first() == QLatin1String("canopen")) {
+        job.kind = DeviceKind::Canopen;
+        job.serialPort = parser.value(kPort);
+        job.node = intValue(parser, kNode, unreadable);
+    } else {
+        job.kind = DeviceKind::Ethercat;
+        job.adapter = parser.value(kAdapter);
+    }
+    command.jobs = {job};
+    if (!unreadable.isEmpty())
+        return numbersExpected(unreadable);
+    return checkTarget(job, false);
+}
+
 QString planFromArguments(const QCommandLineParser &parser, Command &command)
 {
     QStringList unreadable;
@@ -123,7 +158,7 @@ QString overviewHelp()
                                   "couplers with the checks, waits and texts of the pages.\n\nVerbs:\n");
     for (const VerbSpec &verb : verbs())
         text += QStringLiteral("  %1  %2\n      %3\n").arg(QString::fromLatin1(verb.name).leftJustified(9), verb.summary, verb.example);
-    text += QStringLiteral("\nEvery verb takes --report FILE.json and --quiet; 'tarnlow-cli VERB --help' lists its "
+    text += QStringLiteral("\nThe updating verbs take --report FILE.json and --quiet; 'tarnlow-cli VERB --help' lists its "
                            "options.\nExit status: 0 every device written and verified, 1 a device failed, 2 usage "
                            "error, 130 interrupted.\n");
     return text;
@@ -144,9 +179,12 @@ Command parseCommandLine(const QStringList &arguments)
     parser.setApplicationDescription(QString::fromLatin1(verb->summary) + "\nExample: " + verb->example);
     const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions(verb->options);
-    parser.addOptions({kReport, kQuiet});
+    if (verbName != QLatin1String("info"))
+        parser.addOptions({kReport, kQuiet});
     if (verbName == QLatin1String("plan"))
         parser.addPositionalArgument("FILE", "The plan: one device per line.");
+    if (verbName == QLatin1String("info"))
+        parser.addPositionalArgument("KIND", "coupler (with the modules behind it), canopen or ethercat.");
     QStringList verbArguments = arguments;
     verbArguments.removeAt(1);
     if (!parser.parse(verbArguments)) {
@@ -156,6 +194,10 @@ Command parseCommandLine(const QStringList &arguments)
     if (parser.isSet(help)) {
         command.helpText = parser.helpText().replace(QLatin1String("Usage: ") + arguments.first(),
                                                      QLatin1String("Usage: tarnlow-cli ") + verbName);
+        return command;
+    }
+    if (verbName == QLatin1String("info")) {
+        command.usageError = infoFromArguments(parser, command);
         return command;
     }
     command.verb = Command::Verb::Update;

@@ -9,9 +9,10 @@
 
 // What the command line asks for.
 struct Command {
-    enum class Verb { Update, Help };
+    enum class Verb { Update, Info, Help };
     Verb verb = Verb::Help;
-    QList<DeviceJob> jobs;      // the devices to update
+    QList<DeviceJob> jobs;      // the devices to update, or the one to read for info
+    bool moduleRangeGiven = false;   // info on a coupler: --first was given
     PlanOptions plan;
     QString reportPath;
     bool quiet = false;

@@ -1,5 +1,7 @@
 #include "cli/json_report.h"
 
+#include "cli/hex_text.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,8 +43,7 @@ QJsonObject deviceOf(const DeviceRecord &record)
         phases.append(QJsonObject{{"name", phase.name}, {"milliseconds", phase.milliseconds}});
     QJsonObject header;
     if (record.productCode)
-        header.insert("productCode",
-                      QStringLiteral("0x") + QStringLiteral("%1").arg(*record.productCode, 4, 16, QLatin1Char('0')).toUpper());
+        header.insert("productCode", hexText(*record.productCode, 4));
     if (record.hardwareVersion)
         header.insert("hardwareVersion", *record.hardwareVersion);
     return QJsonObject{

@@ -3,6 +3,7 @@
 #include "app/application_identity.h"
 #include "app/fixed_wait.h"
 #include "cli/command_line.h"
+#include "cli/device_info.h"
 #include "cli/interrupt.h"
 #include "cli/json_report.h"
 #include "cli/plan_runner.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr int kExitVerified = 0;
+constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
@@ -58,7 +59,7 @@ int exitStatusOf(const QList<DeviceRecord> &records)
     for (const DeviceRecord &record : records)
         if (record.outcome.kind != UpdateOutcome::Kind::Verified)
             return kExitFailed;
-    return kExitVerified;
+    return kExitSuccess;
 }
 
 // Tells once that Ctrl-C was seen, while the runs make their way to a safe point.
@@ -98,9 +99,25 @@ int update(const Command &command, QTextStream &out, QTextStream &err)
     QString failure;
     if (!command.reportPath.isEmpty() && !writeJsonReport(command.reportPath, records, status, failure)) {
         err << "tarnlow-cli: the report " << command.reportPath << " could not be written: " << failure << '\n';
-        return status == kExitVerified ? kExitFailed : status;
+        return status == kExitSuccess ? kExitFailed : status;
     }
     return status;
+}
+
+// Reads the one device and prints what it says; 1 when it could not be read at all.
+int info(const Command &command, QTextStream &out, QTextStream &err)
+{
+    const DeviceJob &target = command.jobs.first();
+    const DeviceInfo read = target.kind == DeviceKind::Canopen    ? readCanopenInfo(target)
+                          : target.kind == DeviceKind::Ethercat ? readEthercatInfo(target)
+                                                                  : readCouplerInfo(target, command.moduleRangeGiven);
+    for (const QString &line : read.lines)
+        out << line << '\n';
+    out.flush();
+    if (read.failure.isEmpty())
+        return kExitSuccess;
+    err << "tarnlow-cli: " << read.failure << '\n';
+    return kExitFailed;
 }
 
 }
@@ -120,7 +137,9 @@ int main(int argc, char **argv)
     }
     if (command.verb == Command::Verb::Help) {
         out << command.helpText;
-        return kExitVerified;
+        return kExitSuccess;
     }
+    if (command.verb == Command::Verb::Info)
+        return info(command, out, err);
     return update(command, out, err);
 }

@@ -5,7 +5,6 @@
 #include "coupler_can/usb_pass_through_canopen_comm.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 namespace {
 
@@ -27,16 +26,6 @@ private:
     int m_maximum = 0;
 };
 
-// "COM<n>" goes through the port table as on the page; anything else is a device path.
-void openSerial(USBPassThroughCANopenCOMM &connection, const QString &port)
-{
-    const QRegularExpressionMatch com = QRegularExpression(QStringLiteral("^COM(\\d+)$")).match(port);
-    if (com.hasMatch())
-        connection.openPort(com.captured(1).toInt());
-    else
-        connection.openDevice(port.toStdString());
-}
-
 QString openFailureTitle(const QString &port)
 {
     const QString comPrefix = QStringLiteral("COM");
@@ -53,7 +42,7 @@ UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &r
     report.phase(QStringLiteral("Opening the serial port"));
     USBPassThroughCANopenCOMM connection;
     try {
-        openSerial(connection, job.serialPort);
+        connection.openByName(job.serialPort.toStdString());
     } catch (const SerialOpenError &failure) {
         return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, openFailureTitle(job.serialPort),
                                      QString::fromStdString(failure.what()),

@@ -34,9 +34,9 @@ QString ethernetProblem(const DeviceJob &job)
 
 }
 
-QString checkTarget(const DeviceJob &job)
+QString checkTarget(const DeviceJob &job, bool needsFirmware)
 {
-    if (job.firmwareFile.isEmpty())
+    if (needsFirmware && job.firmwareFile.isEmpty())
         return QStringLiteral("no firmware file named");
     switch (job.kind) {
     case DeviceKind::Coupler:

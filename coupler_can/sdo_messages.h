@@ -13,6 +13,8 @@ constexpr uint8_t initiateUpload = 0x40;
 constexpr uint8_t downloadResponse = 0x60;
 constexpr uint8_t uploadResponseExpedited4 = 0x43;
 constexpr uint8_t abortTransfer = 0x80;
+// Record byte 3 is the SDO command byte.
+constexpr size_t commandOffset = 3;
 // Record bytes 7 to 10 (SDO data bytes 4 to 7) carry the value of a download request and of
 // every reply (an abort reply carries its abort code there).
 constexpr size_t valueOffset = 7;

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include <stdexcept>
 
@@ -49,6 +50,16 @@ void USBPassThroughCANopenCOMM::openDevice(const std::string &path)
     m_port.purge();
 }
 
+void USBPassThroughCANopenCOMM::openByName(const std::string &name)
+{
+    const QRegularExpressionMatch com =
+        QRegularExpression(QStringLiteral("^COM(\\d+)$")).match(QString::fromStdString(name));
+    if (com.hasMatch())
+        openPort(com.captured(1).toInt());
+    else
+        openDevice(name);
+}
+
 void USBPassThroughCANopenCOMM::close()
 {
     m_port.close();
@@ -79,6 +90,7 @@ bool USBPassThroughCANopenCOMM::readReply(uint8_t *reply, qint64 &lastCallMs)
 {
     if (!readFixed(reply, PassThroughFrame::sdoRecordSize, lastCallMs))
         return false;
+    m_lastReplyCommand = reply[SdoMessages::commandOffset];
     logReply(reply);
     return true;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "coupler_can/canopen_comm.h"
+#include "coupler_can/sdo_messages.h"
 #include "platform/serial_port.h"
 
 #include <cstddef>
@@ -37,6 +38,8 @@ public:
     void openPort(int portNumber);
     // The same for a serial device given by its path.
     void openDevice(const std::string &path);
+    // "COM<n>" through the port table, anything else as a device path.
+    void openByName(const std::string &name);
     void close();
 
     bool sendDownloadRequest(uint8_t nodeId, uint16_t index, uint8_t subIndex,
@@ -46,6 +49,9 @@ public:
     bool readUploadResponse(uint16_t index, uint8_t subIndex, uint32_t *result) override;
     void receiveGuard() override;
 
+    // Whether the last reply read was an SDO abort (its value then the abort code).
+    bool lastReplyWasAbort() const { return m_lastReplyCommand == SdoMessages::abortTransfer; }
+
 private:
     // Reads exactly `count` bytes, assembling pieces. False when one read call got nothing;
     // `lastCallMs` is then the time that empty call took.
@@ -54,4 +60,5 @@ private:
     bool readReply(uint8_t *reply, qint64 &lastCallMs);
 
     SerialPort m_port;
+    uint8_t m_lastReplyCommand = 0;
 };

@@ -177,6 +177,42 @@ int Master::ec_config_init(bool)
     return ec_slavecount;
 }
 
+int Master::ec_detect()
+{
+    ec_slavecount = 0;
+    uint8_t type[2] = {};
+    const int found = ec_BRD(Register::type, sizeof type, type, registerTimeoutUs);
+    if (found <= 0)
+        return 0;
+    for (int position = 1; position <= std::min(found, maximumSlaves); ++position) {
+        Slave &slave = ec_slave[position];
+        slave = Slave{};
+        uint8_t status[4] = {};
+        if (readSlave(uint16_t(position), Register::alStatus, 2, status) <= 0
+            || readSlave(uint16_t(position), Register::alStatusCode, 2, status + 2) <= 0)
+            break;
+        slave.state = le16(status);
+        slave.alStatusCode = le16(status + 2);
+        ec_slavecount = position;
+    }
+    return ec_slavecount;
+}
+
+// A slave without a station address yet is reached by its position on the segment.
+int Master::readSlave(uint16_t slave, uint16_t offset, uint16_t length, void *data)
+{
+    const uint16_t station = ec_slave[slave].configadr;
+    return station ? ec_FPRD(station, offset, length, data, registerTimeoutUs)
+                   : ec_APRD(uint16_t(1 - slave), offset, length, data, registerTimeoutUs);
+}
+
+int Master::writeSlave(uint16_t slave, uint16_t offset, uint16_t length, const void *data)
+{
+    const uint16_t station = ec_slave[slave].configadr;
+    return station ? ec_FPWR(station, offset, length, data, registerTimeoutUs)
+                   : ec_APWR(uint16_t(1 - slave), offset, length, data, registerTimeoutUs);
+}
+
 // A slave found in BOOT already works with its bootstrap mailbox; any other with the standard one.
 void Master::configureMailbox(uint16_t position)
 {
@@ -232,8 +268,7 @@ bool Master::takeEeprom(uint16_t slave)
     if (ec_slave[slave].eepromWithMaster)
         return true;
     const uint8_t owner[2] = {uint8_t(eepromOwnedByMaster), 0};
-    ec_slave[slave].eepromWithMaster =
-        ec_FPWR(ec_slave[slave].configadr, Register::eepromConfig, 2, owner, registerTimeoutUs) > 0;
+    ec_slave[slave].eepromWithMaster = writeSlave(slave, Register::eepromConfig, 2, owner) > 0;
     return ec_slave[slave].eepromWithMaster;
 }
 
@@ -242,7 +277,7 @@ bool Master::waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status)
     const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
     for (;;) {
         uint8_t control[2] = {};
-        if (ec_FPRD(ec_slave[slave].configadr, Register::eepromControl, 2, control, registerTimeoutUs) > 0) {
+        if (readSlave(slave, Register::eepromControl, 2, control) > 0) {
             status = le16(control);
             if ((status & eepromBusy) == 0)
                 return true;
@@ -255,18 +290,17 @@ bool Master::waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status)
 
 uint32_t Master::ec_readeeprom(uint16_t slave, uint16_t wordAddress, int timeoutUs)
 {
-    const uint16_t station = ec_slave[slave].configadr;
     uint16_t status = 0;
     if (!takeEeprom(slave) || !waitEepromIdle(slave, timeoutUs, status))
         return 0;
     const uint8_t address[4] = {uint8_t(wordAddress), uint8_t(wordAddress >> 8), 0, 0};
     const uint8_t command[2] = {uint8_t(eepromCommandRead), uint8_t(eepromCommandRead >> 8)};
-    if (ec_FPWR(station, Register::eepromAddress, 4, address, registerTimeoutUs) <= 0
-        || ec_FPWR(station, Register::eepromControl, 2, command, registerTimeoutUs) <= 0
+    if (writeSlave(slave, Register::eepromAddress, 4, address) <= 0
+        || writeSlave(slave, Register::eepromControl, 2, command) <= 0
         || !waitEepromIdle(slave, timeoutUs, status) || (status & eepromErrorBits) != 0)
         return 0;
     uint8_t data[4] = {};
-    if (ec_FPRD(station, Register::eepromData, 4, data, registerTimeoutUs) <= 0)
+    if (readSlave(slave, Register::eepromData, 4, data) <= 0)
         return 0;
     return le32(data);
 }

@@ -38,6 +38,7 @@ struct Slave {
     uint16_t mbx_rl = 0;
     uint8_t mbx_cnt = 0;
     uint8_t mbx_rcnt = 0;  // counter of the last message read from the slave
+    uint16_t alStatusCode = 0;  // as ec_detect found it
     bool eepromWithMaster = false;
 };
 
@@ -60,6 +61,10 @@ public:
 
     int ec_init(const char *adapter);
     int ec_config_init(bool useTable);
+    // Counts the slaves and reads their AL status and status code by position, writing nothing
+    // that changes a slave: no station address, no state, no sync manager. The SII can then be
+    // read with ec_readeeprom (its EEPROM is taken for the master).
+    int ec_detect();
     uint16_t ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs);
     int ec_writestate(uint16_t slave);
     uint32_t ec_readeeprom(uint16_t slave, uint16_t wordAddress, int timeoutUs);
@@ -101,6 +106,8 @@ private:
                       const void *data, int timeoutUs);
     bool takeEeprom(uint16_t slave);
     bool waitEepromIdle(uint16_t slave, int timeoutUs, uint16_t &status);
+    int readSlave(uint16_t slave, uint16_t offset, uint16_t length, void *data);
+    int writeSlave(uint16_t slave, uint16_t offset, uint16_t length, const void *data);
     void configureMailbox(uint16_t slave);
     static bool isRepeatOfLastMessage(Slave &source, const Bytes &message);
     void requestMailboxRepeat(uint16_t slave, Deadline deadline);

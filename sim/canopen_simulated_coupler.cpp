@@ -17,6 +17,7 @@ constexpr uint8_t downloadExpedited4 = 0x23;
 constexpr uint8_t uploadRequest = 0x40;
 constexpr uint8_t downloadResponse = 0x60;
 constexpr uint8_t uploadResponse4 = 0x43;
+constexpr uint8_t uploadResponse1 = 0x4F;   // expedited, size indicated, 3 bytes unused
 constexpr uint8_t abortTransfer = 0x80;
 constexpr size_t pageSize = 256;
 
@@ -116,7 +117,20 @@ CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::upload(uint16_t index, 
     }
     if (m_bootLoader && index == pageBufferObject && subIndex < m_pageBuffer.size())
         return reply(uploadResponse4, index, subIndex, m_pageBuffer[subIndex]);
+    if (index == identityObject)
+        return identity(subIndex);
     return abortReply(index, subIndex, abortObjectMissing);
+}
+
+// The boot loader and the user firmware answer it alike.
+CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::identity(uint8_t subIndex) const
+{
+    const uint32_t values[] = {identityVendorId, identityProductCode, identityRevision, identitySerialNumber};
+    if (subIndex == 0)
+        return reply(uploadResponse1, identityObject, 0, 4);
+    if (subIndex > 4)
+        return abortReply(identityObject, subIndex, abortSubIndexMissing);
+    return reply(uploadResponse4, identityObject, subIndex, values[subIndex - 1]);
 }
 
 CanopenSimulatedCoupler::Record CanopenSimulatedCoupler::download(uint16_t index,

@@ -20,6 +20,14 @@ public:
     static constexpr uint32_t abortObjectMissing = 0x06020000;
     static constexpr uint32_t abortGeneralError = 0x08000000;
     static constexpr uint32_t abortUnknownCommand = 0x05040001;  // client command not valid
+    static constexpr uint32_t abortSubIndexMissing = 0x06090011;
+    // The identity object every CANopen device carries: vendor-ID, product code, revision and
+    // serial number in subindexes 1 to 4, their count in subindex 0.
+    static constexpr uint16_t identityObject = 0x1018;
+    static constexpr uint32_t identityVendorId = 0xE0007A21;
+    static constexpr uint32_t identityProductCode = 0x00000C01;
+    static constexpr uint32_t identityRevision = 0x00010003;
+    static constexpr uint32_t identitySerialNumber = 0x00004711;
     static constexpr uint8_t guardState = 0x05;  // the heartbeat state "operational"
 
     struct Faults {
@@ -60,6 +68,7 @@ private:
     Record upload(uint16_t index, uint8_t subIndex);
     Record bootCommand(uint8_t subIndex, uint32_t value, bool &quiet, bool &startsUser);
     bool pageAddressValid(uint32_t address) const;
+    Record identity(uint8_t subIndex) const;
     bool programPage(uint32_t address);
     bool loadPage(uint32_t address);
 

@@ -91,7 +91,8 @@ CliRun runCli(const QStringList &arguments, const std::function<void(QProcess &,
     cli.setProcessEnvironment(environment);
     QElapsedTimer wall;
     wall.start();
-    cli.start(binary("tarnlow-cli"), arguments + QStringList{"--report", report});
+    const bool updates = arguments.value(0) != QLatin1String("info");
+    cli.start(binary("tarnlow-cli"), updates ? arguments + QStringList{"--report", report} : arguments);
     QByteArray out;
     if (whileRunning && cli.waitForReadyRead(20000)) {
         out += cli.readAllStandardOutput();
@@ -254,6 +255,38 @@ private slots:
                                        sample("COP Firmware/COP_Coupler_Demo.HEX")});
         QCOMPARE(missing.status, 1);
         QCOMPARE(missing.devices[0]["message"].toString(), QString("Does there has other application lock the COM port?"));
+    }
+
+    // info reads and changes nothing: the coupler's registers and its modules up to the first
+    // that does not answer; the CANopen identity object and which program runs.
+    void infoOnACouplerAndACanopenCoupler()
+    {
+        auto withModules = coupler("127.0.0.119", {"--modules", "2", "--module-product-code", "0A32"});
+        QVERIFY(withModules->ready());
+        const CliRun couplerInfo = runCli({"info", "coupler", "--ip", "127.0.0.119"});
+        QCOMPARE(couplerInfo.status, 0);
+        QCOMPARE(couplerInfo.out, QString("coupler 127.0.0.119\n"
+                                          "product code (register 3004): 0x0702\n"
+                                          "hardware version (register 3006): 0x1000\n"
+                                          "module 1: product code 0x0A32, hardware version 0x1000\n"
+                                          "module 2: product code 0x0A32, hardware version 0x1000\n"
+                                          "module 3: register 30200 not read: Illegal data address\n"));
+        QVERIFY(withModules->stop().contains("started 0 times"));
+
+        const QString link = SandboxFiles::applicationDirectory() + "/canopen-info";
+        Simulator canopen("tarnlow-sim-canopen", {"--link", link, "--node", "9", "--boot"});
+        QVERIFY(canopen.ready());
+        const CliRun canopenInfo = runCli({"info", "canopen", "--port", link, "--node", "9"});
+        QCOMPARE(canopenInfo.status, 0);
+        QCOMPARE(canopenInfo.out, QString("CANopen node 9 on %1\n"
+                                          "vendor-ID (0x1018 sub 1): 0xE0007A21\n"
+                                          "product code (0x1018 sub 2): 0x00000C01\n"
+                                          "revision number (0x1018 sub 3): 0x00010003\n"
+                                          "serial number (0x1018 sub 4): 0x00004711\n"
+                                          "running (0x5101): boot loader (0x626F6F74)\n").arg(link));
+        const CliRun unreachable = runCli({"info", "coupler", "--ip", "127.0.0.120"});
+        QCOMPARE(unreachable.status, 1);
+        QVERIFY2(unreachable.err.startsWith("tarnlow-cli: Modbus TCP 127.0.0.120:1502: "), qPrintable(unreachable.err));
     }
 
     void usageErrorsExitWithTwo()

@@ -155,6 +155,38 @@ private slots:
         QVERIFY2(log.find("foe write firmware.bin\n") != std::string::npos, log.c_str());
     }
 
+    // The command line on the same segment: info reads the coupler's identity and state without
+    // a state change, then the update writes the file and reports it verified.
+    void theCommandLineReadsAndUpdatesTheCoupler()
+    {
+        std::string error;
+        const auto segment = SimEthercat::VethSegment::create(simulatorProgram(), {}, error);
+        QVERIFY2(segment, error.c_str());
+        const QString cli = SandboxFiles::binaryDirectory() + "/bin/tarnlow-cli";
+        const QString adapter = QString::fromStdString(segment->masterAdapter());
+        QProcess info;
+        info.start(cli, {"info", "ethercat", "--adapter", adapter});
+        QVERIFY(info.waitForFinished(30000));
+        QCOMPARE(info.exitCode(), 0);
+        const QString read = QString::fromUtf8(info.readAllStandardOutput());
+        QVERIFY2(read.contains("slave 1: INIT, AL status code 0x0000, vendor 0xE0007A21, product 0x00000702, "
+                               "revision 0x00010007"),
+                 qPrintable(read));
+        QVERIFY2(read.contains("\"Tarnlow simulated EtherCAT coupler\""), qPrintable(read));
+        QVERIFY2(segment->simulatorLog().find("al control") == std::string::npos, segment->simulatorLog().c_str());
+
+        const QString path = SandboxFiles::write("cli.bin", firmware(3000));
+        const QString report = SandboxFiles::applicationDirectory() + "/cli-report.json";
+        QProcess update;
+        update.start(cli, {"ethercat", "--adapter", adapter, "--file", path, "--report", report});
+        QVERIFY(update.waitForFinished(60000));
+        QCOMPARE(update.exitCode(), 0);
+        QCOMPARE(QByteArray::fromStdString(segment->storedFile()), firmware(3000) + QByteArray(3072 - 3000, char(0xFF)));
+        QFile written(report);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QVERIFY(written.readAll().contains("\"outcome\": \"verified\""));
+    }
+
     void aFoeErrorOverRealFramesFailsTheUpdate()
     {
         std::string error;

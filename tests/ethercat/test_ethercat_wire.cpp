@@ -4,6 +4,7 @@
 #include "ethercat/coe_sdo.h"
 #include "ethercat/ethercat_master.h"
 #include "ethercat/foe_messages.h"
+#include "ethercat/sii_identity.h"
 #include "sim/ethercat_inprocess_link.h"
 #include "tests/support/test_main.h"
 
@@ -179,6 +180,53 @@ private slots:
         QCOMPARE(le16(back), uint16_t(0x5AA5));
         master.ec_close();
         QCOMPARE(master.ec_slavecount, 0);
+    }
+
+    // A second master that only looks: it finds the coupler another master brought to PRE-OP,
+    // reads its identity from the SII by position, and leaves its station address and state.
+    void detectionReadsTheIdentityAndChangesNothing()
+    {
+        SimEthercat::Coupler coupler(128);
+        const std::unique_ptr<Master> owner = masterInPreOp(coupler);
+        Master observer([&coupler](const std::string &) {
+            return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
+        });
+        observer.ec_init("sim");
+        QCOMPARE(observer.ec_detect(), 1);
+        QCOMPARE(observer.ec_slave[1].state, uint16_t(PRE_OP));
+        QCOMPARE(observer.ec_slave[1].alStatusCode, uint16_t(0));
+        const SiiIdentity identity = readSiiIdentity(observer, 1);
+        QCOMPARE(identity.vendorId, SimEthercat::simulatedVendorId);
+        QCOMPARE(identity.productCode, SimEthercat::simulatedProductCode);
+        QCOMPARE(identity.revision, SimEthercat::simulatedRevision);
+        QCOMPARE(QString::fromStdString(identity.name), QString("Tarnlow simulated EtherCAT coupler"));
+        uint8_t station[2] = {};
+        QCOMPARE(observer.ec_APRD(0, Register::stationAddress, 2, station, 20000), 1);
+        QCOMPARE(le16(station), uint16_t(0x1001));
+        QCOMPARE(owner->ec_statecheck(1, PRE_OP, 5000), uint16_t(PRE_OP));
+    }
+
+    // A name index beyond the strings, a string cut short, categories that run off the end:
+    // the identity words still come, the name is what can be read of it.
+    void siiCategoriesThatDoNotAddUp()
+    {
+        std::vector<uint16_t> words(0x60, 0xFFFF);
+        words[0x08] = 0x1234;
+        words[0x40] = 10;      // strings, 2 words: count 2, "ab" (length 2), then length 9 cut short
+        words[0x41] = 3;
+        words[0x42] = 0x0202;  // count 2, first length 2
+        words[0x43] = 0x6261;  // "ab"
+        words[0x44] = 0x4309;  // second: length 9, "C", then the category ends
+        words[0x45] = 30;      // general, name index 2
+        words[0x46] = 2;
+        words[0x47] = 0x0000;
+        words[0x48] = 0x0200;
+        const auto word = [&words](uint16_t address) { return address < words.size() ? words[address] : uint16_t(0xFFFF); };
+        const SiiIdentity identity = parseSiiIdentity(word);
+        QCOMPARE(identity.vendorId, 0xFFFF1234u);
+        QCOMPARE(QString::fromStdString(identity.name), QString("C"));
+        words[0x48] = 0x0700;  // name index 7: no such string
+        QCOMPARE(QString::fromStdString(parseSiiIdentity(word).name), QString());
     }
 
     // A frame may chain several datagrams; the coupler serves each in passing, raises each one's

@@ -1,0 +1,20 @@
+#pragma once
+
+// `tarnlow-cli info`: what a device says about itself, read without writing anything that
+// changes it (no boot request, no state change, no station address).
+#include "cli/device_job.h"
+
+#include <QStringList>
+
+struct DeviceInfo {
+    QStringList lines;   // what was read, one fact a line
+    QString failure;     // why the device could not be read; empty when it could
+};
+
+// The coupler's product code and hardware version registers, and the information registers of
+// the modules behind it: the range given, or modules 1 to 16 up to the first that does not answer.
+DeviceInfo readCouplerInfo(const DeviceJob &target, bool moduleRangeGiven);
+// The slaves on the adapter: position, AL state and status code, SII identity and name.
+DeviceInfo readEthercatInfo(const DeviceJob &target);
+// The identity object 0x1018 and the mode signature (boot loader or user firmware).
+DeviceInfo readCanopenInfo(const DeviceJob &target);

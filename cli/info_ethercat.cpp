@@ -1,0 +1,71 @@
+#include "cli/device_info.h"
+
+#include "cli/hex_text.h"
+#include "ethercat/ethercat_master.h"
+#include "ethercat/sii_identity.h"
+
+namespace {
+
+using namespace Ethercat;
+
+constexpr uint16_t kAlErrorIndication = 0x10;
+constexpr int kRegisterTimeoutUs = 20000;
+
+QString stateName(uint16_t status)
+{
+    QString name;
+    switch (status & stateMask) {
+    case INIT: name = QStringLiteral("INIT"); break;
+    case PRE_OP: name = QStringLiteral("PRE-OP"); break;
+    case BOOT: name = QStringLiteral("BOOT"); break;
+    case SAFE_OP: name = QStringLiteral("SAFE-OP"); break;
+    case OP: name = QStringLiteral("OP"); break;
+    default: name = QStringLiteral("state %1").arg(status & stateMask);
+    }
+    if (status & kAlErrorIndication)
+        name += QStringLiteral(" + ERROR");
+    return name;
+}
+
+// The SII is read with the EEPROM taken for the master; afterwards it goes back to whoever had it,
+// so a slave's application that works with its EEPROM finds it as before.
+SiiIdentity identityOf(Master &master, uint16_t position)
+{
+    uint8_t owner[2] = {};
+    const uint16_t autoIncrement = uint16_t(1 - position);
+    const bool ownerKnown = master.ec_APRD(autoIncrement, Register::eepromConfig, 2, owner, kRegisterTimeoutUs) > 0;
+    const SiiIdentity identity = readSiiIdentity(master, position);
+    if (ownerKnown)
+        master.ec_APWR(autoIncrement, Register::eepromConfig, 2, owner, kRegisterTimeoutUs);
+    return identity;
+}
+
+QString slaveLine(Master &master, uint16_t position)
+{
+    const Slave &slave = master.ec_slave[position];
+    const SiiIdentity identity = identityOf(master, position);
+    return QStringLiteral("slave %1: %2, AL status code %3, vendor %4, product %5, revision %6, serial %7, \"%8\"")
+        .arg(position)
+        .arg(stateName(slave.state), hexText(slave.alStatusCode, 4), hexText(identity.vendorId, 8),
+             hexText(identity.productCode, 8), hexText(identity.revision, 8), hexText(identity.serialNumber, 8),
+             QString::fromStdString(identity.name));
+}
+
+}
+
+DeviceInfo readEthercatInfo(const DeviceJob &target)
+{
+    DeviceInfo info;
+    Master master;
+    if (!master.ec_init(target.adapter.toLocal8Bit().constData())) {
+        info.failure = QStringLiteral("the network adapter %1 could not be opened for raw EtherCAT frames")
+                           .arg(target.adapter);
+        return info;
+    }
+    const int slaves = master.ec_detect();
+    info.lines << QStringLiteral("EtherCAT segment on %1: %2 slave(s)").arg(target.adapter).arg(slaves);
+    for (int position = 1; position <= slaves; ++position)
+        info.lines << slaveLine(master, uint16_t(position));
+    master.ec_close();
+    return info;
+}
