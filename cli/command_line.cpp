@@ -142,6 +142,9 @@ QString planFromArguments(const QCommandLineParser &parser, Command &command)
         return numbersExpected(unreadable);
     if (command.plan.jobs < 1)
         return QStringLiteral("--jobs takes a number of at least 1");
+    const QString ports = checkListenPorts(command.plan.listenPortBase, command.plan.jobs);
+    if (!ports.isEmpty())
+        return ports;
     if (parser.positionalArguments().size() != 1)
         return QStringLiteral("plan takes one plan file");
     const PlanParse plan = readPlanFile(parser.positionalArguments().first());
@@ -212,6 +215,10 @@ Command parseCommandLine(const QStringList &arguments)
     DeviceJob job;
     if (command.usageError.isEmpty())
         command.usageError = jobFromOptions(verbName, parser, job);
+    if (command.usageError.isEmpty() && job.kind == DeviceKind::Coupler) {
+        command.plan.listenPortBase = job.listenPort;
+        command.usageError = checkListenPorts(job.listenPort, 1);
+    }
     command.jobs = {job};
     return command;
 }

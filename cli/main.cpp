@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +44,12 @@ void applyTestHooks()
     const int divisor = qEnvironmentVariableIntValue("TARNLOW_TEST_WAIT_DIVISOR", &set);
     if (set && divisor > 0)
         FixedWait::setFixedWaitDivisorForTests(divisor);
+}
+
+int terminalColumns()
+{
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 ProgressDisplay::Mode displayMode(bool quiet)
@@ -89,7 +96,7 @@ private:
 int update(const Command &command, QTextStream &out, QTextStream &err)
 {
     Interrupt::install();
-    ProgressDisplay display(displayMode(command.quiet), out, Interrupt::requested);
+    ProgressDisplay display(displayMode(command.quiet), out, Interrupt::requested, terminalColumns());
     QList<DeviceRecord> records;
     {
         InterruptNotice notice(display);

@@ -91,7 +91,7 @@ void work(int worker, PlanState &state, const PlanOptions &options, ProgressDisp
     for (int index = state.take(stopRequested); index >= 0; index = state.take(stopRequested)) {
         DeviceJob job = jobs[index];
         if (job.kind == DeviceKind::Coupler)
-            job.listenPort = options.listenPortBase + worker;
+            job.listenPort = options.listenPortBase ? options.listenPortBase + worker : 0;
         const std::unique_ptr<DeviceProgress> progress = display.track(index, job);
         const DeviceRecord record = runDevice(job, *progress);
         display.finished(index, record);

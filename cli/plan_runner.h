@@ -13,7 +13,8 @@ struct PlanOptions {
     int jobs = 1;
     // After a failure no further device is started.
     bool stopOnFailure = false;
-    // The coupler jobs running at once listen on this port, the next one up, and so on.
+    // The coupler jobs running at once listen on this port, the next one up, and so on; on ports
+    // the system chooses when it is 0.
     int listenPortBase = DeviceJob::kDefaultListenPort;
 };
 

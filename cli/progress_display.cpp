@@ -27,8 +27,8 @@ private:
     int m_index;
 };
 
-ProgressDisplay::ProgressDisplay(Mode mode, QTextStream &out, std::function<bool()> stopRequested)
-    : m_mode(mode), m_out(out), m_stopRequested(std::move(stopRequested))
+ProgressDisplay::ProgressDisplay(Mode mode, QTextStream &out, std::function<bool()> stopRequested, int columns)
+    : m_mode(mode), m_out(out), m_columns(columns), m_stopRequested(std::move(stopRequested))
 {
     m_sinceRedraw.start();
 }
@@ -150,7 +150,8 @@ void ProgressDisplay::redraw()
 {
     eraseDrawn();
     for (const DeviceLine &line : qAsConst(m_running)) {
-        m_out << statusText(line) << '\n';
+        const QString text = statusText(line);
+        m_out << (m_columns > 1 ? text.left(m_columns - 1) : text) << '\n';
         ++m_drawnLines;
     }
     m_out.flush();

@@ -19,7 +19,9 @@ class ProgressDisplay
 public:
     enum class Mode { Terminal, Lines, Quiet };
 
-    ProgressDisplay(Mode mode, QTextStream &out, std::function<bool()> stopRequested);
+    // `columns`: the terminal's width; a redrawn line is cut to fit it, since a line that wraps
+    // would no longer be erased by the next redraw (0: not cut).
+    ProgressDisplay(Mode mode, QTextStream &out, std::function<bool()> stopRequested, int columns = 0);
     ~ProgressDisplay();
 
     // The progress of device number `index`, for its run's thread.
@@ -52,6 +54,7 @@ private:
 
     Mode m_mode;
     QTextStream &m_out;
+    int m_columns;
     std::function<bool()> m_stopRequested;
     std::mutex m_mutex;
     QMap<int, DeviceLine> m_running;

@@ -23,8 +23,6 @@ QString ethernetProblem(const DeviceJob &job)
 {
     if (!isIpv4(job.ip))
         return QStringLiteral("\"%1\" is not an IPv4 address").arg(job.ip);
-    if (job.kind == DeviceKind::Coupler && (job.listenPort < 1 || job.listenPort > 65535))
-        return QStringLiteral("the listen port %1 is not between 1 and 65535").arg(job.listenPort);
     if (job.kind == DeviceKind::Module
         && (job.firstModule < kFirstModule || job.lastModule > kLastModule || job.firstModule > job.lastModule))
         return QStringLiteral("the modules %1-%2 are not a range within %3-%4")
@@ -32,6 +30,14 @@ QString ethernetProblem(const DeviceJob &job)
     return QString();
 }
 
+}
+
+QString checkListenPorts(int base, int jobs)
+{
+    if (base == 0 || (base >= 1 && base + jobs - 1 <= 65535))
+        return QString();
+    return jobs == 1 ? QStringLiteral("the listen port %1 is not between 0 and 65535").arg(base)
+                     : QStringLiteral("the listen ports %1 to %2 are not between 1 and 65535").arg(base).arg(base + jobs - 1);
 }
 
 QString checkTarget(const DeviceJob &job, bool needsFirmware)

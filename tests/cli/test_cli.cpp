@@ -194,6 +194,29 @@ private slots:
         QVERIFY(run.out.startsWith("coupler 127.0.0.11"));
     }
 
+    // The modules go through their coupler: with room for two jobs the module range still waits
+    // for the coupler's update. After a failure with --stop-on-failure nothing else starts.
+    void sharedCouplersAndStopOnFailure()
+    {
+        auto shared = coupler("127.0.0.121", {"--modules", "1"});
+        auto other = coupler("127.0.0.122", {"--product-code", "0A31"});
+        QVERIFY(shared->ready() && other->ready());
+        const QString plan = writePlan(QStringLiteral("coupler,127.0.0.121,%1\nmodule,127.0.0.121,1,%2\n")
+                                           .arg(sample(kCouplerFirmware), sample("Module Firmware/IO_Module_Demo.HEX")));
+        const CliRun both = runCli({"plan", plan, "--jobs", "2", "--listen-port", "24141"});
+        QCOMPARE(both.status, 0);
+        QVERIFY(both.devices[1]["started"].toString() >= both.devices[0]["ended"].toString());
+
+        const QString stopping = writePlan(QStringLiteral("coupler,127.0.0.122,%1\ncoupler,127.0.0.121,%1\n")
+                                               .arg(sample(kCouplerFirmware)));
+        const CliRun stopped = runCli({"plan", stopping, "--stop-on-failure", "--listen-port", "24143"});
+        QCOMPARE(stopped.status, 1);
+        QCOMPARE(stopped.devices[0]["outcome"].toString(), QString("failed"));
+        QCOMPARE(stopped.devices[1]["outcome"].toString(), QString("aborted"));
+        QCOMPARE(stopped.devices[1]["message"].toString(), QString("Not started: an earlier device failed."));
+        QVERIFY(shared->stop().contains("started 1 times"));
+    }
+
     // Ctrl-C while the pages are written: the write stops at the page's safe point (the page it
     // is on, then the checksum as after Abort), nothing is read back or started, the report says aborted and the exit status is 130.
     void ctrlCWhileWriting()
