@@ -71,35 +71,52 @@ QString numbersExpected(const QStringList &unreadable)
     return QStringLiteral("%1 takes a number").arg(unreadable.join(QLatin1String(", ")));
 }
 
+// Where the device of `job.kind` is, from the options its verb shares with info.
+void readTarget(const QCommandLineParser &parser, DeviceJob &job, QStringList &unreadable)
+{
+    switch (job.kind) {
+    case DeviceKind::Module:
+        job.firstModule = intValue(parser, kFirst, unreadable);
+        job.lastModule = parser.isSet(kLast) ? intValue(parser, kLast, unreadable) : job.firstModule;
+        Q_FALLTHROUGH();
+    case DeviceKind::Coupler:
+        job.ip = parser.value(kIp);
+        break;
+    case DeviceKind::Canopen:
+        job.serialPort = parser.value(kPort);
+        job.node = intValue(parser, kNode, unreadable);
+        break;
+    case DeviceKind::Ethercat:
+        job.adapter = parser.value(kAdapter);
+        break;
+    }
+}
+
+DeviceKind kindNamed(const QString &name)
+{
+    for (DeviceKind kind : {DeviceKind::Coupler, DeviceKind::Module, DeviceKind::Canopen})
+        if (name == DeviceJob::kindName(kind))
+            return kind;
+    return DeviceKind::Ethercat;
+}
+
 // One device from the options of its verb.
 QString jobFromOptions(const QString &verb, const QCommandLineParser &parser, DeviceJob &job)
 {
     QStringList unreadable;
+    job.kind = kindNamed(verb);
+    readTarget(parser, job, unreadable);
     job.firmwareFile = parser.value(kFile);
-    if (verb == QLatin1String("coupler")) {
-        job.kind = DeviceKind::Coupler;
-        job.ip = parser.value(kIp);
+    if (job.kind == DeviceKind::Coupler)
         job.listenPort = intValue(parser, kListenPort, unreadable);
-    } else if (verb == QLatin1String("module")) {
-        job.kind = DeviceKind::Module;
-        job.ip = parser.value(kIp);
-        job.firstModule = intValue(parser, kFirst, unreadable);
-        job.lastModule = parser.isSet(kLast) ? intValue(parser, kLast, unreadable) : job.firstModule;
-        job.advanceMode = parser.isSet(kAdvance);
-    } else if (verb == QLatin1String("canopen")) {
-        job.kind = DeviceKind::Canopen;
-        job.serialPort = parser.value(kPort);
-        job.node = intValue(parser, kNode, unreadable);
-    } else {
-        job.kind = DeviceKind::Ethercat;
-        job.adapter = parser.value(kAdapter);
-    }
+    job.advanceMode = job.kind == DeviceKind::Module && parser.isSet(kAdvance);
     if (!unreadable.isEmpty())
         return numbersExpected(unreadable);
     return checkTarget(job);
 }
 
-// info KIND: the device to read, as the update verb of that kind names it.
+// info KIND: the device to read, as the update verb of that kind names it; a coupler with
+// --first is read with that range of its modules.
 QString infoFromArguments(const QCommandLineParser &parser, Command &command)
 {
     const QStringList kinds = {"coupler", "canopen", "ethercat"};
@@ -109,23 +126,11 @@ QString infoFromArguments(const QCommandLineParser &parser, Command &command)
     command.verb = Command::Verb::Info;
     command.moduleRangeGiven = parser.isSet(kFirst);
     DeviceJob job;
+    job.kind = kindNamed(positional.first());
+    if (job.kind == DeviceKind::Coupler && command.moduleRangeGiven)
+        job.kind = DeviceKind::Module;
     QStringList unreadable;
-    if (positional.first() == QLatin1String("coupler")) {
-        job.kind = DeviceKind::Coupler;
-        job.ip = parser.value(kIp);
-        if (command.moduleRangeGiven) {
-            job.kind = DeviceKind::Module;   // checked as a module range
-            job.firstModule = intValue(parser, kFirst, unreadable);
-            job.lastModule = parser.isSet(kLast) ? intValue(parser, kLast, unreadable) : job.firstModule;
-        }
-    } else if (positional.first() == QLatin1String("canopen")) {
-        job.kind = DeviceKind::Canopen;
-        job.serialPort = parser.value(kPort);
-        job.node = intValue(parser, kNode, unreadable);
-    } else {
-        job.kind = DeviceKind::Ethercat;
-        job.adapter = parser.value(kAdapter);
-    }
+    readTarget(parser, job, unreadable);
     command.jobs = {job};
     if (!unreadable.isEmpty())
         return numbersExpected(unreadable);
