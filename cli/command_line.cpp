@@ -4,6 +4,7 @@
 #include "cli/target_checks.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 namespace {
 
@@ -71,6 +72,13 @@ QString numbersExpected(const QStringList &unreadable)
     return QStringLiteral("%1 takes a number").arg(unreadable.join(QLatin1String(", ")));
 }
 
+bool reportWritable(const QString &path)
+{
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    return folder.isDir() && folder.isWritable() && (!file.exists() || (file.isFile() && file.isWritable()));
+}
+
 // Where the device of `job.kind` is, from the options its verb shares with info.
 void readTarget(const QCommandLineParser &parser, DeviceJob &job, QStringList &unreadable)
 {
@@ -106,7 +114,9 @@ QString jobFromOptions(const QString &verb, const QCommandLineParser &parser, De
     QStringList unreadable;
     job.kind = kindNamed(verb);
     readTarget(parser, job, unreadable);
-    job.firmwareFile = parser.value(kFile);
+    // Absolute, as a plan's paths are: the EtherCAT coupler receives the name with the file.
+    if (!parser.value(kFile).isEmpty())
+        job.firmwareFile = QFileInfo(parser.value(kFile)).absoluteFilePath();
     if (job.kind == DeviceKind::Coupler)
         job.listenPort = intValue(parser, kListenPort, unreadable);
     job.advanceMode = job.kind == DeviceKind::Module && parser.isSet(kAdvance);
@@ -199,7 +209,7 @@ Command parseCommandLine(const QStringList &arguments)
         command.usageError = parser.errorText();
         return command;
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         command.helpText = parser.helpText().replace(QLatin1String("Usage: ") + arguments.first(),
                                                      QLatin1String("Usage: tarnlow-cli ") + verbName);
         return command;
@@ -211,6 +221,11 @@ Command parseCommandLine(const QStringList &arguments)
     command.verb = Command::Verb::Update;
     command.reportPath = parser.value(kReport);
     command.quiet = parser.isSet(kQuiet);
+    // Found out now rather than after a whole fleet has been updated.
+    if (!command.reportPath.isEmpty() && !reportWritable(command.reportPath)) {
+        command.usageError = QStringLiteral("the report cannot be written to %1").arg(command.reportPath);
+        return command;
+    }
     if (verbName == QLatin1String("plan")) {
         command.usageError = planFromArguments(parser, command);
         return command;

@@ -1,5 +1,11 @@
 #include "cli/device_job.h"
 
+#include "platform/com_port_table.h"
+
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+
 QString DeviceJob::kindName(DeviceKind kind)
 {
     switch (kind) {
@@ -32,14 +38,22 @@ QString DeviceJob::target() const
     return QString();
 }
 
+// One name per device however it is written: "COM200" and the device behind it, a link and its
+// target, "192.168.001.010" and "192.168.1.10".
 QString DeviceJob::resource() const
 {
     switch (kind) {
     case DeviceKind::Coupler:
     case DeviceKind::Module:
-        return QStringLiteral("ip:") + ip;
-    case DeviceKind::Canopen:
-        return QStringLiteral("serial:") + serialPort;
+        return QStringLiteral("ip:") + QHostAddress(ip).toString();
+    case DeviceKind::Canopen: {
+        const QRegularExpressionMatch com = QRegularExpression(QStringLiteral("^COM(\\d+)$")).match(serialPort);
+        const QString path = com.hasMatch()
+            ? QString::fromStdString(ComPortTable::devicePath(com.captured(1).toInt()))
+            : serialPort;
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        return QStringLiteral("serial:") + (canonical.isEmpty() ? serialPort : canonical);
+    }
     case DeviceKind::Ethercat:
         return QStringLiteral("adapter:") + adapter;
     }

@@ -1,10 +1,10 @@
 #include "cli/device_record.h"
 
-QString outcomeName(UpdateOutcome::Kind kind)
+QString outcomeName(const DeviceRecord &record)
 {
-    switch (kind) {
+    switch (record.outcome.kind) {
     case UpdateOutcome::Kind::Verified:
-        return QStringLiteral("verified");
+        return record.readBack ? QStringLiteral("verified") : QStringLiteral("written");
     case UpdateOutcome::Kind::Failed:
         return QStringLiteral("failed");
     case UpdateOutcome::Kind::Aborted:

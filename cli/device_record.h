@@ -25,7 +25,11 @@ struct DeviceRecord {
     QDateTime ended;
     QList<PhaseTime> phases;
     UpdateOutcome outcome;
+    // Whether the device's flash was read back and compared. The EtherCAT coupler's boot loader
+    // offers no read-back: its success is every FoE packet acknowledged.
+    bool readBack = true;
 };
 
-// "verified", "failed" or "aborted", as the report and the outcome lines name an outcome.
-QString outcomeName(UpdateOutcome::Kind kind);
+// "verified", "failed" or "aborted", as the report and the outcome lines name an outcome; a
+// success without read-back is "written".
+QString outcomeName(const DeviceRecord &record);

@@ -41,6 +41,8 @@ UpdateOutcome runHexDevice(const DeviceJob &job, DeviceRecord &record, RunReport
     record.imageSha256 = sha256Of(hex);
     record.productCode = hex.productCode;
     record.hardwareVersion = hex.hardwareVersion >> 12;   // the header keeps the digit in the top nibble
+    if (report.stopRequested())
+        return UpdateOutcome::aborted(QStringLiteral("Interrupted before anything was sent."));
     switch (job.kind) {
     case DeviceKind::Module:
         return runModules(job, hex, report);
@@ -59,6 +61,7 @@ DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress)
     record.job = job;
     record.started = QDateTime::currentDateTimeUtc();
     RunReport report(record, progress);
+    record.readBack = job.kind != DeviceKind::Ethercat;
     record.outcome = job.kind == DeviceKind::Ethercat ? runEthercat(job, report, record.imageSha256)
                                                       : runHexDevice(job, record, report);
     report.finish();

@@ -1,10 +1,13 @@
 #include "cli/interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+// Set in the handler, read by every device's thread: a lock-free atomic serves both.
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
 void onSignal(int)
 {

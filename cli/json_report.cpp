@@ -2,6 +2,7 @@
 
 #include "cli/hex_text.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -36,6 +37,12 @@ QJsonObject targetOf(const DeviceJob &job)
     return target;
 }
 
+// Null for a device that was never started.
+QJsonValue timeOf(const QDateTime &time)
+{
+    return time.isValid() ? QJsonValue(time.toString(Qt::ISODateWithMs)) : QJsonValue();
+}
+
 QJsonObject deviceOf(const DeviceRecord &record)
 {
     QJsonArray phases;
@@ -51,11 +58,13 @@ QJsonObject deviceOf(const DeviceRecord &record)
         {"firmwareFile", record.job.firmwareFile},
         {"imageSha256", record.imageSha256.isEmpty() ? QJsonValue() : QJsonValue(record.imageSha256)},
         {"header", header},
-        {"started", record.started.toString(Qt::ISODateWithMs)},
-        {"ended", record.ended.toString(Qt::ISODateWithMs)},
-        {"milliseconds", record.started.msecsTo(record.ended)},
+        {"started", timeOf(record.started)},
+        {"ended", timeOf(record.ended)},
+        {"milliseconds", record.started.isValid() ? QJsonValue(record.started.msecsTo(record.ended)) : QJsonValue()},
         {"phases", phases},
-        {"outcome", outcomeName(record.outcome.kind)},
+        {"outcome", outcomeName(record)},
+        {"readBack", record.readBack},
+        {"title", record.outcome.title.isEmpty() ? QCoreApplication::applicationName() : record.outcome.title},
         {"message", record.outcome.text},
         {"detail", record.outcome.informative},
     };

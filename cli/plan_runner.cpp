@@ -112,5 +112,9 @@ QList<DeviceRecord> runPlan(const QList<DeviceJob> &jobs, const PlanOptions &opt
                              std::cref(stopRequested), std::cref(jobs));
     for (std::thread &thread : workers)
         thread.join();
-    return state.records();
+    const QList<DeviceRecord> records = state.records();
+    for (int index = 0; index < records.size(); ++index)
+        if (!records[index].started.isValid())
+            display.finished(index, records[index]);
+    return records;
 }

@@ -1,5 +1,6 @@
 #include "cli/progress_display.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 namespace {
@@ -115,13 +116,17 @@ void ProgressDisplay::note(const QString &text)
 QString ProgressDisplay::outcomeLine(const DeviceRecord &record)
 {
     // A failure stands out among the verified lines.
-    const QString outcomeWord = record.outcome.kind == UpdateOutcome::Kind::Failed
-        ? outcomeName(record.outcome.kind).toUpper()
-        : outcomeName(record.outcome.kind);
-    QString text = QStringLiteral("%1: %2: %3").arg(record.job.target(), outcomeWord,
-                                                    record.outcome.text);
+    const QString word = record.outcome.kind == UpdateOutcome::Kind::Failed ? outcomeName(record).toUpper()
+                                                                             : outcomeName(record);
+    QString text = QStringLiteral("%1: %2: ").arg(record.job.target(), word);
+    // The box's own title often names the failure ("Read timeout", "Port binding failed").
+    if (!record.outcome.title.isEmpty() && record.outcome.title != QCoreApplication::applicationName())
+        text += record.outcome.title + QStringLiteral(": ");
+    text += record.outcome.text;
     if (!record.outcome.informative.isEmpty())
         text += QStringLiteral(" (%1)").arg(record.outcome.informative);
+    if (record.outcome.kind == UpdateOutcome::Kind::Verified && !record.readBack)
+        text += QStringLiteral(" (no read-back: the boot loader acknowledged every packet)");
     return text;
 }
 

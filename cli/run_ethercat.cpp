@@ -3,6 +3,7 @@
 #include "coupler_ecat/ethercat_coupler_update.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 
 namespace {
 
@@ -20,12 +21,35 @@ void phaseOfLine(const std::string &line, RunReport &report)
         report.phase(QStringLiteral("Requesting PRE-OP"));
 }
 
+// The file as it is, so the hash matches what sha256sum says of it (the coupler receives it
+// filled up with 0xFF to whole pages).
+QString sha256OfFile(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? QString::fromLatin1(hash.result().toHex()) : QString();
+}
+
 }
 
 UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, QString &imageSha256)
 {
-    report.phase(QStringLiteral("Opening the adapter"));
+    report.phase(QStringLiteral("Reading the firmware file"));
     EthercatCouplerUpdate update;
+    const QByteArray fileName = job.firmwareFile.toUtf8();
+    int size = 0;
+    // The page offers only files that are there; a plan's file is read before the coupler is
+    // taken into BOOT, so a wrong path leaves it running.
+    if (!update.readFirmwareFile(fileName.constData(), size)) {
+        UpdateOutcome unreadable = update.outcome(0);
+        unreadable.informative = QStringLiteral("The file %1 cannot be read, is empty or is larger than %2 bytes.")
+                                     .arg(job.firmwareFile).arg(firmwareBufferSize);
+        return unreadable;
+    }
+    imageSha256 = sha256OfFile(job.firmwareFile);
+    if (report.stopRequested())
+        return UpdateOutcome::aborted(QStringLiteral("Interrupted before anything was sent."));
+    report.phase(QStringLiteral("Opening the adapter"));
     update.onDiagnostic = [&report](const std::string &line) { phaseOfLine(line, report); };
     update.onProgress = [&report, &update](std::size_t sent, std::size_t total) {
         report.bytes(qint64(sent), qint64(total));
@@ -33,14 +57,7 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, QString &imag
         if (report.stopRequested())
             update.foeAbortRequested = true;
     };
-    const int result = update.updateSlaveFirmware(job.adapter.toLocal8Bit().constData(), kCouplerPosition,
-                                                  job.firmwareFile.toLocal8Bit().constData());
-    if (update.firmwareSize > 0)
-        imageSha256 = QCryptographicHash::hash(QByteArray::fromRawData(reinterpret_cast<const char *>(
-                                                                           update.firmwareBuffer.data()),
-                                                                       update.firmwareSize),
-                                               QCryptographicHash::Sha256)
-                          .toHex();
+    const int result = update.updateSlaveFirmware(job.adapter.toUtf8().constData(), kCouplerPosition, fileName.constData());
     if (update.foeAbortRequested)
         return UpdateOutcome::aborted();
     return update.outcome(result);

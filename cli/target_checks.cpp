@@ -1,5 +1,6 @@
 #include "cli/target_checks.h"
 
+#include "coupler_eth/coupler_boot_protocol.h"
 #include "module/module_update_engine.h"
 
 #include <QHostAddress>
@@ -34,10 +35,16 @@ QString ethernetProblem(const DeviceJob &job)
 
 QString checkListenPorts(int base, int jobs)
 {
-    if (base == 0 || (base >= 1 && base + jobs - 1 <= 65535))
+    if (base == 0)
         return QString();
-    return jobs == 1 ? QStringLiteral("the listen port %1 is not between 0 and 65535").arg(base)
-                     : QStringLiteral("the listen ports %1 to %2 are not between 1 and 65535").arg(base).arg(base + jobs - 1);
+    const qint64 last = qint64(base) + jobs - 1;
+    const QString ports = jobs == 1 ? QStringLiteral("the listen port %1").arg(base)
+                                    : QStringLiteral("the listen ports %1 to %2").arg(base).arg(last);
+    if (base < 1 || last > 65535)
+        return ports + (jobs == 1 ? QStringLiteral(" is") : QStringLiteral(" are")) + QStringLiteral(" not between 1 and 65535");
+    if (base <= CouplerBoot::kDevicePort && CouplerBoot::kDevicePort <= last)
+        return ports + QStringLiteral(" include %1, the coupler's boot port").arg(CouplerBoot::kDevicePort);
+    return QString();
 }
 
 QString checkTarget(const DeviceJob &job, bool needsFirmware)

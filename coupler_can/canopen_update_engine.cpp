@@ -67,6 +67,9 @@ CanopenRunResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int
 CanopenRunResult CanopenUpdateEngine::runSteps(const std::vector<uint8_t> &image, int imageLength,
                                                std::vector<uint8_t> &readBack)
 {
+    // A stop asked for before the run comes before the boot request.
+    if (m_observer.wasCanceled())
+        return {Outcome::Cancelled, UpdateOutcome::aborted()};
     if (!enterBootMode())
         return critical(Outcome::BootModeFailed, QCoreApplication::applicationName(),
                         tr("Enter Boot Mode Failed"));

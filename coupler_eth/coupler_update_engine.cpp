@@ -47,6 +47,9 @@ UpdateOutcome CouplerUpdateEngine::update(const HexImage &hex, const std::string
         return *refusal;
     m_observer.waitBeforeRun(kWaitBeforeRunMs);
     m_observer.runStarts(2 * paddedLength(hex.imageLength) + 1);
+    // A stop asked for during the checks or the wait comes before the coupler is touched.
+    if (m_observer.wasCanceled())
+        return UpdateOutcome::aborted();
     return outcomeOf(run(hex.image, hex.imageLength, readBack), ip);
 }
 

@@ -1,5 +1,6 @@
 #include "ethercat/sii_identity.h"
 
+#include <algorithm>
 #include <map>
 
 namespace Ethercat {
@@ -10,8 +11,13 @@ namespace {
 class CategoryBytes
 {
 public:
+    // A category that claims to run past siiWordLimit is cut there.
     CategoryBytes(const std::function<uint16_t(uint16_t)> &word, uint16_t firstWord, uint16_t words)
-        : m_word(word), m_first(firstWord), m_size(uint32_t(words) * 2) {}
+        : m_word(word),
+          m_first(firstWord),
+          m_size(firstWord >= siiWordLimit ? 0 : std::min<uint32_t>(words, siiWordLimit - firstWord) * 2)
+    {
+    }
     bool has(uint32_t offset) const { return offset < m_size; }
     uint8_t at(uint32_t offset) const
     {

@@ -70,6 +70,9 @@ ModuleRunResult ModuleUpdateEngine::run(const HexImage &firmware)
             return *mismatch;
     }
     m_observer.checksPassed();
+    // A stop asked for during the checks comes before any module is selected.
+    if (m_observer.wasCanceled())
+        return cancelled();
     m_transport.clearRequestBuffer();
     m_transport.setResponseTimeout(0, kResponseTimeoutUs);
     for (int module = m_target.firstModule; module <= m_target.lastModule; ++module) {

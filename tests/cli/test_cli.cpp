@@ -1,5 +1,7 @@
 // tarnlow-cli run as a technician's script runs it: against the simulator programs, its output
-// through a pipe, its report read back, its exit status checked.
+// through a pipe, its report read back, its exit status checked. The runs go through the tests'
+// build of the program, which takes the test hooks (port 1502, shortened waits); the usage
+// errors and the EtherCAT runs over the veth pair use the program as it ships.
 #include "firmware/hex_image.h"
 #include "tests/support/modbus_test_port.h"
 #include "tests/support/sandbox_files.h"
@@ -92,7 +94,8 @@ CliRun runCli(const QStringList &arguments, const std::function<void(QProcess &,
     QElapsedTimer wall;
     wall.start();
     const bool updates = arguments.value(0) != QLatin1String("info");
-    cli.start(binary("tarnlow-cli"), updates ? arguments + QStringList{"--report", report} : arguments);
+    cli.start(SandboxFiles::binaryDirectory() + "/tests/tarnlow-cli-with-test-hooks",
+              updates ? arguments + QStringList{"--report", report} : arguments);
     QByteArray out;
     if (whileRunning && cli.waitForReadyRead(20000)) {
         out += cli.readAllStandardOutput();
@@ -167,7 +170,9 @@ private slots:
         // Not a terminal: plain lines, each with its time.
         for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts))
             QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d ").match(line).hasMatch(), qPrintable(line));
-        QVERIFY(run.out.contains("coupler 127.0.0.113: FAILED: Product Code does not match with the coupler"));
+        QVERIFY(run.out.contains("coupler 127.0.0.113: FAILED: Product Code matching error: Product Code does not "
+                                 "match with the coupler (Register 3004 reads 0x0A31;"));
+        QCOMPARE(run.devices[1]["title"].toString(), QString("Product Code matching error"));
         QVERIFY(first->stop().contains("flash sealed, started 1 times"));
         QVERIFY(other->stop().contains("started 0 times"));
     }
@@ -217,27 +222,34 @@ private slots:
         QVERIFY(shared->stop().contains("started 1 times"));
     }
 
-    // Ctrl-C while the pages are written: the write stops at the page's safe point (the page it
-    // is on, then the checksum as after Abort), nothing is read back or started, the report says aborted and the exit status is 130.
+    // Ctrl-C while the pages of the first of two couplers are written: the write stops at the
+    // page's safe point (the page it is on, then the checksum as after Abort), nothing is read
+    // back or started, the second coupler is not begun; the report still comes, exit status 130.
     void ctrlCWhileWriting()
     {
         auto slow = coupler("127.0.0.116", {"--fault", "delay:write:0:40"});
-        QVERIFY(slow->ready());
-        const CliRun run = runCli({"coupler", "--ip", "127.0.0.116", "--file", sample(kCouplerFirmware),
-                                   "--listen-port", "24131"},
-                                  [](QProcess &cli, QByteArray &out) {
-                                      while (!out.contains(" KiB") && cli.waitForReadyRead(20000))
-                                          out += cli.readAllStandardOutput();
-                                      ::kill(pid_t(cli.processId()), SIGINT);
-                                  });
+        auto next = coupler("127.0.0.123");
+        QVERIFY(slow->ready() && next->ready());
+        const QString plan = writePlan(QStringLiteral("coupler,127.0.0.116,%1\ncoupler,127.0.0.123,%1\n")
+                                           .arg(sample(kCouplerFirmware)));
+        const CliRun run = runCli({"plan", plan, "--listen-port", "24131"}, [](QProcess &cli, QByteArray &out) {
+            while (!out.contains(" KiB") && cli.waitForReadyRead(20000))
+                out += cli.readAllStandardOutput();
+            ::kill(pid_t(cli.processId()), SIGINT);
+        });
         QCOMPARE(run.status, 130);
-        QCOMPARE(run.devices.size(), 1);
+        QCOMPARE(run.devices.size(), 2);
         QCOMPARE(run.devices[0]["outcome"].toString(), QString("aborted"));
+        QCOMPARE(run.devices[1]["outcome"].toString(), QString("aborted"));
+        QCOMPARE(run.devices[1]["message"].toString(), QString("Not started: interrupted."));
+        QVERIFY(run.devices[1]["started"].isNull());
         QVERIFY(run.out.contains("Interrupted: stopping at a safe point"));
+        QVERIFY(run.out.contains("coupler 127.0.0.123: aborted: Not started: interrupted."));
         // The run passes through the read-back's label without reading a page.
         QVERIFY(!run.out.contains(QRegularExpression("Reading Flash for comparing\\.\\.\\.  \\d")));
         const QByteArray simulator = slow->stop();
         QVERIFY2(simulator.contains("started 0 times"), simulator.constData());
+        QVERIFY(next->stop().contains("started 0 times"));
     }
 
     // A plan with a line that cannot be a device ends before anything is sent.
@@ -312,15 +324,27 @@ private slots:
         QVERIFY2(unreachable.err.startsWith("tarnlow-cli: Modbus TCP 127.0.0.120:1502: "), qPrintable(unreachable.err));
     }
 
+    // The program as it ships.
     void usageErrorsExitWithTwo()
     {
-        const CliRun noAddress = runCli({"coupler", "--file", "x.HEX"});
-        QCOMPARE(noAddress.status, 2);
-        QVERIFY(noAddress.err.startsWith("tarnlow-cli: \"\" is not an IPv4 address"));
-        QCOMPARE(runCli({"erase"}).status, 2);
-        const CliRun help = runCli({"--help"});
-        QCOMPARE(help.status, 0);
-        QVERIFY(help.out.contains("tarnlow-cli plan fleet.csv"));
+        const auto shipped = [](const QStringList &arguments) {
+            QProcess cli;
+            cli.start(binary("tarnlow-cli"), arguments);
+            cli.waitForFinished(20000);
+            return std::make_pair(cli.exitCode(), QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError()));
+        };
+        const auto noAddress = shipped({"coupler", "--file", "x.HEX"});
+        QCOMPARE(noAddress.first, 2);
+        QVERIFY(noAddress.second.startsWith("tarnlow-cli: \"\" is not an IPv4 address"));
+        QCOMPARE(shipped({"erase"}).first, 2);
+        const QString report = SandboxFiles::applicationDirectory() + "/no-such-folder/report.json";
+        const auto unwritableReport = shipped({"coupler", "--ip", "10.0.0.1", "--file", "x.HEX", "--report", report});
+        QCOMPARE(unwritableReport.first, 2);
+        QVERIFY2(unwritableReport.second.contains("the report cannot be written to " + report), qPrintable(unwritableReport.second));
+        const auto help = shipped({"--help"});
+        QCOMPARE(help.first, 0);
+        QVERIFY(help.second.contains("tarnlow-cli plan fleet.csv"));
+        QCOMPARE(shipped({"coupler", "--help-all"}).first, 0);
     }
 };
 

@@ -335,6 +335,18 @@ private slots:
         QCOMPARE(observer.values, QList<int>({0, 256, 512, 768}));
     }
 
+    // A stop asked for before the run starts: not even the boot request is sent.
+    void stopBeforeTheRunSendsNothing()
+    {
+        Coupler coupler;
+        RecordingObserver observer;
+        observer.canceled = true;
+        CanopenRunResult result;
+        QCOMPARE(play(coupler, observer, imageOf(256), 256, result), QString());
+        QCOMPARE(int(result.outcome), int(Outcome::Cancelled));
+        QCOMPARE(coupler.link.requestCount(), 0);
+    }
+
     // Abort pressed while the second page is written: that page is completed with its program
     // command, nothing is read back and no box is shown; the coupler stays in its boot loader.
     void abortWhileWritingStopsAfterThePage()

@@ -212,6 +212,21 @@ private slots:
         QCOMPARE(link.sent[3][kCommandOffset], uint8_t(0x05));
     }
 
+    // A stop asked for during the register checks or the wait: nothing reaches the boot loader.
+    // (No Modbus server answers on 127.0.0.1, so the checks pass as for a coupler in its boot loader.)
+    void stopBeforeTheRunSendsNothing()
+    {
+        HexImage hex(HexPageProfile::coupler());
+        hex.imageLength = 1000;
+        ScriptedLink link;
+        Observer observer;
+        observer.canceled = true;
+        CouplerUpdateEngine engine(link, observer);
+        std::vector<uint8_t> readBack(hex.image.size());
+        QCOMPARE(engine.update(hex, "127.0.0.1", readBack).kind, UpdateOutcome::Kind::Aborted);
+        QVERIFY(link.sent.empty());
+    }
+
     // Only the image's own bytes are compared, not the 0xFF fill of its last page.
     void fillBeyondTheImageIsNotCompared()
     {

@@ -275,6 +275,18 @@ private slots:
                    "different between local file and flash.");
     }
 
+    // A stop asked for while the modules were checked: no module is selected.
+    void stopDuringTheChecksTouchesNoModule()
+    {
+        ScriptedPassThroughLink link;
+        expectRegisters(link, {{30000, kProductCode}, {30001, 0x1000}});
+        RecordingObserver observer;
+        observer.canceled = true;
+        const ModuleRunResult result = run(link, observer, firmwareOf(2048), 1, 1);
+        QVERIFY(scriptPlayedOut(link));
+        QCOMPARE(result.outcome, Outcome::Cancelled);
+    }
+
     // Abort noticed after the third chunk of block 2: that block is sealed with what was staged,
     // block 0 is sealed empty, nothing is read back, neither module 1 is started nor module 2 touched.
     void abortInsideABlockStopsAfterSealingIt()

@@ -1,0 +1,137 @@
+#include "cli/cli_main.h"
+
+#include "app/application_identity.h"
+#include "cli/command_line.h"
+#include "cli/device_info.h"
+#include "cli/interrupt.h"
+#include "cli/json_report.h"
+#include "cli/plan_runner.h"
+
+#include <QTextStream>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+// The engines' qDebug lines are for the window's debug log, not for a terminal.
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+int terminalColumns()
+{
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+ProgressDisplay::Mode displayMode(bool quiet)
+{
+    if (quiet)
+        return ProgressDisplay::Mode::Quiet;
+    return ::isatty(STDOUT_FILENO) ? ProgressDisplay::Mode::Terminal : ProgressDisplay::Mode::Lines;
+}
+
+int exitStatusOf(const QList<DeviceRecord> &records)
+{
+    if (Interrupt::requested())
+        return kExitInterrupted;
+    for (const DeviceRecord &record : records)
+        if (record.outcome.kind != UpdateOutcome::Kind::Verified)
+            return kExitFailed;
+    return kExitSuccess;
+}
+
+// Tells once that Ctrl-C was seen, while the runs make their way to a safe point.
+class InterruptNotice
+{
+public:
+    explicit InterruptNotice(ProgressDisplay &display)
+        : m_thread([this, &display] {
+              while (!m_done && !Interrupt::requested())
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              if (Interrupt::requested())
+                  display.note(QStringLiteral("Interrupted: stopping at a safe point (Ctrl-C again quits at once)."));
+          })
+    {
+    }
+    ~InterruptNotice()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+int update(const Command &command, QTextStream &out, QTextStream &err)
+{
+    Interrupt::install();
+    // Output piped into a program that stops reading must not end the run in the middle of a device.
+    std::signal(SIGPIPE, SIG_IGN);
+    ProgressDisplay display(displayMode(command.quiet), out, Interrupt::requested, terminalColumns());
+    QList<DeviceRecord> records;
+    {
+        InterruptNotice notice(display);
+        records = runPlan(command.jobs, command.plan, display, Interrupt::requested);
+    }
+    const int status = exitStatusOf(records);
+    QString failure;
+    if (!command.reportPath.isEmpty() && !writeJsonReport(command.reportPath, records, status, failure)) {
+        err << "tarnlow-cli: the report " << command.reportPath << " could not be written: " << failure << '\n';
+        return status == kExitSuccess ? kExitFailed : status;
+    }
+    return status;
+}
+
+// Reads the one device and prints what it says; 1 when it could not be read at all.
+int info(const Command &command, QTextStream &out, QTextStream &err)
+{
+    const DeviceJob &target = command.jobs.first();
+    const DeviceInfo read = target.kind == DeviceKind::Canopen    ? readCanopenInfo(target)
+                          : target.kind == DeviceKind::Ethercat ? readEthercatInfo(target)
+                                                                  : readCouplerInfo(target, command.moduleRangeGiven);
+    for (const QString &line : read.lines)
+        out << line << '\n';
+    out.flush();
+    if (read.failure.isEmpty())
+        return kExitSuccess;
+    err << "tarnlow-cli: " << read.failure << '\n';
+    return kExitFailed;
+}
+
+}
+
+int cliMain(const QStringList &arguments)
+{
+    ApplicationIdentity::apply();
+    qInstallMessageHandler(messageHandler);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const Command command = parseCommandLine(arguments);
+    if (!command.usageError.isEmpty()) {
+        err << "tarnlow-cli: " << command.usageError << "\nTry 'tarnlow-cli --help'.\n";
+        return kExitUsage;
+    }
+    if (command.verb == Command::Verb::Help) {
+        out << command.helpText;
+        return kExitSuccess;
+    }
+    if (command.verb == Command::Verb::Info)
+        return info(command, out, err);
+    return update(command, out, err);
+}
