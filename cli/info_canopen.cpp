@@ -29,6 +29,8 @@ QString uploadText(USBPassThroughCANopenCOMM &connection, uint8_t node, uint16_t
         const std::unique_ptr<timeout_exception> owned(timeout);
         return QStringLiteral("no answer (%1)").arg(QString::fromLatin1(owned->what()));
     }
+    if (!connection.lastReplyIsFor(index, subIndex))
+        return QStringLiteral("a reply for another object");
     if (connection.lastReplyWasAbort())
         return QStringLiteral("SDO abort %1").arg(hexText(value, 8));
     return hexText(value, 8);
@@ -39,7 +41,7 @@ QString modeText(USBPassThroughCANopenCOMM &connection, uint8_t node)
     using namespace BootLoaderObjects;
     uint32_t signature = 0;
     const QString text = uploadText(connection, node, ModeSignatureObject, ModeSignatureSubIndex, signature);
-    if (connection.lastReplyWasAbort() || !text.startsWith(QLatin1String("0x")))
+    if (!text.startsWith(QLatin1String("0x")))
         return text;
     if (signature == BootLoaderSignature)
         return QStringLiteral("boot loader (%1)").arg(text);

@@ -3,6 +3,7 @@
 #include "coupler_can/pass_through_frame.h"
 #include "coupler_can/sdo_messages.h"
 #include "coupler_can/timeout_exception.h"
+#include "platform/byte_order.h"
 #include "platform/com_port_table.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -60,6 +62,12 @@ void USBPassThroughCANopenCOMM::openByName(const std::string &name)
         openDevice(name);
 }
 
+bool USBPassThroughCANopenCOMM::lastReplyIsFor(uint16_t index, uint8_t subIndex) const
+{
+    return le16(&m_lastReply[SdoMessages::commandOffset + 1]) == index
+        && m_lastReply[SdoMessages::commandOffset + 3] == subIndex;
+}
+
 void USBPassThroughCANopenCOMM::close()
 {
     m_port.close();
@@ -90,7 +98,7 @@ bool USBPassThroughCANopenCOMM::readReply(uint8_t *reply, qint64 &lastCallMs)
 {
     if (!readFixed(reply, PassThroughFrame::sdoRecordSize, lastCallMs))
         return false;
-    m_lastReplyCommand = reply[SdoMessages::commandOffset];
+    std::copy(reply, reply + PassThroughFrame::sdoRecordSize, m_lastReply.begin());
     logReply(reply);
     return true;
 }

@@ -50,7 +50,9 @@ public:
     void receiveGuard() override;
 
     // Whether the last reply read was an SDO abort (its value then the abort code).
-    bool lastReplyWasAbort() const { return m_lastReplyCommand == SdoMessages::abortTransfer; }
+    bool lastReplyWasAbort() const { return m_lastReply[SdoMessages::commandOffset] == SdoMessages::abortTransfer; }
+    // Whether the last reply read names this object (a late reply to an earlier request does not).
+    bool lastReplyIsFor(uint16_t index, uint8_t subIndex) const;
 
 private:
     // Reads exactly `count` bytes, assembling pieces. False when one read call got nothing;
@@ -60,5 +62,5 @@ private:
     bool readReply(uint8_t *reply, qint64 &lastCallMs);
 
     SerialPort m_port;
-    uint8_t m_lastReplyCommand = 0;
+    PassThroughFrame::SdoRecord m_lastReply{};
 };
