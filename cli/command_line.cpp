@@ -182,6 +182,45 @@ QString overviewHelp()
     return text;
 }
 
+namespace {
+
+void describeVerb(const VerbSpec &verb, QCommandLineParser &parser)
+{
+    const QString name = QString::fromLatin1(verb.name);
+    parser.setApplicationDescription(QString::fromLatin1(verb.summary) + "\nExample: " + verb.example);
+    parser.addOptions(verb.options);
+    if (name != QLatin1String("info"))
+        parser.addOptions({kReport, kQuiet});
+    if (name == QLatin1String("plan"))
+        parser.addPositionalArgument("FILE", "The plan: one device per line.");
+    if (name == QLatin1String("info"))
+        parser.addPositionalArgument("KIND", "coupler (with the modules behind it), canopen or ethercat.");
+}
+
+// An update verb's devices, report and display, from its parsed options.
+QString updateFromArguments(const QString &verbName, const QCommandLineParser &parser, Command &command)
+{
+    command.verb = Command::Verb::Update;
+    command.reportPath = parser.value(kReport);
+    command.quiet = parser.isSet(kQuiet);
+    // Found out now rather than after a whole fleet has been updated.
+    if (!command.reportPath.isEmpty() && !reportWritable(command.reportPath))
+        return QStringLiteral("the report cannot be written to %1").arg(command.reportPath);
+    if (verbName == QLatin1String("plan"))
+        return planFromArguments(parser, command);
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+    DeviceJob job;
+    const QString problem = jobFromOptions(verbName, parser, job);
+    command.jobs = {job};
+    if (!problem.isEmpty() || job.kind != DeviceKind::Coupler)
+        return problem;
+    command.plan.listenPortBase = job.listenPort;
+    return checkListenPorts(job.listenPort, 1);
+}
+
+}
+
 Command parseCommandLine(const QStringList &arguments)
 {
     Command command;
@@ -194,15 +233,8 @@ Command parseCommandLine(const QStringList &arguments)
         return command;
     }
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(verb->summary) + "\nExample: " + verb->example);
     const QCommandLineOption help = parser.addHelpOption();
-    parser.addOptions(verb->options);
-    if (verbName != QLatin1String("info"))
-        parser.addOptions({kReport, kQuiet});
-    if (verbName == QLatin1String("plan"))
-        parser.addPositionalArgument("FILE", "The plan: one device per line.");
-    if (verbName == QLatin1String("info"))
-        parser.addPositionalArgument("KIND", "coupler (with the modules behind it), canopen or ethercat.");
+    describeVerb(*verb, parser);
     QStringList verbArguments = arguments;
     verbArguments.removeAt(1);
     if (!parser.parse(verbArguments)) {
@@ -214,31 +246,7 @@ Command parseCommandLine(const QStringList &arguments)
                                                      QLatin1String("Usage: tarnlow-cli ") + verbName);
         return command;
     }
-    if (verbName == QLatin1String("info")) {
-        command.usageError = infoFromArguments(parser, command);
-        return command;
-    }
-    command.verb = Command::Verb::Update;
-    command.reportPath = parser.value(kReport);
-    command.quiet = parser.isSet(kQuiet);
-    // Found out now rather than after a whole fleet has been updated.
-    if (!command.reportPath.isEmpty() && !reportWritable(command.reportPath)) {
-        command.usageError = QStringLiteral("the report cannot be written to %1").arg(command.reportPath);
-        return command;
-    }
-    if (verbName == QLatin1String("plan")) {
-        command.usageError = planFromArguments(parser, command);
-        return command;
-    }
-    if (!parser.positionalArguments().isEmpty())
-        command.usageError = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
-    DeviceJob job;
-    if (command.usageError.isEmpty())
-        command.usageError = jobFromOptions(verbName, parser, job);
-    if (command.usageError.isEmpty() && job.kind == DeviceKind::Coupler) {
-        command.plan.listenPortBase = job.listenPort;
-        command.usageError = checkListenPorts(job.listenPort, 1);
-    }
-    command.jobs = {job};
+    command.usageError = verbName == QLatin1String("info") ? infoFromArguments(parser, command)
+                                                           : updateFromArguments(verbName, parser, command);
     return command;
 }
