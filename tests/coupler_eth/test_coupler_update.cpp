@@ -512,33 +512,6 @@ private slots:
         QCOMPARE(QSettings().value("Coupler/Settings/filename").toString(), QString("BROKEN"));
     }
 
-    // The demo's pair: the sample firmware the build ships, and the simulator program.
-    void sampleFirmwareUpdatesTheSimulatorProgram()
-    {
-        QFile sample(SandboxFiles::binaryDirectory() + "/bin/Coupler Firmware/ETN_Coupler_Demo.HEX");
-        QVERIFY(sample.open(QIODevice::ReadOnly));
-        SandboxFiles::write("Coupler Firmware/ETN_Coupler_Demo.HEX", sample.readAll());
-        QProcess simulator;
-        simulator.start(SandboxFiles::binaryDirectory() + "/bin/tarnlow-sim-coupler",
-                        {"--address", "127.0.0.80", "--modbus-port", QString::number(kModbusTestPort), "--modules",
-                         "2", "--restart-ms", "50"});
-        QVERIFY(simulator.waitForReadyRead(5000));
-        QVERIFY(simulator.readAllStandardOutput().contains("simulated Ethernet coupler"));
-        QSettings().setValue("Coupler/Settings/port", QString::number(kListenPort));
-        CouplerFirmwareWidget page;
-        page.findChild<QLineEdit *>("lineEdit_ip1")->setText("127");
-        page.findChild<QLineEdit *>("lineEdit_ip2")->setText("0");
-        page.findChild<QLineEdit *>("lineEdit_ip3")->setText("0");
-        page.findChild<QLineEdit *>("lineEdit_ip4")->setText("80");
-        QComboBox *files = page.findChild<QComboBox *>("comboBox_firmware_file");
-        files->setCurrentIndex(files->findText("ETN_Coupler_Demo"));
-        MessageBoxRecorder recorder;
-        QTest::mouseClick(page.findChild<QPushButton *>("button_update"), Qt::LeftButton);
-        QCOMPARE(recorder.last().title, QString("Burning Firmware Successful"));
-        simulator.terminate();
-        QVERIFY(simulator.waitForFinished(5000));
-        QVERIFY(simulator.readAllStandardOutput().contains("flash sealed, started 1 times"));
-    }
 };
 
 TARNLOW_TEST_MAIN(TestCouplerUpdate)

@@ -160,18 +160,6 @@ private slots:
         QVERIFY(std::equal(image.begin(), image.begin() + 512, readBack.begin()));
     }
 
-    // An empty image writes and reads no page, but is still sealed and started.
-    void emptyImageStillSealsAndStarts()
-    {
-        const std::vector<uint8_t> image = imageOf(0);
-        ScriptedLink link;
-        link.replies = healthyCoupler(image, 0, {1, 2, 3, 4});
-        Observer observer;
-        QCOMPARE(int(runEngine(link, observer, image, 0).outcome), int(Outcome::Verified));
-        QCOMPARE(link.sent.size(), size_t(6));
-        QVERIFY(observer.values.empty());
-    }
-
     void sendFailuresAfterTheVerifiedWriteAreNoSuccess_data()
     {
         QTest::addColumn<int>("command");
@@ -198,18 +186,6 @@ private slots:
         QCOMPARE(int(result.outcome), int(Outcome::SendFailed));
         QCOMPARE(QString::fromStdString(result.text), text);
         QCOMPARE(QString::fromStdString(result.detail), QString("No route to host"));
-    }
-
-    void abortBeforeTheFirstPageStillSealsAndReadsNothing()
-    {
-        const std::vector<uint8_t> image = imageOf(1000);
-        ScriptedLink link;
-        link.replies = {confirmReply(1), withSignature({0x06, 1, 2, 3, 4}), withSignature({0x05, 1, 2, 3, 4})};
-        Observer observer;
-        observer.canceled = true;
-        QCOMPARE(int(runEngine(link, observer, image, 1000).outcome), int(Outcome::Cancelled));
-        QCOMPARE(link.sent.size(), size_t(4));   // ENTER, CONFIRM, Step 1, Step 2
-        QCOMPARE(link.sent[3][kCommandOffset], uint8_t(0x05));
     }
 
     // A stop asked for during the register checks or the wait: nothing reaches the boot loader.

@@ -84,15 +84,6 @@ private slots:
         QVERIFY(!decodeFrame(reinterpret_cast<const uint8_t *>(frame.constData()), std::size_t(frame.size())));
     }
 
-    void theMailboxCounterCyclesOneToSeven()
-    {
-        uint8_t counter = 0;
-        QString seen;
-        for (int i = 0; i < 9; ++i)
-            seen += QString::number(counter = nextMailboxCounter(counter));
-        QCOMPARE(seen, QString("123456712"));
-    }
-
     void theBootRequestAsAnExpeditedDownload()
     {
         const Bytes request = Coe::encodeExpeditedDownload({0x5000, 3, {0x15, 0x2C, 0x7A, 0x4E}}, 5);
