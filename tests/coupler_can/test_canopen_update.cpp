@@ -31,14 +31,6 @@ constexpr int nodeId = 5;
 // No vector checksum is patched in, so the flash must hold the image exactly.
 const QString plainHeader = "FFFF, V1, X=FALSE";
 
-QByteArray patternImage(int length)
-{
-    QByteArray image(length, '\0');
-    for (int i = 0; i < length; ++i)
-        image[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
-    return image;
-}
-
 bool isRequest(const Record &r, uint8_t command, uint16_t index, uint8_t subIndex)
 {
     return r[3] == command && r[4] == (index & 0xFF) && r[5] == (index >> 8) && r[6] == subIndex;
@@ -136,7 +128,7 @@ private slots:
     void updateWritesVerifiesAndStartsTheUserFirmware()
     {
         FixedWait::setFixedWaitDivisorForTests(1);
-        const QByteArray image = patternImage(513);
+        const QByteArray image = FirmwareBuilder::pattern(513);
         writeFirmware(image);
         Rig rig;
         rig.openPage();
@@ -203,7 +195,7 @@ private slots:
 
     void couplerInItsBootLoaderGetsNoBootCommand()
     {
-        writeFirmware(patternImage(256));
+        writeFirmware(FirmwareBuilder::pattern(256));
         Rig rig(true);
         rig.openPage();
         MessageBoxRecorder boxes;
@@ -217,7 +209,7 @@ private slots:
 
     void userFirmwareAbortingTheSignatureUploadIsSwitched()
     {
-        writeFirmware(patternImage(256));
+        writeFirmware(FirmwareBuilder::pattern(256));
         Rig rig;
         rig.faults([](CanopenSimulatedCoupler::Faults &f) { f.userAbortsSignature = true; });
         rig.openPage();
@@ -234,7 +226,7 @@ private slots:
 
     void answerToTheFirstBootCommandSpoilsTheBootEntry()
     {
-        writeFirmware(patternImage(256));
+        writeFirmware(FirmwareBuilder::pattern(256));
         Rig rig;
         rig.faults([](CanopenSimulatedCoupler::Faults &f) { f.answerBootRequest = true; });
         rig.openPage();
@@ -249,7 +241,7 @@ private slots:
 
     void imageOfMoreThan64KiBEndsAtItsLastPage()
     {
-        const QByteArray image = patternImage(65600);
+        const QByteArray image = FirmwareBuilder::pattern(65600);
         writeFirmware(image);
         Rig rig(true);
         rig.openPage();
@@ -269,7 +261,7 @@ private slots:
 
     void abortDuringTheTenthPageStopsAfterIt()
     {
-        writeFirmware(patternImage(20 * 256));
+        writeFirmware(FirmwareBuilder::pattern(20 * 256));
         Rig rig(true);
         // Requests: signature, command 8, then 65 per page; 588 is the first word of page ten.
         constexpr int firstWordOfPageTen = 2 + 9 * 65 + 1;
@@ -303,7 +295,7 @@ private slots:
 
     void flashThatLosesABitIsReported()
     {
-        writeFirmware(patternImage(512));
+        writeFirmware(FirmwareBuilder::pattern(512));
         Rig rig;
         rig.faults([](CanopenSimulatedCoupler::Faults &f) {
             f.flipBitAddress = 0x8000 + 300;
@@ -334,7 +326,7 @@ private slots:
 
     void abortRepliesWhileReadingAreTakenAsWords()
     {
-        writeFirmware(patternImage(256));
+        writeFirmware(FirmwareBuilder::pattern(256));
         Rig rig(true);
         // From the first word upload on, every request gets an SDO abort reply.
         rig.faults([](CanopenSimulatedCoupler::Faults &f) { f.abortFromRequest = 69; });
@@ -349,7 +341,7 @@ private slots:
 
     void repliesInPiecesAndDelayedStillUpdate()
     {
-        writeFirmware(patternImage(256));
+        writeFirmware(FirmwareBuilder::pattern(256));
         Rig rig(true);
         CanopenPtyServer::Timing timing;
         timing.splitReplies = true;
@@ -364,7 +356,7 @@ private slots:
 
     void couplerSilentWhileReadingTimesOut()
     {
-        writeFirmware(patternImage(256));
+        writeFirmware(FirmwareBuilder::pattern(256));
         Rig rig(true);
         // Signature, command 8, 64 words, command 6, command 7, then the uploads of the words.
         rig.faults([](CanopenSimulatedCoupler::Faults &f) { f.silentFromRequest = 68 + 1 + 0x1A; });
@@ -380,7 +372,7 @@ private slots:
 
     void missingGuardFrameEndsTheUpdate()
     {
-        writeFirmware(patternImage(256));
+        writeFirmware(FirmwareBuilder::pattern(256));
         Rig rig(true);
         rig.faults([](CanopenSimulatedCoupler::Faults &f) { f.noGuardFrame = true; });
         rig.openPage();
@@ -394,7 +386,7 @@ private slots:
 
     void portHeldElsewhereEndsWithOneBox()
     {
-        writeFirmware(patternImage(256));
+        writeFirmware(FirmwareBuilder::pattern(256));
         Rig rig;
         SerialPort other;
         QVERIFY(other.open(rig.coupler.devicePath()));

@@ -6,6 +6,7 @@
 #include "ethercat/ethercat_master.h"
 #include "tests/coupler_ecat/coupler_segment.h"
 #include "tests/support/message_box_recorder.h"
+#include "tests/support/firmware_builder.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -34,14 +35,6 @@ struct Page {
     QList<QProgressDialog *> dialogs() const { return window->findChildren<QProgressDialog *>(); }
 };
 
-QByteArray firmware(int size)
-{
-    QByteArray bytes(size, 0);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 13);
-    return bytes;
-}
-
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000)
 {
     QElapsedTimer timer;
@@ -69,7 +62,7 @@ class TestEcatPage : public QObject
 private slots:
     void initTestCase()
     {
-        SandboxFiles::write("ECAT Firmware/Coupler.BIN", firmware(700));
+        SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(700));
         SandboxFiles::write("ECAT Firmware/README.txt", "Plain notes");
     }
     void init() { QSettings().clear(); }
@@ -179,7 +172,7 @@ private slots:
         QVERIFY(waitUntil([&] { return page.update()->isEnabled(); }));
         const auto &file = coupler.record().file;
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(file.data()), int(file.size())),
-                 firmware(700) + QByteArray(68, char(0xFF)));
+                 FirmwareBuilder::pattern(700) + QByteArray(68, char(0xFF)));
         QCOMPARE(QSettings().value("Settings/filename").toString(), QString("Coupler"));
         QVERIFY(QSettings().value("Settings/nic").toString().startsWith("lo \u2014 "));
         QCOMPARE(dialogLabel, QString("Burning Firmware to Vq-FBUS..."));

@@ -6,6 +6,7 @@
 #include "ethercat/foe_messages.h"
 #include "sim/ethercat_veth_segment.h"
 #include "tests/support/message_box_recorder.h"
+#include "tests/support/firmware_builder.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -25,14 +26,6 @@ namespace {
 std::string simulatorProgram()
 {
     return (SandboxFiles::binaryDirectory() + "/bin/tarnlow-sim-ethercat").toStdString();
-}
-
-QByteArray firmware(int size)
-{
-    QByteArray bytes(size, 0);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i ^ (i >> 8));
-    return bytes;
 }
 
 // tshark's EtherCAT dissector reads the capture: it must find EtherCAT frames with FoE in their
@@ -107,7 +100,7 @@ private slots:
         std::string error;
         const auto segment = SimEthercat::VethSegment::create(simulatorProgram(), {"--boot-delay-ms", "300"}, error);
         QVERIFY2(segment, error.c_str());
-        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", firmware(5000));
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(5000));
         const QString adapter = QString::fromStdString(segment->masterAdapter());
         QSettings().setValue("Settings/nic", adapter);
 
@@ -123,7 +116,7 @@ private slots:
         QVERIFY(boxes.waitForBoxes(1, 30000));
         QCOMPARE(boxes.last().text, QString("Update firmware successfully."));
         QCOMPARE(QByteArray::fromStdString(segment->storedFile()),
-                 firmware(5000) + QByteArray(5120 - 5000, char(0xFF)));
+                 FirmwareBuilder::pattern(5000) + QByteArray(5120 - 5000, char(0xFF)));
         const std::string log = segment->simulatorLog();
         QVERIFY2(log.find("boot request\n") != std::string::npos, log.c_str());
         QVERIFY2(log.find("foe write " + path.toStdString() + "\n") != std::string::npos, log.c_str());
@@ -141,7 +134,7 @@ private slots:
         std::string error;
         const auto segment = SimEthercat::VethSegment::create(simulatorProgram(), {"--mailbox", "1024"}, error);
         QVERIFY2(segment, error.c_str());
-        const QByteArray file = firmware(70001);
+        const QByteArray file = FirmwareBuilder::pattern(70001);
         Ethercat::Master master;
         QCOMPARE(master.ec_init(segment->masterAdapter().c_str()), 1);
         QVERIFY(standardFirmwareDownload(master, "firmware.bin", file));
@@ -175,13 +168,13 @@ private slots:
         QVERIFY2(read.contains("\"Tarnlow simulated EtherCAT coupler\""), qPrintable(read));
         QVERIFY2(segment->simulatorLog().find("al control") == std::string::npos, segment->simulatorLog().c_str());
 
-        const QString path = SandboxFiles::write("cli.bin", firmware(3000));
+        const QString path = SandboxFiles::write("cli.bin", FirmwareBuilder::pattern(3000));
         const QString report = SandboxFiles::applicationDirectory() + "/cli-report.json";
         QProcess update;
         update.start(cli, {"ethercat", "--adapter", adapter, "--file", path, "--report", report});
         QVERIFY(update.waitForFinished(60000));
         QCOMPARE(update.exitCode(), 0);
-        QCOMPARE(QByteArray::fromStdString(segment->storedFile()), firmware(3000) + QByteArray(3072 - 3000, char(0xFF)));
+        QCOMPARE(QByteArray::fromStdString(segment->storedFile()), FirmwareBuilder::pattern(3000) + QByteArray(3072 - 3000, char(0xFF)));
         QFile written(report);
         QVERIFY(written.open(QIODevice::ReadOnly));
         // The boot loader offers no read-back: a success is reported as written, not verified.
@@ -195,7 +188,7 @@ private slots:
         const auto segment = SimEthercat::VethSegment::create(
             simulatorProgram(), {"--start-in-boot", "--foe-error", "0x8001", "--foe-error-packet", "2"}, error);
         QVERIFY2(segment, error.c_str());
-        SandboxFiles::write("ECAT Firmware/Coupler.BIN", firmware(1000));
+        SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(1000));
         QSettings().setValue("Settings/nic", QString::fromStdString(segment->masterAdapter()));
         TarnlowECAT page;
         MessageBoxRecorder boxes;

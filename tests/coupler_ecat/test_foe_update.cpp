@@ -4,6 +4,7 @@
 #include "coupler_ecat/ethercat_coupler_update.h"
 #include "tests/coupler_ecat/coupler_segment.h"
 #include "tests/coupler_ecat/stdout_capture.h"
+#include "tests/support/firmware_builder.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -15,14 +16,6 @@
 using SimEthercat::Coupler;
 
 namespace {
-
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, 0);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + 3) & 0xFF);
-    return bytes;
-}
 
 QByteArray received(const Coupler &coupler)
 {
@@ -135,10 +128,10 @@ private slots:
     void aCouplerInBootIsWrittenWithoutTheBootRequest()
     {
         Coupler coupler(128, true);
-        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(300));
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(300));
         const Run run = update(&coupler, path);
         QVERIFY(run.result > 0);
-        QByteArray expected = pattern(300) + QByteArray(212, char(0xFF));
+        QByteArray expected = FirmwareBuilder::pattern(300) + QByteArray(212, char(0xFF));
         QCOMPARE(received(coupler), expected);
         QCOMPARE(coupler.record().alControlWrites, (std::vector<uint16_t>{3, 2}));
         QVERIFY(coupler.record().sdoDownloads.empty());
@@ -161,7 +154,7 @@ private slots:
     {
         Coupler coupler(128);
         coupler.faults.bootDelayMs = 200;
-        const Run run = update(&coupler, pattern(1000));
+        const Run run = update(&coupler, FirmwareBuilder::pattern(1000));
         QVERIFY(run.result > 0);
         const auto &record = coupler.record();
         QCOMPARE(record.alControlWrites, (std::vector<uint16_t>{1, 2, 3, 3, 2}));
@@ -174,7 +167,7 @@ private slots:
         // bootstrap mailbox's records before BOOT is requested.
         QCOMPARE(record.syncManagerWrites,
                  (std::vector<uint16_t>{0x0800, 0x0808, 0x0800, 0x0808, 0x0800, 0x0808}));
-        QCOMPARE(received(coupler), pattern(1000) + QByteArray(24, char(0xFF)));
+        QCOMPARE(received(coupler), FirmwareBuilder::pattern(1000) + QByteArray(24, char(0xFF)));
         QVERIFY(run.output.contains("Request init state for slave 1\nSlave 1 state to INIT.\n"
                                     " SM0 A:1000 L: 128 F:00010026\n"
                                     " SM1 A:1080 L: 128 F:00010022\n"
@@ -201,12 +194,12 @@ private slots:
         QFETCH(int, fileSize);
         QFETCH(QVector<int>, segments);
         Coupler coupler(uint16_t(mailboxSize), true);
-        QVERIFY(update(&coupler, pattern(fileSize)).result > 0);
+        QVERIFY(update(&coupler, FirmwareBuilder::pattern(fileSize)).result > 0);
         QVector<int> sizes;
         for (std::size_t size : coupler.record().foeSegmentSizes)
             sizes.append(int(size));
         QCOMPARE(sizes, segments);
-        QCOMPARE(received(coupler), pattern(fileSize));
+        QCOMPARE(received(coupler), FirmwareBuilder::pattern(fileSize));
         QVERIFY(coupler.record().fileComplete);
     }
 
@@ -271,7 +264,7 @@ private slots:
         coupler.faults.foeErrorAtPacket = atPacket;
         coupler.faults.wrongAckPacket = wrongAck;
         coupler.faults.coeReplyAtPacket = coeAtPacket;
-        const Run run = update(&coupler, pattern(1024));
+        const Run run = update(&coupler, FirmwareBuilder::pattern(1024));
         QCOMPARE(run.result, result);
         QVERIFY(run.output.contains(QStringLiteral("result %1.\n").arg(result).toUtf8()));
         QCOMPARE(run.why, why);
@@ -284,9 +277,9 @@ private slots:
     {
         Coupler coupler(128, true);
         coupler.faults.busyReplies = 3;
-        QVERIFY(update(&coupler, pattern(512)).result > 0);
+        QVERIFY(update(&coupler, FirmwareBuilder::pattern(512)).result > 0);
         QCOMPARE(coupler.record().busyAnswers, 3);
-        QCOMPARE(received(coupler), pattern(512));
+        QCOMPARE(received(coupler), FirmwareBuilder::pattern(512));
         QCOMPARE(coupler.record().foePackets, (std::vector<uint32_t>{1, 2, 3, 4, 5}));
     }
 
@@ -294,7 +287,7 @@ private slots:
     {
         Coupler coupler(128, true);
         coupler.faults.busyReplies = 1000;
-        QCOMPARE(update(&coupler, pattern(512)).result, foeStillBusy);
+        QCOMPARE(update(&coupler, FirmwareBuilder::pattern(512)).result, foeStillBusy);
         QCOMPARE(coupler.record().busyAnswers, foeBusyResendLimit + 1);
     }
 
@@ -302,7 +295,7 @@ private slots:
     {
         Coupler coupler(128, true);
         const Run run = update(couplerSegment(&coupler),
-                               SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(1024)), true);
+                               SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(1024)), true);
         QVERIFY(run.result > 0);
         QCOMPARE(coupler.record().foeWriteRequests, 1);
         QCOMPARE(coupler.record().foePackets, (std::vector<uint32_t>{1}));
@@ -316,7 +309,7 @@ private slots:
         engine.master.setLinkOpener([&](const std::string &) {
             return std::unique_ptr<Ethercat::Link>(new AbortingLink(&coupler, 3, engine.foeAbortRequested));
         });
-        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(4096));
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(4096));
         QVERIFY(engine.updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData()) > 0);
         QCOMPARE(coupler.record().foePackets, (std::vector<uint32_t>{1, 2, 3}));
         QVERIFY(!coupler.record().fileComplete);
@@ -327,7 +320,7 @@ private slots:
     {
         Coupler coupler(128);
         coupler.faults.neverBoot = true;
-        const Run run = update(&coupler, pattern(256));
+        const Run run = update(&coupler, FirmwareBuilder::pattern(256));
         QCOMPARE(run.result, 0);
         QVERIFY(!run.output.contains("state to BOOT"));
         QVERIFY(!run.output.contains("File read"));
@@ -339,7 +332,7 @@ private slots:
 
     void noSlaveOnTheSegment()
     {
-        const Run run = update(nullptr, pattern(256));
+        const Run run = update(nullptr, FirmwareBuilder::pattern(256));
         QCOMPARE(run.result, 0);
         QCOMPARE(run.output, QByteArray("Starting firmware update example\n"
                                         "ec_init on tlec-test succeeded.\n"
@@ -352,7 +345,7 @@ private slots:
     {
         Coupler coupler(128, true);
         coupler.faults.silentMailbox = true;
-        const Run run = update(&coupler, pattern(256));
+        const Run run = update(&coupler, FirmwareBuilder::pattern(256));
         QCOMPARE(run.result, 0);
         QVERIFY(run.output.contains("FoE write....result 0.\n"));
         QCOMPARE(run.why, QString("The coupler's mailbox did not answer in time."));
@@ -378,7 +371,6 @@ private slots:
         // Without root the text says how to grant the raw-socket capabilities.
         QCOMPARE(run.why.contains("setcap cap_net_raw,cap_net_admin+eip"), ::geteuid() != 0);
     }
-
 
     // A frame lost on either way is sent again, a lost mailbox reply is asked for again, a
     // mailbox message sent twice is taken once, and a late duplicate reply is dropped.
@@ -408,10 +400,10 @@ private slots:
                 return std::unique_ptr<Ethercat::Link>(new LossyLink(&coupler, Ethercat::Command(command),
                                                                      uint16_t(offset), 3, LossyLink::Harm(harm)));
             },
-            SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(4096)));
+            SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(4096)));
         QVERIFY2(run.result > 0, run.output.constData());
         QVERIFY(coupler.record().fileComplete);
-        QCOMPARE(received(coupler), pattern(4096));
+        QCOMPARE(received(coupler), FirmwareBuilder::pattern(4096));
         if (LossyLink::Harm(harm) == LossyLink::Harm::LoseReply && offset == SimEthercat::bootstrapReadMailbox)
             QVERIFY(coupler.record().repeatRequests > 0);
         std::vector<uint32_t> eachPacketOnce(4096 / (128 - 12) + 1);

@@ -29,14 +29,6 @@ QByteArray sha256(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-QByteArray binary(int size)
-{
-    QByteArray bytes(size, 0);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + i / 256) & 0xFF);
-    return bytes;
-}
-
 } // namespace
 
 class TestFirmwareTool : public QObject
@@ -46,7 +38,7 @@ class TestFirmwareTool : public QObject
 private slots:
     void encryptThenInfo()
     {
-        const QByteArray image = binary(100);
+        const QByteArray image = FirmwareBuilder::pattern(100);
         QByteArray lfText = FirmwareBuilder::hexText(image).replace("\r\n", "\n");
         const QString in = SandboxFiles::write("work/in.hex", lfText);
         const QString out = SandboxFiles::applicationDirectory() + "/work/out.HEX";
@@ -118,7 +110,7 @@ private slots:
     {
         QFETCH(QString, program);
         QFETCH(QStringList, arguments);
-        const QByteArray image = binary(70000);  // crosses a 64 KiB segment
+        const QByteArray image = FirmwareBuilder::pattern(70000);  // crosses a 64 KiB segment
         const QString bin = SandboxFiles::write("work/image.bin", image);
         const QString hex = SandboxFiles::applicationDirectory() + "/work/" + program + ".hex";
         arguments.replaceInStrings("IN", bin);

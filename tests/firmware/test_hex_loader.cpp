@@ -9,14 +9,6 @@
 
 namespace {
 
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, 0);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(i * 31 + 7);
-    return bytes;
-}
-
 QByteArray record(uint8_t type, uint16_t address, const QByteArray &data)
 {
     QByteArray bytes;
@@ -66,7 +58,7 @@ private slots:
     void headerSetsValuesAndRecordsFollow()
     {
         HexImage hex(HexPageProfile::coupler());
-        const QByteArray image = pattern(40);
+        const QByteArray image = FirmwareBuilder::pattern(40);
         QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(image, "0A31, V2, X=FALSE")));
         QCOMPARE(hex.productCode, 0xA31u);
         QCOMPARE(hex.hardwareVersion, 0x2000);
@@ -100,7 +92,7 @@ private slots:
         HexImage hex(HexPageProfile::coupler());
         hex.hardwareVersion = 0x0777;  // shows which values a short header leaves alone
         hex.fixVectorChecksum = false;
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(pattern(16), header)));
+        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(16), header)));
         QCOMPARE(hex.productCode, productCode);
         QCOMPARE(hex.hardwareVersion, hardwareVersion);
         QCOMPARE(hex.fixVectorChecksum, fix);
@@ -109,8 +101,8 @@ private slots:
     void noHeaderKeepsPreviousValues()
     {
         HexImage hex(HexPageProfile::coupler());
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(pattern(16), "0A31, V3, X=FALSE")));
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(pattern(16))));
+        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(16), "0A31, V3, X=FALSE")));
+        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(16))));
         QCOMPARE(hex.productCode, 0xA31u);
         QCOMPARE(hex.hardwareVersion, 0x3000);
     }
@@ -118,7 +110,7 @@ private slots:
     void emptyFirstLineAndNoLinesChangeNothing()
     {
         HexImage hex(HexPageProfile::module());
-        QVERIFY(load(hex, HexPageProfile::module(), "\r\n" + record(0, 0, pattern(16)) + "\r\n:00000001FF\r\n"));
+        QVERIFY(load(hex, HexPageProfile::module(), "\r\n" + record(0, 0, FirmwareBuilder::pattern(16)) + "\r\n:00000001FF\r\n"));
         QCOMPARE(hex.productCode, 0xFFFFu);
         QCOMPARE(hex.imageLength, 16);
     }
@@ -156,24 +148,25 @@ private slots:
     // shows it. Data after the end-of-file record are not what the file's writer meant either.
     void fileMustCloseWithTheEndOfFileRecord()
     {
-        const QByteArray whole = FirmwareBuilder::hexText(pattern(4096), "0A31, V1, X=TRUE");
+        const QByteArray whole = FirmwareBuilder::hexText(FirmwareBuilder::pattern(4096), "0A31, V1, X=TRUE");
         HexImage hex(HexPageProfile::module());
         QVERIFY(load(hex, HexPageProfile::module(), whole));
         QCOMPARE(hex.imageLength, 4096);
         QVERIFY(!load(hex, HexPageProfile::module(), whole.left(whole.size() / 2)));
         expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
         boxes.clear();
-        QVERIFY(!load(hex, HexPageProfile::module(), whole + record(0, 0, pattern(16)) + "\r\n"));
+        QVERIFY(!load(hex, HexPageProfile::module(), whole + record(0, 0, FirmwareBuilder::pattern(16)) + "\r\n"));
         expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
     }
 
     // Where long lines are skipped, a long line that is no valid data record still is.
     void longLineThatIsNoValidDataRecordIsSkipped()
     {
-        QByteArray badChecksum = record(0, 0x10, pattern(32));
+        QByteArray badChecksum = record(0, 0x10, FirmwareBuilder::pattern(32));
+        const QByteArray goodChecksum = badChecksum.right(2);
         badChecksum.chop(2);
-        badChecksum += "00";
-        const QByteArray text = record(0, 0, pattern(16)) + "\r\n" + badChecksum + "\r\n:00000001FF\r\n";
+        badChecksum += goodChecksum == "00" ? "01" : "00";
+        const QByteArray text = record(0, 0, FirmwareBuilder::pattern(16)) + "\r\n" + badChecksum + "\r\n:00000001FF\r\n";
         for (const HexPageProfile *profile : {&HexPageProfile::coupler(), &HexPageProfile::canopen()}) {
             HexImage hex(*profile);
             QVERIFY(load(hex, *profile, text));
@@ -191,7 +184,7 @@ private slots:
         for (const HexPageProfile *profile : {&HexPageProfile::coupler(), &HexPageProfile::canopen()}) {
             boxes.clear();
             HexImage hex(*profile);
-            const QByteArray text = record(0, 0, pattern(16)) + "\r\n" + record(0, 0x10, pattern(32)) + "\r\n"
+            const QByteArray text = record(0, 0, FirmwareBuilder::pattern(16)) + "\r\n" + record(0, 0x10, FirmwareBuilder::pattern(32)) + "\r\n"
                                     + ":00000001FF\r\n";
             QVERIFY(!load(hex, *profile, text));
             expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
@@ -201,7 +194,7 @@ private slots:
     void recordsAreLaidBackToBack()
     {
         HexImage hex(HexPageProfile::coupler());
-        const QByteArray a = pattern(16), b = QByteArray(16, '\x11');
+        const QByteArray a = FirmwareBuilder::pattern(16), b = QByteArray(16, '\x11');
         const QByteArray text = record(4, 0, QByteArray::fromHex("0001")) + "\r\n" + record(0, 0, a)
                                 + "\r\n" + record(0, 0x8000, b) + "\r\n:00000001FF\r\n";
         hex.fixVectorChecksum = false;
@@ -212,10 +205,10 @@ private slots:
     void skippedLines()
     {
         HexImage hex(HexPageProfile::coupler());
-        const QByteArray data = pattern(16);
+        const QByteArray data = FirmwareBuilder::pattern(16);
         const QByteArray text = "0702, V1, X=FALSE\r\n; comment\r\n" + record(0, 0, QByteArray(16, 'z'))
                                 + " \r\n" + record(0, 0, data).toLower() + "\r\n"
-                                + record(5, 0, pattern(20)) + "\r\n"   // long, but no data record
+                                + record(5, 0, FirmwareBuilder::pattern(20)) + "\r\n"   // long, but no data record
                                 + ":0000000100\r\n";  // end of file with a wrong checksum
         QVERIFY(load(hex, HexPageProfile::coupler(), text));
         QCOMPARE(hex.imageLength, 16);
@@ -226,14 +219,14 @@ private slots:
     void moduleDecodesLongRecords()
     {
         HexImage hex(HexPageProfile::module());
-        QVERIFY(!load(hex, HexPageProfile::module(), record(0, 0, pattern(32)) + "\r\n"));
+        QVERIFY(!load(hex, HexPageProfile::module(), record(0, 0, FirmwareBuilder::pattern(32)) + "\r\n"));
         expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
     }
 
     void recordErrors_data()
     {
         QTest::addColumn<QByteArray>("line");
-        QByteArray badChecksum = record(0, 0, pattern(16));
+        QByteArray badChecksum = record(0, 0, FirmwareBuilder::pattern(16));
         badChecksum.chop(2);
         badChecksum += "00";
         QTest::newRow("checksum") << badChecksum;
@@ -255,21 +248,21 @@ private slots:
     void capacityLimit()
     {
         HexImage hex(HexPageProfile::canopen());
-        QVERIFY(load(hex, HexPageProfile::canopen(), FirmwareBuilder::hexText(pattern(131072))));
+        QVERIFY(load(hex, HexPageProfile::canopen(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(131072))));
         QCOMPARE(hex.imageLength, 131072);
-        QVERIFY(!load(hex, HexPageProfile::canopen(), FirmwareBuilder::hexText(pattern(131073))));
+        QVERIFY(!load(hex, HexPageProfile::canopen(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(131073))));
         expectBox(QMessageBox::Critical, "Load hex file error", "Data size in hex file is bigger than 131072");
     }
 
     void vectorChecksumMakesTableSumZero()
     {
         HexImage hex(HexPageProfile::coupler());
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(pattern(64), "0702, V1, X=TRUE")));
+        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(64), "0702, V1, X=TRUE")));
         uint32_t sum = 0;
         for (int i = 0; i < 8; ++i)
             sum += word(hex.image, i);
         QCOMPARE(sum, 0u);
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(pattern(8))));
+        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(8))));
         QCOMPARE(word(hex.image, 7), 0u - (word(hex.image, 0) + word(hex.image, 1) + 5 * 0xFFFFFFFFu));
     }
 

@@ -51,6 +51,14 @@ QByteArray encrypt(const QByteArray &plaintext)
     return QByteArray(reinterpret_cast<const char *>(encrypted.data()), int(encrypted.size()));
 }
 
+QByteArray pattern(int size)
+{
+    QByteArray bytes(size, 0);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + i / 256) & 0xFF);
+    return bytes;
+}
+
 QByteArray encryptedHex(const QByteArray &image, const QString &header)
 {
     return encrypt(hexText(image, header));

@@ -15,6 +15,10 @@ QByteArray hexText(const QByteArray &image, const QString &header = QString());
 // of 16, then AES-128-ECB with the built-in key.
 QByteArray encrypt(const QByteArray &plaintext);
 
+// `size` bytes that do not repeat with the 256-byte page, so a page written to the wrong place
+// shows in a comparison.
+QByteArray pattern(int size);
+
 // encrypt(hexText(image, header)).
 QByteArray encryptedHex(const QByteArray &image, const QString &header = QString());
 
