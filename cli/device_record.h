@@ -28,6 +28,9 @@ struct DeviceRecord {
     // Whether the device's flash was read back and compared. The EtherCAT coupler's boot loader
     // offers no read-back: its success is every FoE packet acknowledged.
     bool readBack = true;
+    // The state the device was left in, where the run read it back (the EtherCAT coupler's AL
+    // state); empty where it was not read.
+    QString deviceState;
 };
 
 // "verified", "failed" or "aborted", as the report and the outcome lines name an outcome; a

@@ -62,7 +62,7 @@ DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress)
     record.started = QDateTime::currentDateTimeUtc();
     RunReport report(record, progress);
     record.readBack = job.kind != DeviceKind::Ethercat;
-    record.outcome = job.kind == DeviceKind::Ethercat ? runEthercat(job, report, record.imageSha256)
+    record.outcome = job.kind == DeviceKind::Ethercat ? runEthercat(job, report, record)
                                                       : runHexDevice(job, record, report);
     report.finish();
     record.ended = QDateTime::currentDateTimeUtc();

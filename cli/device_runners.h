@@ -10,6 +10,6 @@
 UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &report);
 UpdateOutcome runModules(const DeviceJob &job, const HexImage &hex, RunReport &report);
 UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &report);
-// The EtherCAT coupler takes its file as it is; `imageSha256` receives the hash of what was
-// read for sending.
-UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, QString &imageSha256);
+// The EtherCAT coupler takes its file as it is; the record receives the hash of what was read
+// for sending and the AL state the coupler was left in.
+UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord &record);

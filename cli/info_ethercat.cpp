@@ -8,24 +8,7 @@ namespace {
 
 using namespace Ethercat;
 
-constexpr uint16_t kAlErrorIndication = 0x10;
 constexpr int kRegisterTimeoutUs = 20000;
-
-QString stateName(uint16_t status)
-{
-    QString name;
-    switch (status & stateMask) {
-    case INIT: name = QStringLiteral("INIT"); break;
-    case PRE_OP: name = QStringLiteral("PRE-OP"); break;
-    case BOOT: name = QStringLiteral("BOOT"); break;
-    case SAFE_OP: name = QStringLiteral("SAFE-OP"); break;
-    case OP: name = QStringLiteral("OP"); break;
-    default: name = QStringLiteral("state %1").arg(status & stateMask);
-    }
-    if (status & kAlErrorIndication)
-        name += QStringLiteral(" + ERROR");
-    return name;
-}
 
 // The SII is read with the EEPROM taken for the master; afterwards it goes back to whoever had it,
 // so a slave's application that works with its EEPROM finds it as before.
@@ -46,7 +29,7 @@ QString slaveLine(Master &master, uint16_t position)
     const SiiIdentity identity = identityOf(master, position);
     return QStringLiteral("slave %1: %2, AL status code %3, vendor %4, product %5, revision %6, serial %7, \"%8\"")
         .arg(position)
-        .arg(stateName(slave.state), hexText(slave.alStatusCode, 4), hexText(identity.vendorId, 8),
+        .arg(QString::fromStdString(alStateName(slave.state)), hexText(slave.alStatusCode, 4), hexText(identity.vendorId, 8),
              hexText(identity.productCode, 8), hexText(identity.revision, 8), hexText(identity.serialNumber, 8),
              QString::fromStdString(identity.name));
 }

@@ -64,6 +64,7 @@ QJsonObject deviceOf(const DeviceRecord &record)
         {"phases", phases},
         {"outcome", outcomeName(record)},
         {"readBack", record.readBack},
+        {"deviceState", record.deviceState.isEmpty() ? QJsonValue() : QJsonValue(record.deviceState)},
         {"title", record.outcome.title.isEmpty() ? QCoreApplication::applicationName() : record.outcome.title},
         {"message", record.outcome.text},
         {"detail", record.outcome.informative},

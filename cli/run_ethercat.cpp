@@ -32,7 +32,7 @@ QString sha256OfFile(const QString &path)
 
 }
 
-UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, QString &imageSha256)
+UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord &record)
 {
     report.phase(QStringLiteral("Reading the firmware file"));
     EthercatCouplerUpdate update;
@@ -46,7 +46,7 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, QString &imag
                                      .arg(job.firmwareFile).arg(firmwareBufferSize);
         return unreadable;
     }
-    imageSha256 = sha256OfFile(job.firmwareFile);
+    record.imageSha256 = sha256OfFile(job.firmwareFile);
     if (report.stopRequested())
         return UpdateOutcome::aborted(QStringLiteral("Interrupted before anything was sent."));
     report.phase(QStringLiteral("Opening the adapter"));
@@ -58,6 +58,7 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, QString &imag
             update.foeAbortRequested = true;
     };
     const int result = update.updateSlaveFirmware(job.adapter.toUtf8().constData(), kCouplerPosition, fileName.constData());
+    record.deviceState = QString::fromStdString(update.stateLeftIn());
     if (update.foeAbortRequested)
         return UpdateOutcome::aborted();
     return update.outcome(result);

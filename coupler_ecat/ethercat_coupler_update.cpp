@@ -44,6 +44,14 @@ std::string adapterFailureText(const char *interfaceName)
     return text;
 }
 
+std::string bootFailureText(uint8_t position, const Slave &slave)
+{
+    if (slave.alStatusCode == 0)
+        return withPrintf("Slave %d did not reach the BOOT state.", position);
+    return withPrintf("Slave %d did not reach the BOOT state (it is in %s, AL status code 0x%04X).", position,
+                      alStateName(slave.state).c_str(), unsigned(slave.alStatusCode));
+}
+
 std::string syncManagerLine(const char *name, const SyncManagerRecord &record)
 {
     return withPrintf(" %s A:%4.4x L:%4d F:%8.8x\n", name, record.StartAddr, record.SMlength, record.SMflags);
@@ -65,7 +73,9 @@ EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener)
 {
 }
 
-// From wherever the slave is, through INIT and PRE-OP and the boot request towards BOOT.
+// From wherever the slave is, through INIT and PRE-OP and the boot request towards BOOT. The
+// mailbox stays as the configuration pass set it: a slave that needs another one for BOOT says
+// so by refusing BOOT, and reachBoot takes it from there.
 void EthercatCouplerUpdate::requestBoot(uint8_t slave)
 {
     Slave &target = master.ec_slave[slave];
@@ -75,14 +85,11 @@ void EthercatCouplerUpdate::requestBoot(uint8_t slave)
     master.ec_statecheck(slave, INIT, initTimeoutUs);
     say(withPrintf("Slave %d state to INIT.\n", slave));
 
-    const uint32_t bootstrapReceive = master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs);
-    const uint32_t bootstrapSend = master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs);
+    m_bootstrapMailbox = master.readSiiMailbox(slave, siiBootstrapReceiveMailbox);
     say(syncManagerLine("SM0", target.SM[0]));
     say(syncManagerLine("SM1", target.SM[1]));
-    master.ec_FPWR(target.configadr, Register::syncManager0, Register::syncManagerSize,
-                   target.SM[0].bytes().data(), syncManagerWriteTimeoutUs);
-    master.ec_FPWR(target.configadr, Register::syncManager1, Register::syncManagerSize,
-                   target.SM[1].bytes().data(), syncManagerWriteTimeoutUs);
+    master.setMailbox(slave, {target.SM[0].StartAddr, target.SM[0].SMlength, target.SM[1].StartAddr,
+                              target.SM[1].SMlength});
 
     if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) == BOOT)
         return;
@@ -92,10 +99,54 @@ void EthercatCouplerUpdate::requestBoot(uint8_t slave)
                              uint8_t(bootRequestCode >> 16), uint8_t(bootRequestCode >> 24)};
     master.ec_SDOwrite(slave, bootRequestIndex, bootRequestSubIndex, false, sizeof code, code,
                        sdoTimeoutUs);
-    // The boot loader works with the bootstrap mailbox and refuses BOOT on any other.
-    master.applyMailbox(slave, bootstrapReceive, bootstrapSend);
     target.state = BOOT;
     master.ec_writestate(slave);
+}
+
+// Waits for BOOT. A boot loader that works only with its bootstrap mailbox refuses BOOT on the
+// standard one (AL status code 0x0015): it is taken the standard way, back to INIT, the bootstrap
+// mailbox set, BOOT requested from INIT. In BOOT every message goes over the mailbox the slave
+// really has.
+bool EthercatCouplerUpdate::reachBoot(uint8_t slave)
+{
+    if (master.awaitState(slave, BOOT, bootTimeoutUs) != BOOT
+        && (master.ec_slave[slave].alStatusCode != alStatusInvalidBootstrapMailbox || !bootFromInit(slave)))
+        return false;
+    master.readMailbox(slave);
+    return true;
+}
+
+bool EthercatCouplerUpdate::bootFromInit(uint8_t slave)
+{
+    Slave &target = master.ec_slave[slave];
+    target.state = INIT | alAcknowledge;
+    master.ec_writestate(slave);
+    if (master.awaitState(slave, INIT, initTimeoutUs) != INIT)
+        return false;
+    if (m_bootstrapMailbox.empty())
+        m_bootstrapMailbox = master.readSiiMailbox(slave, siiBootstrapReceiveMailbox);
+    if (!master.setMailbox(slave, m_bootstrapMailbox))
+        return false;
+    target.state = BOOT;
+    master.ec_writestate(slave);
+    return master.awaitState(slave, BOOT, bootTimeoutUs) == BOOT;
+}
+
+// A slave controller refuses PRE-OP from BOOT: BOOT is left through INIT, with any error
+// indication acknowledged, and the standard mailbox goes back where the bootstrap one was set,
+// so that the slave accepts PRE-OP. The state it reaches is kept for the report.
+void EthercatCouplerUpdate::leaveBoot(uint8_t slave)
+{
+    Slave &target = master.ec_slave[slave];
+    target.state = INIT | alAcknowledge;
+    master.ec_writestate(slave);
+    if (master.awaitState(slave, INIT, initTimeoutUs) == INIT)
+        master.setMailbox(slave, master.readSiiMailbox(slave, siiStandardReceiveMailbox));
+    say(withPrintf("Request Pre-OP state for slave %d\n", slave));
+    target.state = PRE_OP;
+    master.ec_writestate(slave);
+    master.awaitState(slave, PRE_OP, initTimeoutUs);
+    m_leftIn = SlaveState{target.state, target.alStatusCode};
 }
 
 int EthercatCouplerUpdate::writeFile(uint8_t slave, const char *fileName)
@@ -153,6 +204,8 @@ int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_
 {
     int result = 0;
     m_why.clear();
+    m_leftIn.reset();
+    m_bootstrapMailbox = {};
     say("Starting firmware update example\n");
     if (!master.ec_init(interfaceName)) {
         say(withPrintf("No socket connection on %s\nExcecute as root\n", interfaceName));
@@ -164,17 +217,15 @@ int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_
         say(withPrintf("%d slaves found and configured.\n", master.ec_slavecount));
         if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) != BOOT)
             requestBoot(slave);
-        if (master.ec_statecheck(slave, BOOT, bootTimeoutUs) == BOOT) {
+        if (reachBoot(slave)) {
             master.ec_slave[slave].state = BOOT;
             master.ec_writestate(slave);
             say(withPrintf("Slave %d state to BOOT.\n", slave));
             result = writeFile(slave, fileName);
         } else {
-            explain(withPrintf("Slave %d did not reach the BOOT state.", slave));
+            explain(bootFailureText(slave, master.ec_slave[slave]));
         }
-        say(withPrintf("Request Pre-OP state for slave %d\n", slave));
-        master.ec_slave[slave].state = PRE_OP;
-        master.ec_writestate(slave);
+        leaveBoot(slave);
     } else {
         say("No slaves found!\n");
         explain(withPrintf("No EtherCAT slave %d answered on %s.", slave, interfaceName));
@@ -184,10 +235,28 @@ int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_
     return result;
 }
 
+std::string EthercatCouplerUpdate::stateLeftIn() const
+{
+    if (!m_leftIn)
+        return std::string();
+    std::string text = alStateName(m_leftIn->status);
+    if (m_leftIn->status & alErrorIndication)
+        text += withPrintf(", AL status code 0x%04X", unsigned(m_leftIn->statusCode));
+    return text;
+}
+
+// The file is in the coupler, but a coupler that did not come out of BOOT cleanly does not run it
+// yet: the box says so.
 UpdateOutcome EthercatCouplerUpdate::outcome(int result) const
 {
-    if (result > 0)
-        return UpdateOutcome::verified("Update firmware successfully.");
+    if (result > 0) {
+        UpdateOutcome written = UpdateOutcome::verified("Update firmware successfully.");
+        if (m_leftIn && ((m_leftIn->status & stateMask) == BOOT || (m_leftIn->status & alErrorIndication)))
+            written.informative = QString::fromStdString(
+                "The coupler did not leave BOOT cleanly (" + stateLeftIn()
+                + "); switch it off and on again to start the new firmware.");
+        return written;
+    }
     return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, QString(), "Update Firmware failed.",
                                  QString::fromStdString(m_why));
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,11 +43,15 @@ class EthercatCouplerUpdate
 public:
     explicit EthercatCouplerUpdate(Ethercat::LinkOpener opener = Ethercat::defaultLinkOpener());
 
-    // Opens the adapter, brings the slave at `slave` into BOOT, writes the file by FoE, asks for
-    // PRE-OP and closes the adapter. Returns the FoE result: greater than 0 is success; after a
-    // failure failureReason() says what a technician can act on.
+    // Opens the adapter, brings the slave at `slave` into BOOT, writes the file by FoE, takes the
+    // slave out of BOOT through INIT, asks for PRE-OP and closes the adapter. Returns the FoE
+    // result: greater than 0 is success; after a failure failureReason() says what a technician
+    // can act on.
     int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName);
     const std::string &failureReason() const { return m_why; }
+    // The AL state the slave was left in ("PRE-OP", "BOOT + ERROR, AL status code 0x0011"); empty
+    // when no slave was found.
+    std::string stateLeftIn() const;
     // The page's one box for a run that ended with `result`.
     UpdateOutcome outcome(int result) const;
 
@@ -72,12 +77,22 @@ public:
     std::function<void(const std::string &line)> onDiagnostic;
 
 private:
+    struct SlaveState {
+        uint16_t status = 0;
+        uint16_t statusCode = 0;
+    };
+
     void requestBoot(uint8_t slave);
+    bool reachBoot(uint8_t slave);
+    bool bootFromInit(uint8_t slave);
+    void leaveBoot(uint8_t slave);
     int writeFile(uint8_t slave, const char *fileName);
     void explain(const std::string &text) { m_why = text; }
     void say(const std::string &text);
 
     std::string m_why;
+    Ethercat::MailboxArea m_bootstrapMailbox;
+    std::optional<SlaveState> m_leftIn;
 };
 
 // The cause of a failed FoE write, from its result and the error code of an FoE error reply.

@@ -19,9 +19,9 @@ constexpr int statePollIntervalUs = 1000;
 constexpr int mailboxPollIntervalUs = 100;
 constexpr uint16_t firstStationAddress = 0x1001;
 constexpr uint16_t eepromOwnedByMaster = 0x0000;
-// SII words of the standard mailbox: receive offset and size, send offset and size.
-constexpr uint16_t siiStandardReceiveMailbox = 0x0018;
-constexpr uint16_t siiStandardSendMailbox = 0x001A;
+// The bytes of a sync manager's flags that the master writes: control and activate.
+constexpr uint32_t syncManagerMasterBytes = 0x00FF00FF;
+constexpr uint32_t syncManagerActivateByte = 0x00FF0000;
 
 void pause(int us)
 {
@@ -36,6 +36,11 @@ Bytes SyncManagerRecord::bytes() const
     putLe16(record, 2, SMlength);
     putLe32(record, 4, SMflags);
     return record;
+}
+
+SyncManagerRecord SyncManagerRecord::fromRegisters(const uint8_t *record)
+{
+    return {le16(record), le16(record + 2), le32(record + 4) & syncManagerMasterBytes};
 }
 
 int Master::ec_init(const char *adapter)
@@ -213,35 +218,82 @@ int Master::writeSlave(uint16_t slave, uint16_t offset, uint16_t length, const v
                    : ec_APWR(uint16_t(1 - slave), offset, length, data, registerTimeoutUs);
 }
 
-// A slave found in BOOT already works with its bootstrap mailbox; any other with the standard one.
+// A slave found in BOOT keeps the mailbox it has: its boot loader works with it, and a sync
+// manager cannot be changed under it. Any other slave gets the standard mailbox of its SII.
 void Master::configureMailbox(uint16_t position)
 {
     const bool inBoot = (ec_slave[position].state & stateMask) == BOOT;
-    const uint32_t receive = ec_readeeprom(position, inBoot ? siiBootstrapReceiveMailbox : siiStandardReceiveMailbox,
-                                           registerTimeoutUs);
-    const uint32_t send = ec_readeeprom(position, inBoot ? siiBootstrapSendMailbox : siiStandardSendMailbox,
-                                        registerTimeoutUs);
-    applyMailbox(position, receive, send);
+    if (inBoot && readMailbox(position))
+        return;
+    setMailbox(position, readSiiMailbox(position, inBoot ? siiBootstrapReceiveMailbox : siiStandardReceiveMailbox));
 }
 
-void Master::applyMailbox(uint16_t position, uint32_t receiveEntry, uint32_t sendEntry)
+MailboxArea Master::readSiiMailbox(uint16_t slave, uint16_t receiveEntryWord)
+{
+    const uint32_t receive = ec_readeeprom(slave, receiveEntryWord, registerTimeoutUs);
+    const uint32_t send = ec_readeeprom(slave, uint16_t(receiveEntryWord + 2), registerTimeoutUs);
+    return MailboxArea::fromSii(receive, send);
+}
+
+bool Master::readMailbox(uint16_t position)
 {
     Slave &slave = ec_slave[position];
-    slave.mbx_wo = uint16_t(receiveEntry);
-    slave.mbx_l = uint16_t(receiveEntry >> 16);
-    slave.mbx_ro = uint16_t(sendEntry);
-    slave.mbx_rl = uint16_t(sendEntry >> 16);
-    if (slave.mbx_l == 0 || slave.mbx_rl == 0)
-        return;
-    slave.SM[0] = {slave.mbx_wo, slave.mbx_l, syncManagerFlagsMailboxWrite};
-    slave.SM[1] = {slave.mbx_ro, slave.mbx_rl, syncManagerFlagsMailboxRead};
-    for (uint16_t n = 0; n < 2; ++n)
-        ec_FPWR(slave.configadr, uint16_t(Register::syncManager0 + n * Register::syncManagerSize),
-                Register::syncManagerSize, slave.SM[n].bytes().data(), registerTimeoutUs);
+    uint8_t records[2 * Register::syncManagerSize] = {};
+    const bool read = readSlave(position, Register::syncManager0, sizeof records, records) > 0;
+    slave.SM[0] = read ? SyncManagerRecord::fromRegisters(records) : SyncManagerRecord{};
+    slave.SM[1] = read ? SyncManagerRecord::fromRegisters(records + Register::syncManagerSize) : SyncManagerRecord{};
+    const bool usable = slave.SM[0].enabled() && slave.SM[1].enabled() && slave.SM[0].SMlength > 0
+        && slave.SM[1].SMlength > 0;
+    slave.mbx_wo = usable ? slave.SM[0].StartAddr : 0;
+    slave.mbx_l = usable ? slave.SM[0].SMlength : 0;
+    slave.mbx_ro = usable ? slave.SM[1].StartAddr : 0;
+    slave.mbx_rl = usable ? slave.SM[1].SMlength : 0;
+    return usable;
+}
+
+bool Master::setMailbox(uint16_t position, const MailboxArea &area)
+{
+    if (area.empty())
+        return false;
+    const SyncManagerRecord wanted[2] = {{area.receiveStart, area.receiveSize, syncManagerFlagsMailboxWrite},
+                                         {area.sendStart, area.sendSize, syncManagerFlagsMailboxRead}};
+    readMailbox(position);
+    Slave &slave = ec_slave[position];
+    for (uint16_t n = 0; n < 2; ++n) {
+        const SyncManagerRecord &now = slave.SM[n];
+        if (now.StartAddr != wanted[n].StartAddr || now.SMlength != wanted[n].SMlength
+            || now.control() != wanted[n].control() || !now.enabled())
+            rewriteSyncManager(position, n, wanted[n]);
+    }
     slave.mbx_rcnt = 0;
+    return readMailbox(position)
+        && MailboxArea{slave.mbx_wo, slave.mbx_l, slave.mbx_ro, slave.mbx_rl} == area;
+}
+
+void Master::rewriteSyncManager(uint16_t position, uint16_t number, const SyncManagerRecord &record)
+{
+    const uint16_t base = uint16_t(Register::syncManager0 + number * Register::syncManagerSize);
+    const uint16_t activate = base + Register::syncManagerActivateOffset;
+    const uint8_t disabled = 0;
+    const uint8_t enabled = uint8_t(record.SMflags >> 16);
+    SyncManagerRecord whileDisabled = record;
+    whileDisabled.SMflags &= ~syncManagerActivateByte;
+    if (writeSlave(position, activate, 1, &disabled) > 0
+        && writeSlave(position, base, Register::syncManagerSize, whileDisabled.bytes().data()) > 0)
+        writeSlave(position, activate, 1, &enabled);
 }
 
 uint16_t Master::ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs)
+{
+    return pollState(slave, requestedState, timeoutUs, false);
+}
+
+uint16_t Master::awaitState(uint16_t slave, uint16_t requestedState, int timeoutUs)
+{
+    return pollState(slave, requestedState, timeoutUs, true);
+}
+
+uint16_t Master::pollState(uint16_t slave, uint16_t requestedState, int timeoutUs, bool untilRefused)
 {
     const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
     uint16_t state = 0;
@@ -251,9 +303,14 @@ uint16_t Master::ec_statecheck(uint16_t slave, uint16_t requestedState, int time
             state = le16(status);
         if ((state & stateMask) == requestedState || deadline.passed())
             break;
+        if (untilRefused && (state & alErrorIndication))
+            break;
         pause(statePollIntervalUs);
     }
     ec_slave[slave].state = state;
+    uint8_t code[2] = {};
+    if (untilRefused && ec_FPRD(ec_slave[slave].configadr, Register::alStatusCode, 2, code, registerTimeoutUs) > 0)
+        ec_slave[slave].alStatusCode = le16(code);
     return state & stateMask;
 }
 

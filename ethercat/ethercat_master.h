@@ -1,6 +1,8 @@
 #pragma once
 
+#include "ethercat/al_state.h"
 #include "ethercat/ethercat_link.h"
+#include "ethercat/mailbox_area.h"
 #include "platform/deadline.h"
 
 #include <array>
@@ -8,24 +10,31 @@
 
 namespace Ethercat {
 
-enum State : uint16_t { INIT = 1, PRE_OP = 2, BOOT = 3, SAFE_OP = 4, OP = 8 };
-constexpr uint16_t stateMask = 0x0F;
 constexpr int maximumSlaves = 16;
 constexpr int noFrame = -1;  // working-counter result when no frame came back
 
-// A sync manager record as the ESC holds it at 0x0800 + 8 n.
+// A sync manager record as the ESC holds it at 0x0800 + 8 n: start address, length, and the
+// flags control (byte 0), status, activate (byte 2, bit 0 enables it) and PDI control.
 struct SyncManagerRecord {
     uint16_t StartAddr = 0;
     uint16_t SMlength = 0;
     uint32_t SMflags = 0;
     Bytes bytes() const;
+    // The record as read from the slave, with the bytes only the master writes (control and
+    // activate): status and PDI control are the slave's and change with every message.
+    static SyncManagerRecord fromRegisters(const uint8_t *record);
+    bool enabled() const { return (SMflags >> 16) & syncManagerEnable; }
+    uint8_t control() const { return uint8_t(SMflags); }
+    static constexpr uint8_t syncManagerEnable = 0x01;
 };
 constexpr uint32_t syncManagerFlagsMailboxWrite = 0x00010026;
 constexpr uint32_t syncManagerFlagsMailboxRead = 0x00010022;
-// SII words of the bootstrap mailbox, which the slave's boot loader uses in BOOT: receive and
-// send, each an offset and a size.
+// SII words of the two mailboxes, each a receive and a send entry (offset and size): the
+// bootstrap mailbox, which a boot loader may need in BOOT, and the standard one.
 constexpr uint16_t siiBootstrapReceiveMailbox = 0x0014;
 constexpr uint16_t siiBootstrapSendMailbox = 0x0016;
+constexpr uint16_t siiStandardReceiveMailbox = 0x0018;
+constexpr uint16_t siiStandardSendMailbox = 0x001A;
 
 // What the master keeps for one slave; index 0 of the slave list stands for the master.
 struct Slave {
@@ -38,7 +47,7 @@ struct Slave {
     uint16_t mbx_rl = 0;
     uint8_t mbx_cnt = 0;
     uint8_t mbx_rcnt = 0;  // counter of the last message read from the slave
-    uint16_t alStatusCode = 0;  // as ec_detect found it
+    uint16_t alStatusCode = 0;  // as ec_detect or the last refused state change found it
     bool eepromWithMaster = false;
 };
 
@@ -66,6 +75,9 @@ public:
     // read with ec_readeeprom (its EEPROM is taken for the master).
     int ec_detect();
     uint16_t ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs);
+    // Waits like ec_statecheck, but gives up as soon as the slave shows that it refused the
+    // change (the error indication in another state); its AL status code is then in alStatusCode.
+    uint16_t awaitState(uint16_t slave, uint16_t requestedState, int timeoutUs);
     int ec_writestate(uint16_t slave);
     uint32_t ec_readeeprom(uint16_t slave, uint16_t wordAddress, int timeoutUs);
     int ec_APRD(uint16_t position, uint16_t offset, uint16_t length, void *data, int timeoutUs);
@@ -76,9 +88,17 @@ public:
     int ec_BWR(uint16_t offset, uint16_t length, const void *data, int timeoutUs);
     int ec_SDOwrite(uint16_t slave, uint16_t index, uint8_t subIndex, bool completeAccess,
                     int size, const void *data, int timeoutUs);
-    // Sets the slave's mailbox sync managers to the two SII entries (offset in the low, size in
-    // the high half) and takes them for the mailbox from now on.
-    void applyMailbox(uint16_t slave, uint32_t receiveEntry, uint32_t sendEntry);
+    // The mailbox the SII describes from `receiveEntryWord` on (siiBootstrapReceiveMailbox or
+    // siiStandardReceiveMailbox); empty when it cannot be read.
+    MailboxArea readSiiMailbox(uint16_t slave, uint16_t receiveEntryWord);
+    // Reads sync managers 0 and 1 into SM[] and takes the mailbox they describe for every later
+    // message; true when both are enabled, so the slave has a mailbox.
+    bool readMailbox(uint16_t slave);
+    // Gives the slave the mailbox `area`. A slave controller takes a new start, length or control
+    // only while the sync manager is disabled: a sync manager that differs is disabled in a
+    // datagram of its own, written, then enabled; one that is right already is left alone. The
+    // mailbox is read back; true when the slave has `area`.
+    bool setMailbox(uint16_t slave, const MailboxArea &area);
     void ec_clearmbx(Bytes &mailbox) const;
     int ec_mbxsend(uint16_t slave, const Bytes &mailbox, int timeoutUs);
     int ec_mbxreceive(uint16_t slave, Bytes &mailbox, int timeoutUs);
@@ -109,6 +129,8 @@ private:
     int readSlave(uint16_t slave, uint16_t offset, uint16_t length, void *data);
     int writeSlave(uint16_t slave, uint16_t offset, uint16_t length, const void *data);
     void configureMailbox(uint16_t slave);
+    void rewriteSyncManager(uint16_t slave, uint16_t number, const SyncManagerRecord &record);
+    uint16_t pollState(uint16_t slave, uint16_t requestedState, int timeoutUs, bool untilRefused);
     static bool isRepeatOfLastMessage(Slave &source, const Bytes &message);
     void requestMailboxRepeat(uint16_t slave, Deadline deadline);
 

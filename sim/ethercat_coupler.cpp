@@ -19,6 +19,16 @@ constexpr uint16_t eepromCommandError = 0x2000;
 constexpr uint16_t fmmuCountRegister = 0x0004;
 constexpr uint8_t fmmuCount = 3, syncManagerCount = 4, processRamKiB = 8;
 constexpr std::size_t largestFile = 8u << 20;
+// Sync manager control: operation mode (bits 0-1, 2 = mailbox) and direction (bits 2-3, 1 = the
+// master writes).
+constexpr uint16_t syncManagerControlOffset = 4;
+constexpr uint8_t syncManagerModeAndDirection = 0x0F;
+constexpr uint8_t mailboxWrittenByMaster = 0x06;
+constexpr uint8_t mailboxReadByMaster = 0x02;
+constexpr uint16_t syncManagerRegisterSets = 16;
+// Of a sync manager's eight bytes, start address, length and control (0 to 4) are taken only
+// while it is disabled.
+constexpr uint16_t syncManagerSettingBytes = 5;
 
 bool covers(uint16_t offset, std::size_t length, uint32_t address)
 {
@@ -27,13 +37,19 @@ bool covers(uint16_t offset, std::size_t length, uint32_t address)
 
 // Registers the master can read but not write: the controller's identity, DL and AL status,
 // and each sync manager's status and PDI control bytes.
+bool inSyncManagers(uint32_t address)
+{
+    return address >= Ethercat::Register::syncManager0
+        && address < Ethercat::Register::syncManager0 + syncManagerRegisterSets * Ethercat::Register::syncManagerSize;
+}
+
 bool readOnlyRegister(uint32_t address)
 {
     if (address < 0x0010 || (address >= 0x0110 && address < 0x0112)
         || (address >= Ethercat::Register::alStatus && address < 0x0136))
         return true;
     const uint32_t inSyncManager = (address - Ethercat::Register::syncManager0) % Ethercat::Register::syncManagerSize;
-    return address >= Ethercat::Register::syncManager0 && address < Ethercat::Register::syncManager0 + 16 * 8
+    return inSyncManagers(address)
         && (inSyncManager == Ethercat::Register::syncManagerStatusOffset
             || inSyncManager == Ethercat::Register::syncManagerPdiControlOffset);
 }
@@ -53,9 +69,10 @@ SiiIdentity simulatedIdentity(const MailboxArea &bootstrap)
 }
 }
 
-Coupler::Coupler(uint16_t mailboxSize, bool startInBoot)
+Coupler::Coupler(uint16_t mailboxSize, bool startInBoot, BootMailbox bootMailbox)
     : m_memory(memorySize, 0),
       m_mailboxSize(std::min(mailboxSize, maximumMailboxSize)),
+      m_bootMailbox(bootMailbox),
       m_state(startInBoot ? BOOT : INIT)
 {
     m_eeprom = siiImage(simulatedIdentity(bootstrapMailbox()));
@@ -65,7 +82,7 @@ Coupler::Coupler(uint16_t mailboxSize, bool startInBoot)
     m_memory[fmmuCountRegister + 2] = processRamKiB;
     putLe16(m_memory, Register::eepromConfig, eepromOfferedToPdi);
     if (startInBoot)
-        setSyncManagers(bootstrapMailbox());
+        setSyncManagers(bootMailbox == BootMailbox::Standard ? standardMailbox : bootstrapMailbox());
     refreshStatus();
 }
 
@@ -82,10 +99,23 @@ void Coupler::setSyncManagers(const MailboxArea &area)
     std::copy(read.begin(), read.end(), m_memory.begin() + Register::syncManager1);
 }
 
+// Enabled, in mailbox mode, written by the master (0) and read by it (1), where `area` says.
 bool Coupler::mailboxConfiguredAs(const MailboxArea &area) const
 {
-    return syncManagerStart(0) == area.receiveStart && syncManagerLength(0) == area.receiveSize
-        && syncManagerStart(1) == area.sendStart && syncManagerLength(1) == area.sendSize;
+    const auto control = [this](int n) {
+        return m_memory[Register::syncManager0 + n * Register::syncManagerSize + syncManagerControlOffset]
+            & syncManagerModeAndDirection;
+    };
+    return syncManagerEnabled(0) && syncManagerEnabled(1) && control(0) == mailboxWrittenByMaster
+        && control(1) == mailboxReadByMaster && syncManagerStart(0) == area.receiveStart
+        && syncManagerLength(0) == area.receiveSize && syncManagerStart(1) == area.sendStart
+        && syncManagerLength(1) == area.sendSize;
+}
+
+bool Coupler::syncManagerEnabled(int n) const
+{
+    return m_memory[Register::syncManager0 + n * Register::syncManagerSize + Register::syncManagerActivateOffset]
+        & SyncManagerRecord::syncManagerEnable;
 }
 
 void Coupler::event(const std::string &text)
@@ -212,7 +242,7 @@ bool Coupler::writesToFullMailbox(const Datagram &datagram) const
 {
     const uint32_t start = syncManagerStart(0);
     const uint32_t end = start + syncManagerLength(0);
-    return m_writeMailboxFull && syncManagerLength(0) > 0 && datagram.offset < end
+    return m_writeMailboxFull && syncManagerEnabled(0) && syncManagerLength(0) > 0 && datagram.offset < end
         && datagram.offset + datagram.data.size() > start;
 }
 
@@ -220,7 +250,7 @@ bool Coupler::touchesReadMailbox(uint16_t offset, std::size_t length) const
 {
     const uint32_t start = syncManagerStart(1);
     const uint32_t end = start + syncManagerLength(1);
-    return syncManagerLength(1) > 0 && offset < end && offset + length > start;
+    return syncManagerEnabled(1) && syncManagerLength(1) > 0 && offset < end && offset + length > start;
 }
 
 void Coupler::refreshStatus()
@@ -244,7 +274,7 @@ void Coupler::read(uint16_t offset, Bytes &data)
     refreshStatus();
     std::copy(m_memory.begin() + offset, m_memory.begin() + offset + data.size(), data.begin());
     const uint16_t length = syncManagerLength(1);
-    if (m_readMailboxFull && length > 0
+    if (m_readMailboxFull && syncManagerEnabled(1) && length > 0
         && covers(offset, data.size(), uint32_t(syncManagerStart(1)) + length - 1)) {
         if (readMailboxFits())
             m_lastRead.assign(m_memory.begin() + syncManagerStart(1),
@@ -276,26 +306,61 @@ void Coupler::serveRepeatRequest()
 
 void Coupler::write(uint16_t offset, const Bytes &data)
 {
-    for (std::size_t i = 0; i < data.size(); ++i)
-        if (!readOnlyRegister(offset + i))
-            m_memory[offset + i] = data[i];
+    const bool wasEnabled[2] = {syncManagerEnabled(0), syncManagerEnabled(1)};
+    bool dropped = false;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const uint32_t address = offset + i;
+        const uint32_t inSyncManager = (address - Register::syncManager0) % Register::syncManagerSize;
+        // The activate byte follows the settings, so within one datagram the settings see the
+        // sync manager as it was when the datagram arrived.
+        if (inSyncManagers(address) && inSyncManager < syncManagerSettingBytes
+            && syncManagerEnabled(int((address - Register::syncManager0) / Register::syncManagerSize))) {
+            dropped = true;
+            continue;
+        }
+        if (!readOnlyRegister(address))
+            m_memory[address] = data[i];
+    }
     if (covers(offset, data.size(), Register::alControl))
         requestState(le16(m_memory.data() + Register::alControl));
     if (covers(offset, data.size(), Register::eepromConfig))
         m_eepromWithMaster = (m_memory[Register::eepromConfig] & eepromOfferedToPdi) == 0;
     if (covers(offset, data.size(), Register::eepromControl + 1))
         runEepromCommand();
-    for (uint16_t sm : {Register::syncManager0, Register::syncManager1})
-        if (covers(offset, data.size(), sm))
-            m_record.syncManagerWrites.push_back(sm);
-    // A mailbox set up anew forgets the counter of the last message.
-    if (covers(offset, data.size(), Register::syncManager0))
-        m_lastCounterTaken = 0;
-    if (covers(offset, data.size(), Register::syncManager1 + Register::syncManagerActivateOffset))
+    if (offset < Register::syncManager0 + 2 * Register::syncManagerSize && offset + data.size() > Register::syncManager0)
+        recordSyncManagerWrite(offset, data, dropped);
+    for (int n = 0; n < 2; ++n)
+        if (wasEnabled[n] && !syncManagerEnabled(n))
+            syncManagerDisabled(n);
+    if (syncManagerEnabled(1)
+        && covers(offset, data.size(), Register::syncManager1 + Register::syncManagerActivateOffset))
         serveRepeatRequest();
     const uint16_t length = syncManagerLength(0);
-    if (length > 0 && covers(offset, data.size(), uint32_t(syncManagerStart(0)) + length - 1))
+    if (syncManagerEnabled(0) && length > 0 && covers(offset, data.size(), uint32_t(syncManagerStart(0)) + length - 1))
         m_writeMailboxFull = true;
+}
+
+void Coupler::recordSyncManagerWrite(uint16_t offset, const Bytes &data, bool dropped)
+{
+    m_record.syncManagerWrites.push_back({offset, data, dropped});
+    if (dropped)
+        event("sync manager write at " + std::to_string(offset) + " dropped: the sync manager is enabled");
+}
+
+// Disabling a sync manager empties its buffer: a message in it is gone, a new mailbox starts
+// without the counter of the last message, and the repeat handshake starts over.
+void Coupler::syncManagerDisabled(int n)
+{
+    if (n == 0) {
+        m_writeMailboxFull = false;
+        m_lastCounterTaken = 0;
+        return;
+    }
+    m_readMailboxFull = false;
+    m_replies.clear();
+    m_lastRead.clear();
+    m_memory[Register::syncManager1 + Register::syncManagerPdiControlOffset] &= uint8_t(~Register::syncManagerRepeatBit);
+    refreshStatus();
 }
 
 void Coupler::requestState(uint16_t control)
@@ -318,7 +383,9 @@ void Coupler::requestState(uint16_t control)
         m_statusCode = 0;
     } else if (requested == BOOT && (m_state == INIT || m_bootRequested) && !faults.neverBoot) {
         // INIT to BOOT is the standard way in; from PRE-OP only after the vendor's boot request.
-        if (!mailboxConfiguredAs(bootstrapMailbox())) {
+        const bool keepsStandardMailbox = m_bootMailbox == BootMailbox::Standard && m_state == PRE_OP
+            && mailboxConfiguredAs(standardMailbox);
+        if (!mailboxConfiguredAs(bootstrapMailbox()) && !keepsStandardMailbox) {
             m_statusCode = alStatusInvalidBootMailbox;
         } else {
             m_bootPending = true;
@@ -480,7 +547,7 @@ void Coupler::loadNextReply()
     m_replies.pop_front();
     const uint16_t start = syncManagerStart(1);
     const uint16_t length = syncManagerLength(1);
-    if (length == 0 || reply.size() > length || start + length > memorySize)
+    if (!syncManagerEnabled(1) || length == 0 || reply.size() > length || start + length > memorySize)
         return;
     reply.resize(length, 0);
     std::copy(reply.begin(), reply.end(), m_memory.begin() + start);

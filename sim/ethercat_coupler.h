@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ethercat/al_state.h"
 #include "ethercat/coe_sdo.h"
 #include "ethercat/ethercat_datagram.h"
 #include "sim/ethercat_sii_image.h"
@@ -31,10 +32,10 @@ constexpr char simulatedName[] = "Tarnlow simulated EtherCAT coupler";
 constexpr uint16_t bootRequestIndex = 0x5000;
 constexpr uint8_t bootRequestSubIndex = 3;
 constexpr uint32_t bootRequestCode = 0x4E7A2C15;
-constexpr uint16_t alErrorIndication = 0x0010;
-constexpr uint16_t alStatusInvalidStateChange = 0x0011;
-constexpr uint16_t alStatusInvalidBootMailbox = 0x0015;
-constexpr uint16_t alStatusInvalidMailbox = 0x0016;
+using Ethercat::alErrorIndication;
+using Ethercat::alStatusInvalidStateChange;
+constexpr uint16_t alStatusInvalidBootMailbox = Ethercat::alStatusInvalidBootstrapMailbox;
+using Ethercat::alStatusInvalidMailbox;
 constexpr uint32_t sdoAbortCommandUnknown = 0x05040001;
 constexpr uint32_t sdoAbortNoObject = 0x06020000;
 constexpr uint32_t sdoAbortDeviceState = 0x08000022;
@@ -52,10 +53,23 @@ struct Faults {
     int bootDelayMs = 0;               // BOOT is reported this long after it was requested
 };
 
+// Which mailbox the boot loader works with in BOOT. Entered from INIT, the standard way, BOOT
+// always needs the bootstrap mailbox; entered from PRE-OP after the boot request, a boot loader
+// of the Standard kind keeps the standard mailbox the slave has there.
+enum class BootMailbox { Bootstrap, Standard };
+
+// A write by the master into the registers of sync manager 0 or 1. A slave controller drops what
+// is written to start, length or control of an enabled sync manager (the datagram still counts).
+struct SyncManagerWrite {
+    uint16_t offset = 0;
+    Bytes data;
+    bool dropped = false;
+};
+
 struct Record {
     std::vector<uint16_t> alControlWrites;
     std::vector<uint16_t> eepromReads;        // word addresses
-    std::vector<uint16_t> syncManagerWrites;  // register addresses of written records
+    std::vector<SyncManagerWrite> syncManagerWrites;
     std::vector<Ethercat::Coe::SdoDownload> sdoDownloads;
     std::vector<uint8_t> mailboxCounters;     // of every message the master sent
     std::string foeFileName;
@@ -73,8 +87,10 @@ struct Record {
 class Coupler
 {
 public:
-    // `mailboxSize` is the size of each bootstrap mailbox.
-    explicit Coupler(uint16_t mailboxSize = defaultMailboxSize, bool startInBoot = false);
+    // `mailboxSize` is the size of each bootstrap mailbox. A coupler that starts in BOOT has the
+    // sync managers set to the mailbox its boot loader works with.
+    explicit Coupler(uint16_t mailboxSize = defaultMailboxSize, bool startInBoot = false,
+                     BootMailbox bootMailbox = BootMailbox::Bootstrap);
     MailboxArea bootstrapMailbox() const;
 
     // The frame as it leaves the slave, or nothing when it is no EtherCAT frame.
@@ -99,6 +115,9 @@ private:
     void takeMailboxMessage();
     bool mailboxConfiguredAs(const MailboxArea &area) const;
     void setSyncManagers(const MailboxArea &area);
+    bool syncManagerEnabled(int n) const;
+    void recordSyncManagerWrite(uint16_t offset, const Bytes &data, bool dropped);
+    void syncManagerDisabled(int n);
     bool writesToFullMailbox(const Ethercat::Datagram &datagram) const;
     bool touchesReadMailbox(uint16_t offset, std::size_t length) const;
     bool readMailboxFits() const;
@@ -117,6 +136,7 @@ private:
     Bytes m_memory;
     std::vector<uint16_t> m_eeprom;
     uint16_t m_mailboxSize;
+    BootMailbox m_bootMailbox;
     uint16_t m_state;
     uint16_t m_statusCode = 0;
     bool m_bootRequested = false;

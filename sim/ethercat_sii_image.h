@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ethercat/mailbox_area.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,12 +11,7 @@
 // for the device name and the mailbox sync managers.
 namespace SimEthercat {
 
-struct MailboxArea {
-    uint16_t receiveStart = 0;  // master to slave (sync manager 0)
-    uint16_t receiveSize = 0;
-    uint16_t sendStart = 0;     // slave to master (sync manager 1)
-    uint16_t sendSize = 0;
-};
+using Ethercat::MailboxArea;
 
 struct SiiIdentity {
     uint32_t vendorId = 0;

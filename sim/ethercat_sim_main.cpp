@@ -19,6 +19,7 @@ struct Options {
     std::string storePath;
     int mailboxSize = SimEthercat::defaultMailboxSize;
     bool startInBoot = false;
+    SimEthercat::BootMailbox bootMailbox = SimEthercat::BootMailbox::Bootstrap;
     int replyDelayUs = 0;
     SimEthercat::Faults faults;
 };
@@ -27,7 +28,7 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: tarnlow-sim-ethercat --interface NAME [--store FILE] [--mailbox BYTES]\n"
-                 "  [--start-in-boot] [--never-boot] [--boot-delay-ms N] [--foe-error CODE]\n"
+                 "  [--start-in-boot] [--boot-keeps-standard-mailbox] [--never-boot] [--boot-delay-ms N] [--foe-error CODE]\n"
                  "  [--foe-error-packet N] [--wrong-ack] [--coe-reply-packet N] [--busy N] [--silent-mailbox]\n"
                  "  [--delay-us N]\n");
 }
@@ -49,6 +50,7 @@ bool parse(int argc, char **argv, Options &options)
         else if (arg == "--store") { const char *v = value(); ok = v; if (v) options.storePath = v; }
         else if (arg == "--mailbox") ok = number(options.mailboxSize);
         else if (arg == "--start-in-boot") options.startInBoot = true;
+        else if (arg == "--boot-keeps-standard-mailbox") options.bootMailbox = SimEthercat::BootMailbox::Standard;
         else if (arg == "--never-boot") options.faults.neverBoot = true;
         else if (arg == "--boot-delay-ms") ok = number(options.faults.bootDelayMs);
         else if (arg == "--foe-error") ok = number(options.faults.foeErrorCode);
@@ -88,7 +90,7 @@ int main(int argc, char **argv)
     auto link = Ethercat::PcapLink::open(options.adapter);
     if (!link)
         return 1;
-    SimEthercat::Coupler coupler(uint16_t(options.mailboxSize), options.startInBoot);
+    SimEthercat::Coupler coupler(uint16_t(options.mailboxSize), options.startInBoot, options.bootMailbox);
     coupler.faults = options.faults;
     coupler.onEvent = [](const std::string &text) {
         std::printf("%s\n", text.c_str());

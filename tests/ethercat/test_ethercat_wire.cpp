@@ -153,7 +153,7 @@ private slots:
         master.ec_slave[1].state = BOOT;
         master.ec_writestate(1);
         QCOMPARE(master.ec_statecheck(1, BOOT, 5000), uint16_t(PRE_OP));   // still the standard mailbox
-        master.applyMailbox(1, bootstrapReceive, bootstrapSend);
+        QVERIFY(master.setMailbox(1, MailboxArea::fromSii(bootstrapReceive, bootstrapSend)));
         QCOMPARE(master.ec_slave[1].mbx_l, uint16_t(256));
         master.ec_slave[1].state = BOOT | 0x10;
         master.ec_writestate(1);
@@ -291,6 +291,8 @@ private slots:
             request(coupler, Command::APWR, Register::alControl, Bytes{uint8_t(state | 0x10), 0});
         };
         const auto setMailbox = [&](Coupler &coupler, const SimEthercat::MailboxArea &area) {
+            for (uint16_t activate : {0x0806, 0x080E})
+                request(coupler, Command::APWR, activate, Bytes{0x00});
             request(coupler, Command::APWR, Register::syncManager0,
                     SyncManagerRecord{area.receiveStart, area.receiveSize, syncManagerFlagsMailboxWrite}.bytes());
             request(coupler, Command::APWR, Register::syncManager1,
