@@ -371,7 +371,9 @@ void Coupler::requestState(uint16_t control)
     if (control & alAcknowledge)
         m_statusCode = 0;
     const uint16_t requested = control & stateMask;
-    if (requested == INIT) {
+    if (m_state == BOOT && requested != BOOT && faults.staysInBoot) {
+        m_statusCode = alStatusInvalidStateChange;
+    } else if (requested == INIT) {
         m_state = INIT;
         m_statusCode = 0;
         m_bootPending = false;

@@ -51,6 +51,7 @@ struct Faults {
     int coeReplyAtPacket = 0;        // answer this data packet with a CoE message, not FoE
     int busyReplies = 0;               // busy answers to the first data packet before it is taken
     int bootDelayMs = 0;               // BOOT is reported this long after it was requested
+    bool staysInBoot = false;          // BOOT is left only by switching the coupler off
 };
 
 // Which mailbox the boot loader works with in BOOT. Entered from INIT, the standard way, BOOT

@@ -96,10 +96,23 @@ private slots:
             QSKIP("a network namespace and veth pair need root");
     }
 
+    // A boot loader that needs its bootstrap mailbox and one that keeps the standard mailbox,
+    // both started in INIT: the page writes the whole file and the coupler ends in PRE-OP
+    // without the error indication, as another master sees it afterwards.
+    void theCouplerIsUpdatedOverRealFrames_data()
+    {
+        QTest::addColumn<QString>("bootLoader");
+        QTest::newRow("bootstrap mailbox") << QString();
+        QTest::newRow("standard mailbox") << QString("--boot-keeps-standard-mailbox");
+    }
     void theCouplerIsUpdatedOverRealFrames()
     {
+        QFETCH(QString, bootLoader);
+        std::vector<std::string> options{"--boot-delay-ms", "300"};
+        if (!bootLoader.isEmpty())
+            options.push_back(bootLoader.toStdString());
         std::string error;
-        const auto segment = SimEthercat::VethSegment::create(simulatorProgram(), {"--boot-delay-ms", "300"}, error);
+        const auto segment = SimEthercat::VethSegment::create(simulatorProgram(), options, error);
         QVERIFY2(segment, error.c_str());
         const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(5000));
         const QString adapter = QString::fromStdString(segment->masterAdapter());
@@ -116,13 +129,23 @@ private slots:
         QTimer::singleShot(0, page.findChild<QPushButton *>("button_update"), &QPushButton::click);
         QVERIFY(boxes.waitForBoxes(1, 30000));
         QCOMPARE(boxes.last().text, QString("Update firmware successfully."));
+        QCOMPARE(boxes.last().informative, QString());
         QCOMPARE(QByteArray::fromStdString(segment->storedFile()),
                  FirmwareBuilder::pattern(5000) + QByteArray(5120 - 5000, char(0xFF)));
         const std::string log = segment->simulatorLog();
         QVERIFY2(log.find("boot request\n") != std::string::npos, log.c_str());
         QVERIFY2(log.find("foe write " + path.toStdString() + "\n") != std::string::npos, log.c_str());
         QVERIFY2(log.find("file stored, 5120 bytes\n") != std::string::npos, log.c_str());
-        QVERIFY2(log.find("al control 2\n", log.find("file stored")) != std::string::npos, log.c_str());
+        QVERIFY2(log.find("dropped") == std::string::npos, log.c_str());
+        const std::size_t leaving = log.find("al control 17\n", log.find("file stored"));
+        QVERIFY2(leaving != std::string::npos && log.find("al control 2\n", leaving) != std::string::npos, log.c_str());
+
+        Ethercat::Master observer;
+        QCOMPARE(observer.ec_init(segment->masterAdapter().c_str()), 1);
+        QCOMPARE(observer.ec_detect(), 1);
+        QCOMPARE(observer.ec_slave[1].state, uint16_t(Ethercat::PRE_OP));
+        QCOMPARE(observer.ec_slave[1].alStatusCode, uint16_t(0));
+        observer.ec_close();
 
         recorder.reset();
         expectCleanDissection(capture);
@@ -181,6 +204,7 @@ private slots:
         // The boot loader offers no read-back: a success is reported as written, not verified.
         const QByteArray record = written.readAll();
         QVERIFY2(record.contains("\"outcome\": \"written\"") && record.contains("\"readBack\": false"), record.constData());
+        QVERIFY2(record.contains("\"deviceState\": \"PRE-OP\""), record.constData());
     }
 
     void aFoeErrorOverRealFramesFailsTheUpdate()

@@ -373,6 +373,24 @@ private slots:
         QCOMPARE(coupler.record().alControlWrites.back(), uint16_t(Ethercat::PRE_OP));
     }
 
+    // The file is written, but a boot loader that keeps BOOT does not run it: the success box
+    // tells the technician to switch the coupler off and on.
+    void aCouplerThatStaysInBootIsNamedInTheSuccessBox()
+    {
+        Coupler coupler(128, true);
+        coupler.faults.staysInBoot = true;
+        EthercatCouplerUpdate engine(couplerSegment(&coupler));
+        StdoutCapture capture;
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(256));
+        const int result = engine.updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
+        QVERIFY(result > 0);
+        QCOMPARE(received(coupler), FirmwareBuilder::pattern(256));
+        const UpdateOutcome outcome = engine.outcome(result);
+        QCOMPARE(outcome.text, QString("Update firmware successfully."));
+        QCOMPARE(outcome.informative, QString("The coupler did not leave BOOT cleanly (BOOT + ERROR, AL status code "
+                                              "0x0011); switch it off and on again to start the new firmware."));
+    }
+
     void noSlaveOnTheSegment()
     {
         const Run run = update(nullptr, FirmwareBuilder::pattern(256));

@@ -173,6 +173,49 @@ private slots:
         QCOMPARE(master.ec_slavecount, 0);
     }
 
+    // A slave controller takes a sync manager's start, length and control only while it is
+    // disabled: the master disables it in a datagram of its own, writes the record, enables it,
+    // and leaves alone one that is right already. A write to an enabled one counts but changes
+    // nothing, so the master takes the mailbox it reads back.
+    void syncManagersAreRewrittenOnlyWhileDisabled()
+    {
+        SimEthercat::Coupler coupler(256);
+        Master master([&coupler](const std::string &) {
+            return std::unique_ptr<Link>(new SimEthercat::InProcessLink(&coupler));
+        });
+        master.ec_init("sim");
+        QCOMPARE(master.ec_config_init(false), 1);
+        const auto writes = [&coupler] {
+            QStringList list;
+            for (const auto &write : coupler.record().syncManagerWrites)
+                list << QString("%1:%2%3").arg(write.offset, 4, 16, QChar('0'))
+                            .arg(QString(QByteArray(reinterpret_cast<const char *>(write.data.data()), int(write.data.size())).toHex()))
+                            .arg(write.dropped ? " dropped" : "");
+            return list;
+        };
+        QCOMPARE(writes(), QStringList({"0806:00", "0800:0010800026000000", "0806:01",
+                                        "080e:00", "0808:8010800022000000", "080e:01"}));
+        QVERIFY(master.setMailbox(1, SimEthercat::standardMailbox));
+        QCOMPARE(writes().size(), 6);
+
+        const Bytes moved = SyncManagerRecord{0x1800, 256, syncManagerFlagsMailboxWrite}.bytes();
+        QCOMPARE(master.ec_FPWR(0x1001, Register::syncManager0, 8, moved.data(), 20000), 1);
+        QCOMPARE(writes().last(), QString("0800:0018000126000100 dropped"));
+        QVERIFY(master.readMailbox(1));
+        QCOMPARE(master.ec_slave[1].mbx_wo, uint16_t(0x1000));
+
+        QVERIFY(master.setMailbox(1, coupler.bootstrapMailbox()));
+        const Slave &slave = master.ec_slave[1];
+        QCOMPARE((std::vector<uint16_t>{slave.mbx_wo, slave.mbx_l, slave.mbx_ro, slave.mbx_rl}),
+                 (std::vector<uint16_t>{0x1800, 256, 0x2000, 256}));
+        QCOMPARE(slave.SM[1].SMflags, syncManagerFlagsMailboxRead);
+
+        const uint8_t disabled = 0;
+        QCOMPARE(master.ec_FPWR(0x1001, Register::syncManager1 + Register::syncManagerActivateOffset, 1, &disabled, 20000), 1);
+        QVERIFY(!master.readMailbox(1));
+        QCOMPARE(slave.mbx_rl, uint16_t(0));
+    }
+
     // A second master that only looks: it finds the coupler another master brought to PRE-OP,
     // reads its identity from the SII by position, and leaves its station address and state.
     void detectionReadsTheIdentityAndChangesNothing()
