@@ -139,12 +139,13 @@ void EthercatCouplerUpdate::leaveBoot(uint8_t slave)
 {
     Slave &target = master.ec_slave[slave];
     target.state = INIT | alAcknowledge;
-    master.ec_writestate(slave);
-    if (master.awaitState(slave, INIT, initTimeoutUs) == INIT)
+    // A slave that no longer answers (a cable pulled) is not waited for.
+    if (master.ec_writestate(slave) > 0 && master.awaitState(slave, INIT, initTimeoutUs) == INIT)
         master.setMailbox(slave, master.readSiiMailbox(slave, siiStandardReceiveMailbox));
     say(withPrintf("Request Pre-OP state for slave %d\n", slave));
     target.state = PRE_OP;
-    master.ec_writestate(slave);
+    if (master.ec_writestate(slave) <= 0)
+        return;
     master.awaitState(slave, PRE_OP, initTimeoutUs);
     m_leftIn = SlaveState{target.state, target.alStatusCode};
 }
