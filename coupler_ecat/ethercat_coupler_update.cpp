@@ -12,7 +12,6 @@ constexpr int bootCheckTimeoutUs = 2000000;
 constexpr int initTimeoutUs = 8000000;
 constexpr int bootTimeoutUs = 8000000;
 constexpr int eepromTimeoutUs = 20000;
-constexpr int syncManagerWriteTimeoutUs = 2000;
 constexpr int sdoTimeoutUs = 2000000;
 constexpr int foeTimeoutUs = 2000000;
 
@@ -85,7 +84,8 @@ void EthercatCouplerUpdate::requestBoot(uint8_t slave)
     master.ec_statecheck(slave, INIT, initTimeoutUs);
     say(withPrintf("Slave %d state to INIT.\n", slave));
 
-    m_bootstrapMailbox = master.readSiiMailbox(slave, siiBootstrapReceiveMailbox);
+    m_bootstrapMailbox = MailboxArea::fromSii(master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs),
+                                              master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs));
     say(syncManagerLine("SM0", target.SM[0]));
     say(syncManagerLine("SM1", target.SM[1]));
     master.setMailbox(slave, {target.SM[0].StartAddr, target.SM[0].SMlength, target.SM[1].StartAddr,
