@@ -72,35 +72,36 @@ EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener)
 {
 }
 
-// From wherever the slave is, through INIT and PRE-OP and the boot request towards BOOT. The
-// mailbox stays as the configuration pass set it: a slave that needs another one for BOOT says
-// so by refusing BOOT, and reachBoot takes it from there.
+// From wherever the slave is, through INIT and PRE-OP and the boot request towards BOOT. INIT is
+// requested with any error indication acknowledged (a slave with an error pending takes no
+// request for a higher state). In INIT the slave gets the standard mailbox, which PRE-OP and the
+// boot request need; a slave that needs another one for BOOT says so by refusing BOOT, and
+// reachBoot takes it from there.
 void EthercatCouplerUpdate::requestBoot(uint8_t slave)
 {
     Slave &target = master.ec_slave[slave];
     say(withPrintf("Request init state for slave %d\n", slave));
-    target.state = INIT;
-    master.ec_writestate(slave);
+    master.requestState(slave, INIT | alAcknowledge);
     master.ec_statecheck(slave, INIT, initTimeoutUs);
     say(withPrintf("Slave %d state to INIT.\n", slave));
 
-    m_bootstrapMailbox = MailboxArea::fromSii(master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs),
-                                              master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs));
+    const uint32_t bootstrapReceive = master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs);
+    const uint32_t bootstrapSend = master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs);
+    m_bootstrapMailbox = MailboxArea::fromSii(bootstrapReceive, bootstrapSend);
     say(syncManagerLine("SM0", target.SM[0]));
     say(syncManagerLine("SM1", target.SM[1]));
-    master.setMailbox(slave, {target.SM[0].StartAddr, target.SM[0].SMlength, target.SM[1].StartAddr,
-                              target.SM[1].SMlength});
+    master.setMailbox(slave, master.readSiiMailbox(slave, siiStandardReceiveMailbox));
 
     if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) == BOOT)
         return;
-    target.state = PRE_OP;
-    master.ec_writestate(slave);
+    // The boot request goes over the mailbox, which a slave serves from PRE-OP on.
+    master.requestState(slave, PRE_OP);
+    master.awaitState(slave, PRE_OP, initTimeoutUs);
     const uint8_t code[4] = {uint8_t(bootRequestCode), uint8_t(bootRequestCode >> 8),
                              uint8_t(bootRequestCode >> 16), uint8_t(bootRequestCode >> 24)};
     master.ec_SDOwrite(slave, bootRequestIndex, bootRequestSubIndex, false, sizeof code, code,
                        sdoTimeoutUs);
-    target.state = BOOT;
-    master.ec_writestate(slave);
+    master.requestState(slave, BOOT);
 }
 
 // Waits for BOOT. A boot loader that works only with its bootstrap mailbox refuses BOOT on the
@@ -118,17 +119,14 @@ bool EthercatCouplerUpdate::reachBoot(uint8_t slave)
 
 bool EthercatCouplerUpdate::bootFromInit(uint8_t slave)
 {
-    Slave &target = master.ec_slave[slave];
-    target.state = INIT | alAcknowledge;
-    master.ec_writestate(slave);
+    master.requestState(slave, INIT | alAcknowledge);
     if (master.awaitState(slave, INIT, initTimeoutUs) != INIT)
         return false;
     if (m_bootstrapMailbox.empty())
         m_bootstrapMailbox = master.readSiiMailbox(slave, siiBootstrapReceiveMailbox);
     if (!master.setMailbox(slave, m_bootstrapMailbox))
         return false;
-    target.state = BOOT;
-    master.ec_writestate(slave);
+    master.requestState(slave, BOOT);
     return master.awaitState(slave, BOOT, bootTimeoutUs) == BOOT;
 }
 
@@ -138,16 +136,17 @@ bool EthercatCouplerUpdate::bootFromInit(uint8_t slave)
 void EthercatCouplerUpdate::leaveBoot(uint8_t slave)
 {
     Slave &target = master.ec_slave[slave];
-    target.state = INIT | alAcknowledge;
     // A slave that no longer answers (a cable pulled) is not waited for.
-    if (master.ec_writestate(slave) > 0 && master.awaitState(slave, INIT, initTimeoutUs) == INIT)
+    const bool answers = master.requestState(slave, INIT | alAcknowledge) > 0;
+    if (answers && master.awaitState(slave, INIT, initTimeoutUs) == INIT)
         master.setMailbox(slave, master.readSiiMailbox(slave, siiStandardReceiveMailbox));
     say(withPrintf("Request Pre-OP state for slave %d\n", slave));
-    target.state = PRE_OP;
-    if (master.ec_writestate(slave) <= 0)
+    m_leftIn = SlaveState{};
+    if (master.requestState(slave, PRE_OP) <= 0)
         return;
     master.awaitState(slave, PRE_OP, initTimeoutUs);
-    m_leftIn = SlaveState{target.state, target.alStatusCode};
+    if (target.state != 0)
+        m_leftIn = SlaveState{true, target.state, target.alStatusCode};
 }
 
 int EthercatCouplerUpdate::writeFile(uint8_t slave, const char *fileName)
@@ -240,6 +239,8 @@ std::string EthercatCouplerUpdate::stateLeftIn() const
 {
     if (!m_leftIn)
         return std::string();
+    if (!m_leftIn->known)
+        return "unknown";
     std::string text = alStateName(m_leftIn->status);
     if (m_leftIn->status & alErrorIndication)
         text += withPrintf(", AL status code 0x%04X", unsigned(m_leftIn->statusCode));
@@ -252,9 +253,10 @@ UpdateOutcome EthercatCouplerUpdate::outcome(int result) const
 {
     if (result > 0) {
         UpdateOutcome written = UpdateOutcome::verified("Update firmware successfully.");
-        if (m_leftIn && ((m_leftIn->status & stateMask) == BOOT || (m_leftIn->status & alErrorIndication)))
+        if (m_leftIn && (!m_leftIn->known || (m_leftIn->status & stateMask) == BOOT
+                         || (m_leftIn->status & alErrorIndication)))
             written.informative = QString::fromStdString(
-                "The coupler did not leave BOOT cleanly (" + stateLeftIn()
+                "The coupler did not leave BOOT cleanly (state " + stateLeftIn()
                 + "); switch it off and on again to start the new firmware.");
         return written;
     }

@@ -49,8 +49,8 @@ public:
     // can act on.
     int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName);
     const std::string &failureReason() const { return m_why; }
-    // The AL state the slave was left in ("PRE-OP", "BOOT + ERROR, AL status code 0x0011"); empty
-    // when no slave was found.
+    // The AL state the slave was left in ("PRE-OP", "BOOT + ERROR, AL status code 0x0011",
+    // "unknown" when it no longer answered); empty when no slave was found.
     std::string stateLeftIn() const;
     // The page's one box for a run that ended with `result`.
     UpdateOutcome outcome(int result) const;
@@ -77,7 +77,9 @@ public:
     std::function<void(const std::string &line)> onDiagnostic;
 
 private:
+    // The AL state the slave was left in, unless it could not be read.
     struct SlaveState {
+        bool known = false;
         uint16_t status = 0;
         uint16_t statusCode = 0;
     };

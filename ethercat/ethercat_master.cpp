@@ -218,14 +218,16 @@ int Master::writeSlave(uint16_t slave, uint16_t offset, uint16_t length, const v
                    : ec_APWR(uint16_t(1 - slave), offset, length, data, registerTimeoutUs);
 }
 
-// A slave found in BOOT keeps the mailbox it has: its boot loader works with it, and a sync
-// manager cannot be changed under it. Any other slave gets the standard mailbox of its SII.
+// A mailbox is set up in INIT: a slave in any other state keeps the mailbox it has (a boot
+// loader in BOOT works with it, and a running slave is not to lose it under way). Only a slave in
+// BOOT without one gets its bootstrap mailbox, and a slave in INIT the standard one of its SII.
 void Master::configureMailbox(uint16_t position)
 {
-    const bool inBoot = (ec_slave[position].state & stateMask) == BOOT;
-    if (inBoot && readMailbox(position))
+    const uint16_t state = ec_slave[position].state & stateMask;
+    if (readMailbox(position) && state != INIT)
         return;
-    setMailbox(position, readSiiMailbox(position, inBoot ? siiBootstrapReceiveMailbox : siiStandardReceiveMailbox));
+    if (state == INIT || state == BOOT)
+        setMailbox(position, readSiiMailbox(position, state == BOOT ? siiBootstrapReceiveMailbox : siiStandardReceiveMailbox));
 }
 
 MailboxArea Master::readSiiMailbox(uint16_t slave, uint16_t receiveEntryWord)
@@ -235,15 +237,21 @@ MailboxArea Master::readSiiMailbox(uint16_t slave, uint16_t receiveEntryWord)
     return MailboxArea::fromSii(receive, send);
 }
 
+// A sync manager carries a mailbox when the master has enabled it and the slave has not switched
+// it off from its side.
 bool Master::readMailbox(uint16_t position)
 {
     Slave &slave = ec_slave[position];
     uint8_t records[2 * Register::syncManagerSize] = {};
     const bool read = readSlave(position, Register::syncManager0, sizeof records, records) > 0;
+    const auto active = [&](uint16_t n) {
+        const uint8_t *record = records + n * Register::syncManagerSize;
+        return slave.SM[n].enabled() && slave.SM[n].SMlength > 0
+            && (record[Register::syncManagerPdiControlOffset] & syncManagerDeactivatedByPdi) == 0;
+    };
     slave.SM[0] = read ? SyncManagerRecord::fromRegisters(records) : SyncManagerRecord{};
     slave.SM[1] = read ? SyncManagerRecord::fromRegisters(records + Register::syncManagerSize) : SyncManagerRecord{};
-    const bool usable = slave.SM[0].enabled() && slave.SM[1].enabled() && slave.SM[0].SMlength > 0
-        && slave.SM[1].SMlength > 0;
+    const bool usable = read && active(0) && active(1);
     slave.mbx_wo = usable ? slave.SM[0].StartAddr : 0;
     slave.mbx_l = usable ? slave.SM[0].SMlength : 0;
     slave.mbx_ro = usable ? slave.SM[1].StartAddr : 0;
@@ -257,30 +265,32 @@ bool Master::setMailbox(uint16_t position, const MailboxArea &area)
         return false;
     const SyncManagerRecord wanted[2] = {{area.receiveStart, area.receiveSize, syncManagerFlagsMailboxWrite},
                                          {area.sendStart, area.sendSize, syncManagerFlagsMailboxRead}};
-    readMailbox(position);
+    const bool hasMailbox = readMailbox(position);
     Slave &slave = ec_slave[position];
     for (uint16_t n = 0; n < 2; ++n) {
         const SyncManagerRecord &now = slave.SM[n];
-        if (now.StartAddr != wanted[n].StartAddr || now.SMlength != wanted[n].SMlength
-            || now.control() != wanted[n].control() || !now.enabled())
-            rewriteSyncManager(position, n, wanted[n]);
+        if (!hasMailbox || now.StartAddr != wanted[n].StartAddr || now.SMlength != wanted[n].SMlength
+            || now.control() != wanted[n].control())
+            rewriteSyncManager(position, n, wanted[n], uint8_t(now.SMflags >> 16));
     }
     slave.mbx_rcnt = 0;
     return readMailbox(position)
         && MailboxArea{slave.mbx_wo, slave.mbx_l, slave.mbx_ro, slave.mbx_rl} == area;
 }
 
-void Master::rewriteSyncManager(uint16_t position, uint16_t number, const SyncManagerRecord &record)
+// The repeat bit of the activate byte keeps its value throughout: it is compared with the
+// slave's repeat acknowledge, and a change would ask for a repeat nobody wants.
+void Master::rewriteSyncManager(uint16_t position, uint16_t number, const SyncManagerRecord &record, uint8_t activate)
 {
     const uint16_t base = uint16_t(Register::syncManager0 + number * Register::syncManagerSize);
-    const uint16_t activate = base + Register::syncManagerActivateOffset;
-    const uint8_t disabled = 0;
-    const uint8_t enabled = uint8_t(record.SMflags >> 16);
+    const uint16_t activateRegister = base + Register::syncManagerActivateOffset;
+    const uint8_t disabled = activate & uint8_t(~SyncManagerRecord::syncManagerEnable);
+    const uint8_t enabled = disabled | SyncManagerRecord::syncManagerEnable;
     SyncManagerRecord whileDisabled = record;
-    whileDisabled.SMflags &= ~syncManagerActivateByte;
-    if (writeSlave(position, activate, 1, &disabled) > 0
+    whileDisabled.SMflags = (record.SMflags & ~syncManagerActivateByte) | (uint32_t(disabled) << 16);
+    if (writeSlave(position, activateRegister, 1, &disabled) > 0
         && writeSlave(position, base, Register::syncManagerSize, whileDisabled.bytes().data()) > 0)
-        writeSlave(position, activate, 1, &enabled);
+        writeSlave(position, activateRegister, 1, &enabled);
 }
 
 uint16_t Master::ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs)
@@ -293,31 +303,44 @@ uint16_t Master::awaitState(uint16_t slave, uint16_t requestedState, int timeout
     return pollState(slave, requestedState, timeoutUs, true);
 }
 
+// AL status in the low and AL status code in the high half, read in one datagram.
+std::optional<uint32_t> Master::readAlStatus(uint16_t slave)
+{
+    uint8_t status[6] = {};
+    if (ec_FPRD(ec_slave[slave].configadr, Register::alStatus, sizeof status, status, registerTimeoutUs) <= 0)
+        return std::nullopt;
+    return uint32_t(le16(status)) | uint32_t(le16(status + 4)) << 16;
+}
+
 uint16_t Master::pollState(uint16_t slave, uint16_t requestedState, int timeoutUs, bool untilRefused)
 {
+    Slave &target = ec_slave[slave];
     const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
-    uint16_t state = 0;
+    uint32_t status = 0;
     for (;;) {
-        uint8_t status[2] = {};
-        if (ec_FPRD(ec_slave[slave].configadr, Register::alStatus, 2, status, registerTimeoutUs) > 0)
-            state = le16(status);
-        if ((state & stateMask) == requestedState || deadline.passed())
-            break;
-        if (untilRefused && (state & alErrorIndication))
+        if (const auto read = readAlStatus(slave))
+            status = *read;
+        const bool refused = (status & alErrorIndication) && status != target.statusBeforeRequest;
+        if ((status & stateMask) == requestedState || deadline.passed() || (untilRefused && refused))
             break;
         pause(statePollIntervalUs);
     }
-    ec_slave[slave].state = state;
-    uint8_t code[2] = {};
-    if (untilRefused && ec_FPRD(ec_slave[slave].configadr, Register::alStatusCode, 2, code, registerTimeoutUs) > 0)
-        ec_slave[slave].alStatusCode = le16(code);
-    return state & stateMask;
+    target.state = uint16_t(status);
+    target.alStatusCode = (status & alErrorIndication) ? uint16_t(status >> 16) : 0;
+    return status & stateMask;
 }
 
 int Master::ec_writestate(uint16_t slave)
 {
     const uint8_t control[2] = {uint8_t(ec_slave[slave].state), uint8_t(ec_slave[slave].state >> 8)};
     return ec_FPWR(ec_slave[slave].configadr, Register::alControl, 2, control, registerTimeoutUs);
+}
+
+int Master::requestState(uint16_t slave, uint16_t control)
+{
+    ec_slave[slave].statusBeforeRequest = readAlStatus(slave);
+    ec_slave[slave].state = control;
+    return ec_writestate(slave);
 }
 
 bool Master::takeEeprom(uint16_t slave)

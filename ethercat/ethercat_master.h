@@ -7,6 +7,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <optional>
 
 namespace Ethercat {
 
@@ -27,6 +28,8 @@ struct SyncManagerRecord {
     uint8_t control() const { return uint8_t(SMflags); }
     static constexpr uint8_t syncManagerEnable = 0x01;
 };
+// PDI control byte (+7) of a sync manager: bit 0 set when the slave's own side has switched it off.
+constexpr uint8_t syncManagerDeactivatedByPdi = 0x01;
 constexpr uint32_t syncManagerFlagsMailboxWrite = 0x00010026;
 constexpr uint32_t syncManagerFlagsMailboxRead = 0x00010022;
 // SII words of the two mailboxes, each a receive and a send entry (offset and size): the
@@ -47,7 +50,10 @@ struct Slave {
     uint16_t mbx_rl = 0;
     uint8_t mbx_cnt = 0;
     uint8_t mbx_rcnt = 0;  // counter of the last message read from the slave
-    uint16_t alStatusCode = 0;  // as ec_detect or the last refused state change found it
+    uint16_t alStatusCode = 0;  // as ec_detect or the last awaitState found it; 0 without an error
+    // AL status and status code just before the last requestState, so that an error indication
+    // left from earlier is not taken for a refusal of the new request.
+    std::optional<uint32_t> statusBeforeRequest;
     bool eepromWithMaster = false;
 };
 
@@ -75,10 +81,14 @@ public:
     // read with ec_readeeprom (its EEPROM is taken for the master).
     int ec_detect();
     uint16_t ec_statecheck(uint16_t slave, uint16_t requestedState, int timeoutUs);
-    // Waits like ec_statecheck, but gives up as soon as the slave shows that it refused the
-    // change (the error indication in another state); its AL status code is then in alStatusCode.
-    uint16_t awaitState(uint16_t slave, uint16_t requestedState, int timeoutUs);
     int ec_writestate(uint16_t slave);
+    // Notes AL status and status code, then writes `control` (a state, with alAcknowledge to
+    // clear an error indication) to AL control; returns the working counter of that write.
+    int requestState(uint16_t slave, uint16_t control);
+    // Waits like ec_statecheck for the state of the last requestState, but gives up as soon as
+    // the slave shows that it refused it: an error indication, in AL status and code other than
+    // those noted before the request. The status stays in state, its code in alStatusCode.
+    uint16_t awaitState(uint16_t slave, uint16_t requestedState, int timeoutUs);
     uint32_t ec_readeeprom(uint16_t slave, uint16_t wordAddress, int timeoutUs);
     int ec_APRD(uint16_t position, uint16_t offset, uint16_t length, void *data, int timeoutUs);
     int ec_APWR(uint16_t position, uint16_t offset, uint16_t length, const void *data, int timeoutUs);
@@ -129,7 +139,8 @@ private:
     int readSlave(uint16_t slave, uint16_t offset, uint16_t length, void *data);
     int writeSlave(uint16_t slave, uint16_t offset, uint16_t length, const void *data);
     void configureMailbox(uint16_t slave);
-    void rewriteSyncManager(uint16_t slave, uint16_t number, const SyncManagerRecord &record);
+    void rewriteSyncManager(uint16_t slave, uint16_t number, const SyncManagerRecord &record, uint8_t activate);
+    std::optional<uint32_t> readAlStatus(uint16_t slave);
     uint16_t pollState(uint16_t slave, uint16_t requestedState, int timeoutUs, bool untilRefused);
     static bool isRepeatOfLastMessage(Slave &source, const Bytes &message);
     void requestMailboxRepeat(uint16_t slave, Deadline deadline);

@@ -255,6 +255,11 @@ bool Coupler::touchesReadMailbox(uint16_t offset, std::size_t length) const
 
 void Coupler::refreshStatus()
 {
+    if (m_controlPending && Clock::now() >= m_controlAt) {
+        const uint16_t control = *m_controlPending;
+        m_controlPending.reset();
+        requestState(control);
+    }
     if (m_bootPending && Clock::now() >= m_bootAt) {
         m_bootPending = false;
         m_state = BOOT;
@@ -322,7 +327,7 @@ void Coupler::write(uint16_t offset, const Bytes &data)
             m_memory[address] = data[i];
     }
     if (covers(offset, data.size(), Register::alControl))
-        requestState(le16(m_memory.data() + Register::alControl));
+        receiveAlControl(le16(m_memory.data() + Register::alControl));
     if (covers(offset, data.size(), Register::eepromConfig))
         m_eepromWithMaster = (m_memory[Register::eepromConfig] & eepromOfferedToPdi) == 0;
     if (covers(offset, data.size(), Register::eepromControl + 1))
@@ -347,8 +352,8 @@ void Coupler::recordSyncManagerWrite(uint16_t offset, const Bytes &data, bool dr
         event("sync manager write at " + std::to_string(offset) + " dropped: the sync manager is enabled");
 }
 
-// Disabling a sync manager empties its buffer: a message in it is gone, a new mailbox starts
-// without the counter of the last message, and the repeat handshake starts over.
+// Disabling a sync manager empties its buffer: a message in it is gone and a new mailbox starts
+// without the counter of the last message. The repeat bits stay as they are.
 void Coupler::syncManagerDisabled(int n)
 {
     if (n == 0) {
@@ -359,30 +364,43 @@ void Coupler::syncManagerDisabled(int n)
     m_readMailboxFull = false;
     m_replies.clear();
     m_lastRead.clear();
-    m_memory[Register::syncManager1 + Register::syncManagerPdiControlOffset] &= uint8_t(~Register::syncManagerRepeatBit);
     refreshStatus();
 }
 
-void Coupler::requestState(uint16_t control)
+// The slave's firmware takes a new AL control value at once or, as real firmware does, a little
+// later; a newer value replaces one not yet taken.
+void Coupler::receiveAlControl(uint16_t control)
 {
     m_record.alControlWrites.push_back(control);
     event("al control " + std::to_string(control));
+    if (faults.alControlDelayMs <= 0) {
+        requestState(control);
+        return;
+    }
+    m_controlPending = control;
+    m_controlAt = Clock::now() + std::chrono::milliseconds(faults.alControlDelayMs);
+}
+
+// An error indication stays until the master acknowledges it; while it is pending, a request
+// for a higher state is ignored.
+void Coupler::requestState(uint16_t control)
+{
     refreshStatus();
     if (control & alAcknowledge)
         m_statusCode = 0;
     const uint16_t requested = control & stateMask;
+    if (m_statusCode != 0 && requested > m_state)
+        return;
     if (m_state == BOOT && requested != BOOT && faults.staysInBoot) {
         m_statusCode = alStatusInvalidStateChange;
     } else if (requested == INIT) {
         m_state = INIT;
-        m_statusCode = 0;
         m_bootPending = false;
     } else if (requested == PRE_OP && m_state == BOOT) {
         m_statusCode = alStatusInvalidStateChange;  // BOOT is left through INIT only
     } else if (requested == PRE_OP) {
         enterIfMailboxFits(PRE_OP, standardMailbox, alStatusInvalidMailbox);
     } else if (requested == BOOT && m_state == BOOT) {
-        m_statusCode = 0;
     } else if (requested == BOOT && (m_state == INIT || m_bootRequested) && !faults.neverBoot) {
         // INIT to BOOT is the standard way in; from PRE-OP only after the vendor's boot request.
         const bool keepsStandardMailbox = m_bootMailbox == BootMailbox::Standard && m_state == PRE_OP

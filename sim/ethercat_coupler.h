@@ -52,6 +52,7 @@ struct Faults {
     int busyReplies = 0;               // busy answers to the first data packet before it is taken
     int bootDelayMs = 0;               // BOOT is reported this long after it was requested
     bool staysInBoot = false;          // BOOT is left only by switching the coupler off
+    int alControlDelayMs = 0;          // every AL control write is taken this long after it came
 };
 
 // Which mailbox the boot loader works with in BOOT. Entered from INIT, the standard way, BOOT
@@ -110,6 +111,7 @@ private:
     void serve(Ethercat::Datagram &datagram);
     void read(uint16_t offset, Bytes &data);
     void write(uint16_t offset, const Bytes &data);
+    void receiveAlControl(uint16_t control);
     void requestState(uint16_t control);
     void enterIfMailboxFits(uint16_t state, const MailboxArea &mailbox, uint16_t refusal);
     void runEepromCommand();
@@ -142,6 +144,8 @@ private:
     uint16_t m_statusCode = 0;
     bool m_bootRequested = false;
     bool m_bootPending = false;
+    std::optional<uint16_t> m_controlPending;
+    Clock::time_point m_controlAt;
     Clock::time_point m_bootAt;
     bool m_eepromWithMaster = false;
     std::deque<Bytes> m_replies;

@@ -28,7 +28,8 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: tarnlow-sim-ethercat --interface NAME [--store FILE] [--mailbox BYTES]\n"
-                 "  [--start-in-boot] [--boot-keeps-standard-mailbox] [--never-boot] [--boot-delay-ms N] [--foe-error CODE]\n"
+                 "  [--start-in-boot] [--boot-keeps-standard-mailbox] [--never-boot] [--boot-delay-ms N]\n"
+                 "  [--al-control-delay-ms N] [--foe-error CODE]\n"
                  "  [--foe-error-packet N] [--wrong-ack] [--coe-reply-packet N] [--busy N] [--silent-mailbox]\n"
                  "  [--delay-us N]\n");
 }
@@ -53,6 +54,7 @@ bool parse(int argc, char **argv, Options &options)
         else if (arg == "--boot-keeps-standard-mailbox") options.bootMailbox = SimEthercat::BootMailbox::Standard;
         else if (arg == "--never-boot") options.faults.neverBoot = true;
         else if (arg == "--boot-delay-ms") ok = number(options.faults.bootDelayMs);
+        else if (arg == "--al-control-delay-ms") ok = number(options.faults.alControlDelayMs);
         else if (arg == "--foe-error") ok = number(options.faults.foeErrorCode);
         else if (arg == "--foe-error-packet") ok = number(options.faults.foeErrorAtPacket);
         else if (arg == "--wrong-ack") options.faults.wrongAckPacket = true;

@@ -108,7 +108,7 @@ private slots:
     void theCouplerIsUpdatedOverRealFrames()
     {
         QFETCH(QString, bootLoader);
-        std::vector<std::string> options{"--boot-delay-ms", "300"};
+        std::vector<std::string> options{"--boot-delay-ms", "300", "--al-control-delay-ms", "3"};
         if (!bootLoader.isEmpty())
             options.push_back(bootLoader.toStdString());
         std::string error;

@@ -44,15 +44,29 @@ Run update(Ethercat::LinkOpener segment, const QString &path, bool abortAtOnce =
     return run;
 }
 
-// Another master has found the coupler and taken it to PRE-OP.
-void bringToPreOp(Coupler &coupler)
+// Another master has found the coupler and taken it to PRE-OP, and perhaps asked for a state
+// the coupler refused, which left the error indication.
+void bringToPreOp(Coupler &coupler, bool withError)
 {
     Ethercat::Master master(couplerSegment(&coupler));
     master.ec_init("tlec-test");
     master.ec_config_init(false);
-    master.ec_slave[1].state = Ethercat::PRE_OP;
-    master.ec_writestate(1);
+    master.requestState(1, Ethercat::PRE_OP);
     QCOMPARE(master.ec_statecheck(1, Ethercat::PRE_OP, 100000), uint16_t(Ethercat::PRE_OP));
+    if (withError) {
+        master.requestState(1, Ethercat::SAFE_OP);
+        QCOMPARE(master.awaitState(1, Ethercat::SAFE_OP, 100000), uint16_t(Ethercat::PRE_OP));
+        QCOMPARE(master.ec_slave[1].alStatusCode, SimEthercat::alStatusInvalidStateChange);
+    }
+}
+
+bool waitUntilState(Coupler &coupler, uint16_t state)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (coupler.state() != state && timer.elapsed() < 1000)
+        QThread::msleep(1);
+    return coupler.state() == state;
 }
 
 Run update(Coupler *coupler, const QString &path)
@@ -84,6 +98,25 @@ private:
     Coupler *m_coupler;
     std::size_t m_after;
     std::atomic<bool> &m_abort;
+};
+
+// A segment whose cable is pulled once the file is in: from the first state request after it,
+// no frame comes back.
+class CutAfterTheFileLink : public SimEthercat::InProcessLink
+{
+public:
+    explicit CutAfterTheFileLink(Coupler *coupler) : InProcessLink(coupler), m_coupler(coupler) {}
+    bool send(const Ethercat::Bytes &frame) override
+    {
+        const auto datagram = Ethercat::decodeFrame(frame);
+        m_cut = m_cut
+            || (m_coupler->record().fileComplete && datagram && datagram->offset == Ethercat::Register::alControl);
+        return m_cut || InProcessLink::send(frame);
+    }
+
+private:
+    Coupler *m_coupler;
+    bool m_cut = false;
 };
 
 // A segment that mistreats every n-th datagram of one kind (command and register): loses it on
@@ -160,9 +193,10 @@ private slots:
                                         "End firmware update example, close socket\n"));
     }
 
-    // Both kinds of boot loader, from every state the coupler may be in: the whole file arrives
-    // over the mailbox the slave has in BOOT, no sync manager write is lost, and BOOT is left
-    // through INIT with the error indication acknowledged, so the coupler ends in PRE-OP.
+    // Both kinds of boot loader, from every state the coupler may be in, with firmware that takes
+    // each AL control value a little late: the whole file arrives over the mailbox the slave has
+    // in BOOT, no sync manager write is lost, and BOOT is left through INIT with the error
+    // indication acknowledged, so the coupler ends in PRE-OP.
     void everyStartOnBothKindsOfBootLoaderStoresTheFile_data()
     {
         using SimEthercat::BootMailbox;
@@ -171,14 +205,16 @@ private slots:
         QTest::addColumn<int>("segment");
         QTest::addColumn<std::vector<uint16_t>>("stateRequests");
         // BOOT refused on the standard mailbox (0x0015), then INIT, the bootstrap mailbox, BOOT.
-        const std::vector<uint16_t> bootstrapWay{1, 2, 3, 0x11, 3, 3, 0x11, 2};
-        const std::vector<uint16_t> standardWay{1, 2, 3, 3, 0x11, 2};
+        const std::vector<uint16_t> bootstrapWay{0x11, 2, 3, 0x11, 3, 3, 0x11, 2};
+        const std::vector<uint16_t> standardWay{0x11, 2, 3, 3, 0x11, 2};
         const std::vector<uint16_t> alreadyInBoot{3, 0x11, 2};
+        const int preOpWithError = Ethercat::PRE_OP | Ethercat::alErrorIndication;
         QTest::newRow("bootstrap mailbox, from INIT") << BootMailbox::Bootstrap << int(Ethercat::INIT) << 244 << bootstrapWay;
         QTest::newRow("bootstrap mailbox, from PRE-OP") << BootMailbox::Bootstrap << int(Ethercat::PRE_OP) << 244 << bootstrapWay;
+        QTest::newRow("bootstrap mailbox, from PRE-OP with an error") << BootMailbox::Bootstrap << preOpWithError << 244 << bootstrapWay;
         QTest::newRow("bootstrap mailbox, in BOOT") << BootMailbox::Bootstrap << int(Ethercat::BOOT) << 244 << alreadyInBoot;
         QTest::newRow("standard mailbox, from INIT") << BootMailbox::Standard << int(Ethercat::INIT) << 116 << standardWay;
-        QTest::newRow("standard mailbox, from PRE-OP") << BootMailbox::Standard << int(Ethercat::PRE_OP) << 116 << standardWay;
+        QTest::newRow("standard mailbox, from PRE-OP with an error") << BootMailbox::Standard << preOpWithError << 116 << standardWay;
         QTest::newRow("standard mailbox, in BOOT") << BootMailbox::Standard << int(Ethercat::BOOT) << 116 << alreadyInBoot;
     }
     void everyStartOnBothKindsOfBootLoaderStoresTheFile()
@@ -188,8 +224,9 @@ private slots:
         QFETCH(int, segment);
         QFETCH(std::vector<uint16_t>, stateRequests);
         Coupler coupler(256, startState == Ethercat::BOOT, bootMailbox);
-        if (startState == Ethercat::PRE_OP)
-            bringToPreOp(coupler);
+        if ((startState & Ethercat::stateMask) == Ethercat::PRE_OP)
+            bringToPreOp(coupler, startState & Ethercat::alErrorIndication);
+        coupler.faults.alControlDelayMs = 2;
         const std::size_t earlierRequests = coupler.record().alControlWrites.size();
         EthercatCouplerUpdate engine(couplerSegment(&coupler));
         StdoutCapture capture;
@@ -204,7 +241,7 @@ private slots:
                  stateRequests);
         for (const auto &write : record.syncManagerWrites)
             QVERIFY2(!write.dropped, qPrintable(QString::number(write.offset, 16)));
-        QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
+        QVERIFY(waitUntilState(coupler, Ethercat::PRE_OP));
         QCOMPARE(QString::fromStdString(engine.stateLeftIn()), QString("PRE-OP"));
         QCOMPARE(engine.outcome(1).informative, QString());
         if (startState != Ethercat::BOOT) {
@@ -216,6 +253,9 @@ private slots:
                                     " SM0 A:1000 L: 128 F:00010026\n"
                                     " SM1 A:1080 L: 128 F:00010022\n"
                                     "Slave 1 state to BOOT.\nFile read OK, 1024 bytes.\n"));
+            const std::vector<uint16_t> bootstrapEntries{0x0014, 0x0016};
+            QVERIFY(std::search(record.eepromReads.begin(), record.eepromReads.end(), bootstrapEntries.begin(),
+                                bootstrapEntries.end()) != record.eepromReads.end());
         }
         // Every message the master sent carries the next counter: 1..7, then 1 again.
         for (std::size_t i = 0; i < record.mailboxCounters.size(); ++i)
@@ -368,6 +408,7 @@ private slots:
         QVERIFY(!run.output.contains("state to BOOT"));
         QVERIFY(!run.output.contains("File read"));
         QCOMPARE(run.why, QString("Slave 1 did not reach the BOOT state (it is in PRE-OP + ERROR, AL status code 0x0011)."));
+        QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
         QVERIFY(run.output.endsWith("Request Pre-OP state for slave 1\n"
                                     "End firmware update example, close socket\n"));
         QCOMPARE(coupler.record().alControlWrites.back(), uint16_t(Ethercat::PRE_OP));
@@ -387,8 +428,24 @@ private slots:
         QCOMPARE(received(coupler), FirmwareBuilder::pattern(256));
         const UpdateOutcome outcome = engine.outcome(result);
         QCOMPARE(outcome.text, QString("Update firmware successfully."));
-        QCOMPARE(outcome.informative, QString("The coupler did not leave BOOT cleanly (BOOT + ERROR, AL status code "
-                                              "0x0011); switch it off and on again to start the new firmware."));
+        QCOMPARE(outcome.informative, QString("The coupler did not leave BOOT cleanly (state BOOT + ERROR, AL status "
+                                              "code 0x0011); switch it off and on again to start the new firmware."));
+    }
+
+    void aCouplerLostAfterTheTransferIsInAStateNobodyKnows()
+    {
+        Coupler coupler(128, true);
+        EthercatCouplerUpdate engine([&coupler](const std::string &) {
+            return std::unique_ptr<Ethercat::Link>(new CutAfterTheFileLink(&coupler));
+        });
+        StdoutCapture capture;
+        const QString path = SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(256));
+        const int result = engine.updateSlaveFirmware("tlec-test", 1, path.toUtf8().constData());
+        QVERIFY(result > 0);
+        QVERIFY(capture.text().endsWith("Request Pre-OP state for slave 1\nEnd firmware update example, close socket\n"));
+        QCOMPARE(QString::fromStdString(engine.stateLeftIn()), QString("unknown"));
+        QCOMPARE(engine.outcome(result).informative, QString("The coupler did not leave BOOT cleanly (state unknown); "
+                                                             "switch it off and on again to start the new firmware."));
     }
 
     void noSlaveOnTheSegment()
