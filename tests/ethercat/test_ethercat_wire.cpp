@@ -196,6 +196,7 @@ private slots:
         QCOMPARE(writes(), QStringList({"0806:00", "0800:0010800026000000", "0806:01",
                                         "080e:00", "0808:8010800022000000", "080e:01"}));
         QVERIFY(master.setMailbox(1, SimEthercat::standardMailbox));
+        QVERIFY(!master.setMailbox(1, MailboxArea{}));   // an SII without that mailbox
         QCOMPARE(writes().size(), 6);
 
         const Bytes moved = SyncManagerRecord{0x1800, 256, syncManagerFlagsMailboxWrite}.bytes();
