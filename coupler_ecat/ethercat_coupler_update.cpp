@@ -122,8 +122,8 @@ bool EthercatCouplerUpdate::bootFromInit(uint8_t slave)
     master.requestState(slave, INIT | alAcknowledge);
     if (master.awaitState(slave, INIT, initTimeoutUs) != INIT)
         return false;
-    if (m_bootstrapMailbox.empty())
-        m_bootstrapMailbox = master.readSiiMailbox(slave, siiBootstrapReceiveMailbox);
+    // The bootstrap mailbox as requestBoot read it from the SII: only a BOOT requested there is
+    // refused this way. An SII without one leaves the slave in INIT.
     if (!master.setMailbox(slave, m_bootstrapMailbox))
         return false;
     master.requestState(slave, BOOT);
