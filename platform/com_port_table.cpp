@@ -45,21 +45,6 @@ bool hasUart(const std::string &ttyName)
     return type >> uartType && uartType != 0;
 }
 
-// The COM number of a device under /dev, or -1 when it is not one of ours.
-int comNumberOfDevice(const std::string &name)
-{
-    int n = suffixNumber(name, "ttyS");
-    if (n >= 0 && n < ComPortTable::firstUsbSerialPort - 1)
-        return hasUart(name) ? n + 1 : -1;
-    n = suffixNumber(name, "ttyUSB");
-    if (n >= 0 && n < ComPortTable::firstUsbModemPort - ComPortTable::firstUsbSerialPort)
-        return ComPortTable::firstUsbSerialPort + n;
-    n = suffixNumber(name, "ttyACM");
-    if (n >= 0)
-        return ComPortTable::firstUsbModemPort + n;
-    return -1;
-}
-
 bool listDirectory(const char *path, std::vector<std::string> &names)
 {
     DIR *directory = ::opendir(path);
@@ -74,6 +59,20 @@ bool listDirectory(const char *path, std::vector<std::string> &names)
     return true;
 }
 
+}
+
+int ComPortTable::comNumberOfDevice(const std::string &name)
+{
+    int n = suffixNumber(name, "ttyS");
+    if (n >= 0 && n < ComPortTable::firstUsbSerialPort - 1)
+        return hasUart(name) ? n + 1 : -1;
+    n = suffixNumber(name, "ttyUSB");
+    if (n >= 0 && n < ComPortTable::firstUsbModemPort - ComPortTable::firstUsbSerialPort)
+        return ComPortTable::firstUsbSerialPort + n;
+    n = suffixNumber(name, "ttyACM");
+    if (n >= 0)
+        return ComPortTable::firstUsbModemPort + n;
+    return -1;
 }
 
 bool ComPortTable::listDeviceNames(std::vector<std::string> &names)

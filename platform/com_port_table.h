@@ -21,6 +21,10 @@ constexpr int firstUsbModemPort = 200;   // /dev/ttyACM0
 // the directory, whether or not it looks like a port). False when the directory cannot be read.
 bool listDeviceNames(std::vector<std::string> &names);
 
+// The COM number of a device under /dev ("ttyUSB3" is 103), or -1 when it is not one of ours.
+// A ttyS device counts only with a UART behind it.
+int comNumberOfDevice(const std::string &name);
+
 // The device path behind "COM<number>"; empty when the table has no such port.
 std::string devicePath(int number);
 

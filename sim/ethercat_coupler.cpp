@@ -278,6 +278,11 @@ void Coupler::read(uint16_t offset, Bytes &data)
 {
     refreshStatus();
     std::copy(m_memory.begin() + offset, m_memory.begin() + offset + data.size(), data.begin());
+    const uint32_t busyByte = Register::eepromControl + 1;
+    if (m_eepromBusyLeft > 0 && covers(offset, data.size(), busyByte)) {
+        --m_eepromBusyLeft;
+        data[busyByte - offset] |= uint8_t(eepromBusy >> 8);
+    }
     const uint16_t length = syncManagerLength(1);
     if (m_readMailboxFull && syncManagerEnabled(1) && length > 0
         && covers(offset, data.size(), uint32_t(syncManagerStart(1)) + length - 1)) {
@@ -441,6 +446,7 @@ void Coupler::runEepromCommand()
         return;
     }
     m_record.eepromReads.push_back(uint16_t(word));
+    m_eepromBusyLeft = faults.eepromBusyPolls;
     for (uint32_t i = 0; i < 2; ++i)
         putLe16(m_memory, Register::eepromData + 2 * i,
                 word + i < m_eeprom.size() ? m_eeprom[word + i] : 0);

@@ -53,6 +53,7 @@ struct Faults {
     int bootDelayMs = 0;               // BOOT is reported this long after it was requested
     bool staysInBoot = false;          // BOOT is left only by switching the coupler off
     int alControlDelayMs = 0;          // every AL control write is taken this long after it came
+    int eepromBusyPolls = 0;           // an EEPROM read shows busy to this many polls first
 };
 
 // Which mailbox the boot loader works with in BOOT. Entered from INIT, the standard way, BOOT
@@ -148,6 +149,7 @@ private:
     Clock::time_point m_controlAt;
     Clock::time_point m_bootAt;
     bool m_eepromWithMaster = false;
+    int m_eepromBusyLeft = 0;
     std::deque<Bytes> m_replies;
     bool m_readMailboxFull = false;
     // The slave's firmware takes a written message only after the frame has passed it.

@@ -229,7 +229,11 @@ private slots:
         const CliRun run = runCli({"plan", plan, "--listen-port", "24131"}, [](QProcess &cli, QByteArray &out) {
             while (!out.contains(" KiB") && cli.waitForReadyRead(20000))
                 out += cli.readAllStandardOutput();
-            ::kill(pid_t(cli.processId()), SIGINT);
+            // processId() is 0 once the program has ended, and kill(0) would signal this whole
+            // process group: only a running program is interrupted.
+            const qint64 pid = cli.processId();
+            if (pid > 0)
+                ::kill(pid_t(pid), SIGINT);
         });
         QCOMPARE(run.status, 130);
         QCOMPARE(run.devices.size(), 2);

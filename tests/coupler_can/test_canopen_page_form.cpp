@@ -86,6 +86,15 @@ private slots:
         QCOMPARE(page.ports()->currentText(), QString("COM 1"));
     }
 
+    // Without a link directory the table numbers the serial devices under /dev.
+    void devicesAreNumberedByKind()
+    {
+        QCOMPARE(ComPortTable::comNumberOfDevice("ttyUSB3"), 103);
+        QCOMPARE(ComPortTable::comNumberOfDevice("ttyACM0"), 200);
+        for (const char *notOurs : {"ttyUSB", "ttyACM", "ttyUSB1x", "ttyUSB12345", "ttyS99999", "tty0", "sda"})
+            QVERIFY2(ComPortTable::comNumberOfDevice(notOurs) == -1, notOurs);
+    }
+
     void listingThatFailsLeavesTheListEmpty()
     {
         qputenv(ComPortTable::directoryVariable, QByteArray("/nonexistent/tarnlow-com"));

@@ -4,6 +4,7 @@
 #include "coupler_ecat/tarnlow_ecat.h"
 #include "ethercat/ethercat_master.h"
 #include "ethercat/foe_messages.h"
+#include "ethercat/pcap_link.h"
 #include "sim/ethercat_veth_segment.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/firmware_builder.h"
@@ -205,6 +206,21 @@ private slots:
         const QByteArray record = written.readAll();
         QVERIFY2(record.contains("\"outcome\": \"written\"") && record.contains("\"readBack\": false"), record.constData());
         QVERIFY2(record.contains("\"deviceState\": \"PRE-OP\""), record.constData());
+    }
+
+    // An adapter that disappears under the master (a USB adapter pulled) is a capture error,
+    // never a frame.
+    void aCaptureErrorIsNoFrame()
+    {
+        std::string error;
+        auto segment = SimEthercat::VethSegment::create(simulatorProgram(), {}, error);
+        QVERIFY2(segment, error.c_str());
+        const auto link = Ethercat::PcapLink::open(segment->masterAdapter());
+        QVERIFY(link);
+        segment.reset();
+        Ethercat::Bytes frame{1, 2, 3};
+        QVERIFY(!link->receive(frame, 500000));
+        QCOMPARE(frame, (Ethercat::Bytes{1, 2, 3}));
     }
 
     void aFoeErrorOverRealFramesFailsTheUpdate()

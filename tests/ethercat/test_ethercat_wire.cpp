@@ -104,6 +104,10 @@ private slots:
         QCOMPARE(Coe::checkDownloadReply(Coe::encodeDownloadResponse(0x5000, 2, 1), 0x5000, 3).kind,
                  Coe::Reply::Unexpected);
         QCOMPARE(Coe::checkDownloadReply(hex("0a00000000530030"), 0x5000, 3).kind, Coe::Reply::Unexpected);
+        // The same bytes in a mailbox message of another protocol (FoE) are no SDO reply.
+        Bytes foe = Coe::encodeDownloadResponse(0x5000, 3, 1);
+        foe[5] = uint8_t((foe[5] & 0xF0) | mailboxTypeFoe);
+        QCOMPARE(Coe::checkDownloadReply(foe, 0x5000, 3).kind, Coe::Reply::Unexpected);
     }
 
     void foeMessagesByteForByte()
@@ -135,6 +139,7 @@ private slots:
         QCOMPARE(slave.SM[0].StartAddr, SimEthercat::standardMailbox.receiveStart);
         QCOMPARE(slave.SM[1].StartAddr, SimEthercat::standardMailbox.sendStart);
         QCOMPARE(slave.mbx_l, SimEthercat::standardMailbox.receiveSize);
+        coupler.faults.eepromBusyPolls = 3;   // each read is waited out, not given up at once
         const uint32_t bootstrapReceive = master.ec_readeeprom(1, 0x0014, 20000);
         const uint32_t bootstrapSend = master.ec_readeeprom(1, 0x0016, 20000);
         QCOMPARE(bootstrapReceive, (256u << 16) | SimEthercat::bootstrapWriteMailbox);
@@ -396,7 +401,8 @@ private slots:
         QCOMPARE(master.ec_FPRD(station, readMailbox, 128, again.data(), 20000), 1);
         QCOMPARE(again, reply);
         QCOMPARE(coupler.record().repeatRequests, 1);
-        QCOMPARE(master.ec_mbxreceive(1, again, 1000), 0);   // nothing new
+        QCOMPARE(master.ec_mbxreceive(1, again, 1000), 0);   // nothing new, and no repeat asked for
+        QCOMPARE(coupler.record().repeatRequests, 1);
     }
 
     // An SDO request the coupler does not serve (here an upload) is answered by an SDO abort.

@@ -1,5 +1,6 @@
 #include "app/hex_load_box.h"
 #include "firmware/hex_image.h"
+#include "firmware/hex_record.h"
 #include "tests/support/firmware_builder.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/sandbox_files.h"
@@ -243,6 +244,17 @@ private slots:
         QVERIFY(!load(hex, HexPageProfile::canopen(), line + "\r\n"));
         expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
         QCOMPARE(hex.imageLength, 77);
+    }
+
+    // The digit pairs of a record as the loader takes them; anything else is no record.
+    void recordDecoding()
+    {
+        std::vector<uint8_t> bytes{9, 9, 9, 9};
+        QVERIFY(HexRecord::decode(":0A0bFF", 3, bytes));
+        QCOMPARE(bytes, (std::vector<uint8_t>{0x0A, 0x0B, 0xFF}));
+        QVERIFY(!HexRecord::decode(":0A0G", 3, bytes));       // a digit that is none
+        QVERIFY(!HexRecord::decode(":0A0B0C0D", 3, bytes));   // more pairs than a record holds
+        QVERIFY(!HexRecord::decode(":0A0", 3, bytes));        // half a pair
     }
 
     void capacityLimit()
