@@ -43,12 +43,21 @@ std::string adapterFailureText(const char *interfaceName)
     return text;
 }
 
+// "PRE-OP", or with the error indication "PRE-OP + ERROR, AL status code 0x0011".
+std::string stateWithCode(uint16_t status, uint16_t code)
+{
+    std::string text = alStateName(status);
+    if (status & alErrorIndication)
+        text += withPrintf(", AL status code 0x%04X", unsigned(code));
+    return text;
+}
+
 std::string bootFailureText(uint8_t position, const Slave &slave)
 {
     if (slave.alStatusCode == 0)
         return withPrintf("Slave %d did not reach the BOOT state.", position);
-    return withPrintf("Slave %d did not reach the BOOT state (it is in %s, AL status code 0x%04X).", position,
-                      alStateName(slave.state).c_str(), unsigned(slave.alStatusCode));
+    return withPrintf("Slave %d did not reach the BOOT state (it is in %s).", position,
+                      stateWithCode(slave.state, slave.alStatusCode).c_str());
 }
 
 std::string syncManagerLine(const char *name, const SyncManagerRecord &record)
@@ -85,12 +94,10 @@ void EthercatCouplerUpdate::requestBoot(uint8_t slave)
     master.ec_statecheck(slave, INIT, initTimeoutUs);
     say(withPrintf("Slave %d state to INIT.\n", slave));
 
-    const uint32_t bootstrapReceive = master.ec_readeeprom(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs);
-    const uint32_t bootstrapSend = master.ec_readeeprom(slave, siiBootstrapSendMailbox, eepromTimeoutUs);
-    m_bootstrapMailbox = MailboxArea::fromSii(bootstrapReceive, bootstrapSend);
+    m_bootstrapMailbox = master.readSiiMailbox(slave, siiBootstrapReceiveMailbox, eepromTimeoutUs);
     say(syncManagerLine("SM0", target.SM[0]));
     say(syncManagerLine("SM1", target.SM[1]));
-    master.setMailbox(slave, master.readSiiMailbox(slave, siiStandardReceiveMailbox));
+    master.setMailbox(slave, master.readSiiMailbox(slave, siiStandardReceiveMailbox, eepromTimeoutUs));
 
     if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) == BOOT)
         return;
@@ -139,7 +146,7 @@ void EthercatCouplerUpdate::leaveBoot(uint8_t slave)
     // A slave that no longer answers (a cable pulled) is not waited for.
     const bool answers = master.requestState(slave, INIT | alAcknowledge) > 0;
     if (answers && master.awaitState(slave, INIT, initTimeoutUs) == INIT)
-        master.setMailbox(slave, master.readSiiMailbox(slave, siiStandardReceiveMailbox));
+        master.setMailbox(slave, master.readSiiMailbox(slave, siiStandardReceiveMailbox, eepromTimeoutUs));
     say(withPrintf("Request Pre-OP state for slave %d\n", slave));
     m_leftIn = SlaveState{};
     if (master.requestState(slave, PRE_OP) <= 0)
@@ -239,12 +246,7 @@ std::string EthercatCouplerUpdate::stateLeftIn() const
 {
     if (!m_leftIn)
         return std::string();
-    if (!m_leftIn->known)
-        return "unknown";
-    std::string text = alStateName(m_leftIn->status);
-    if (m_leftIn->status & alErrorIndication)
-        text += withPrintf(", AL status code 0x%04X", unsigned(m_leftIn->statusCode));
-    return text;
+    return m_leftIn->known ? stateWithCode(m_leftIn->status, m_leftIn->statusCode) : "unknown";
 }
 
 // The file is in the coupler, but a coupler that did not come out of BOOT cleanly does not run it

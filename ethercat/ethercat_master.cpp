@@ -227,13 +227,14 @@ void Master::configureMailbox(uint16_t position)
     if (readMailbox(position) && state != INIT)
         return;
     if (state == INIT || state == BOOT)
-        setMailbox(position, readSiiMailbox(position, state == BOOT ? siiBootstrapReceiveMailbox : siiStandardReceiveMailbox));
+        setMailbox(position, readSiiMailbox(position, state == BOOT ? siiBootstrapReceiveMailbox : siiStandardReceiveMailbox,
+                                            registerTimeoutUs));
 }
 
-MailboxArea Master::readSiiMailbox(uint16_t slave, uint16_t receiveEntryWord)
+MailboxArea Master::readSiiMailbox(uint16_t slave, uint16_t receiveEntryWord, int timeoutUs)
 {
-    const uint32_t receive = ec_readeeprom(slave, receiveEntryWord, registerTimeoutUs);
-    const uint32_t send = ec_readeeprom(slave, uint16_t(receiveEntryWord + 2), registerTimeoutUs);
+    const uint32_t receive = ec_readeeprom(slave, receiveEntryWord, timeoutUs);
+    const uint32_t send = ec_readeeprom(slave, uint16_t(receiveEntryWord + 2), timeoutUs);
     return MailboxArea::fromSii(receive, send);
 }
 

@@ -32,12 +32,10 @@ struct SyncManagerRecord {
 constexpr uint8_t syncManagerDeactivatedByPdi = 0x01;
 constexpr uint32_t syncManagerFlagsMailboxWrite = 0x00010026;
 constexpr uint32_t syncManagerFlagsMailboxRead = 0x00010022;
-// SII words of the two mailboxes, each a receive and a send entry (offset and size): the
-// bootstrap mailbox, which a boot loader may need in BOOT, and the standard one.
+// SII words of the two mailboxes, each a receive entry followed by a send entry (offset and size,
+// two words each): the bootstrap mailbox, which a boot loader may need in BOOT, and the standard one.
 constexpr uint16_t siiBootstrapReceiveMailbox = 0x0014;
-constexpr uint16_t siiBootstrapSendMailbox = 0x0016;
 constexpr uint16_t siiStandardReceiveMailbox = 0x0018;
-constexpr uint16_t siiStandardSendMailbox = 0x001A;
 
 // What the master keeps for one slave; index 0 of the slave list stands for the master.
 struct Slave {
@@ -99,8 +97,8 @@ public:
     int ec_SDOwrite(uint16_t slave, uint16_t index, uint8_t subIndex, bool completeAccess,
                     int size, const void *data, int timeoutUs);
     // The mailbox the SII describes from `receiveEntryWord` on (siiBootstrapReceiveMailbox or
-    // siiStandardReceiveMailbox); empty when it cannot be read.
-    MailboxArea readSiiMailbox(uint16_t slave, uint16_t receiveEntryWord);
+    // siiStandardReceiveMailbox), its receive entry read first; empty when it cannot be read.
+    MailboxArea readSiiMailbox(uint16_t slave, uint16_t receiveEntryWord, int timeoutUs);
     // Reads sync managers 0 and 1 into SM[] and takes the mailbox they describe for every later
     // message; true when both are enabled, so the slave has a mailbox.
     bool readMailbox(uint16_t slave);

@@ -58,8 +58,7 @@ bool standardFirmwareDownload(Ethercat::Master &master, const std::string &name,
     master.ec_writestate(1);
     if (master.ec_statecheck(1, INIT, 2000000) != INIT)
         return false;
-    if (!master.setMailbox(1, MailboxArea::fromSii(master.ec_readeeprom(1, siiBootstrapReceiveMailbox, 20000),
-                                                   master.ec_readeeprom(1, siiBootstrapSendMailbox, 20000))))
+    if (!master.setMailbox(1, master.readSiiMailbox(1, siiBootstrapReceiveMailbox, 20000)))
         return false;
     master.ec_slave[1].state = BOOT;
     master.ec_writestate(1);
