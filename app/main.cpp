@@ -1,4 +1,4 @@
-#include "app/application_identity.h"
+#include "core/application_identity.h"
 #include "app/tarnlow_etn.h"
 
 #include <QApplication>

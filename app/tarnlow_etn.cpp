@@ -1,7 +1,7 @@
 #include "app/tarnlow_etn.h"
 #include "ui_tarnlowetn.h"
 
-#include "app/application_identity.h"
+#include "core/application_identity.h"
 
 TarnlowETN::TarnlowETN(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::TarnlowETN)

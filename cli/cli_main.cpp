@@ -1,6 +1,6 @@
 #include "cli/cli_main.h"
 
-#include "app/application_identity.h"
+#include "core/application_identity.h"
 #include "cli/command_line.h"
 #include "cli/device_info.h"
 #include "cli/interrupt.h"
@@ -116,13 +116,15 @@ int info(const Command &command, QTextStream &out, QTextStream &err)
 
 }
 
-int cliMain(const QStringList &arguments)
+int cliMain(const QStringList &arguments, const UpdateEnvironment &environment)
 {
     ApplicationIdentity::apply();
     qInstallMessageHandler(messageHandler);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const Command command = parseCommandLine(arguments);
+    Command command = parseCommandLine(arguments);
+    for (DeviceJob &job : command.jobs)
+        job.environment = environment;
     if (!command.usageError.isEmpty()) {
         err << "tarnlow-cli: " << command.usageError << "\nTry 'tarnlow-cli --help'.\n";
         return kExitUsage;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/update_environment.h"
+
 #include <QString>
 
 // One device the command line updates: its kind, where it is reached and the firmware for it.
@@ -7,7 +9,6 @@ enum class DeviceKind { Coupler, Module, Canopen, Ethercat };
 
 struct DeviceJob {
     static constexpr int kDefaultListenPort = 23456;
-    static constexpr int kModbusTcpPort = 502;
     static constexpr int kDefaultNode = 1;
 
     DeviceKind kind = DeviceKind::Coupler;
@@ -15,7 +16,6 @@ struct DeviceJob {
     // Ethernet coupler, and the coupler the modules sit behind.
     QString ip;
     int listenPort = kDefaultListenPort;
-    int modbusPort = kModbusTcpPort;
     int firstModule = 1;
     int lastModule = 1;
     bool advanceMode = false;
@@ -26,6 +26,8 @@ struct DeviceJob {
     QString adapter;
     // Where the job came from: the plan line, 0 for a single command.
     int planLine = 0;
+    // The waits and the Modbus port the job's engine is built with.
+    UpdateEnvironment environment;
 
     // "coupler 192.168.1.10", "modules 1-4 behind 192.168.1.10", "CANopen node 5 on COM3",
     // "EtherCAT coupler on eth1".

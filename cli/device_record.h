@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/update_outcome.h"
+#include "core/update_outcome.h"
 #include "cli/device_job.h"
 
 #include <QDateTime>

@@ -2,7 +2,7 @@
 
 // One runner per device kind: the page's procedure on the shared engine, its outcome the text
 // the page would show. The image is loaded; nothing has been sent yet.
-#include "app/update_outcome.h"
+#include "core/update_outcome.h"
 #include "cli/device_job.h"
 #include "cli/run_report.h"
 #include "firmware/hex_image.h"

@@ -1,9 +1,8 @@
 #include "cli/device_info.h"
 
 #include "cli/hex_text.h"
-#include "coupler_eth/coupler_modbus_connection.h"
-#include "module/modbus_port.h"
-#include "module/modbus_tcp_link.h"
+#include "coupler_eth/coupler_compatibility.h"
+#include "modbus/modbus_tcp_link.h"
 #include "module/module_transport.h"
 #include "module/module_update_engine.h"
 
@@ -15,10 +14,10 @@ QString hex16(uint16_t value)
 }
 
 // One register as "name (register N): 0x...", or why it could not be read.
-QString registerLine(const QString &name, int address, const std::function<uint16_t(int, std::string &)> &read)
+QString registerLine(const QString &name, int address, ModuleTransport &transport)
 {
     std::string failure;
-    const uint16_t value = read(address, failure);
+    const uint16_t value = transport.readModuleRegister(address, &failure);
     if (!failure.empty())
         return QStringLiteral("%1 (register %2): not read: %3").arg(name).arg(address).arg(QString::fromStdString(failure));
     return QStringLiteral("%1 (register %2): %3").arg(name).arg(address).arg(hex16(value));
@@ -52,25 +51,19 @@ DeviceInfo readCouplerInfo(const DeviceJob &target, bool moduleRangeGiven)
 {
     DeviceInfo info;
     const std::string ip = target.ip.toStdString();
+    const int port = target.environment.modbusPort;
     std::string failure;
-    {
-        const std::unique_ptr<CouplerModbusConnection> coupler = CouplerModbusConnection::connect(ip, failure);
-        if (!coupler) {
-            info.failure = QStringLiteral("Modbus TCP %1:%2: %3")
-                               .arg(target.ip).arg(ModbusPort::value()).arg(QString::fromStdString(failure));
-            return info;
-        }
-        const auto read = [&coupler](int address, std::string &why) { return coupler->readRegister(address, why); };
-        info.lines << QStringLiteral("coupler %1").arg(target.ip)
-                   << registerLine(QStringLiteral("product code"), CouplerModbusConnection::kProductCodeRegister, read)
-                   << registerLine(QStringLiteral("hardware version"), CouplerModbusConnection::kHardwareVersionRegister, read);
-    }
-    std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, ModbusPort::value(), &failure);
+    const std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
     if (!link) {
-        info.lines << QStringLiteral("modules: not read: %1").arg(QString::fromStdString(failure));
+        info.failure = QStringLiteral("Modbus TCP %1:%2: %3").arg(target.ip).arg(port).arg(QString::fromStdString(failure));
         return info;
     }
-    ModuleTransport transport(*link);
+    // The coupler's own registers with the library's response time-out, then its modules'
+    // information registers with the module engine's.
+    ModuleTransport transport(*link, target.environment.waits.blocking());
+    info.lines << QStringLiteral("coupler %1").arg(target.ip)
+               << registerLine(QStringLiteral("product code"), kCouplerProductCodeRegister, transport)
+               << registerLine(QStringLiteral("hardware version"), kCouplerHardwareVersionRegister, transport);
     transport.setResponseTimeout(0, ModuleUpdateEngine::kResponseTimeoutUs);
     readModules(transport, target, moduleRangeGiven, info.lines);
     return info;

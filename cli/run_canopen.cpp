@@ -1,6 +1,5 @@
 #include "cli/device_runners.h"
 
-#include "app/fixed_wait.h"
 #include "coupler_can/canopen_update_engine.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
 
@@ -50,7 +49,7 @@ UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &r
     }
     report.phase(QString::fromLatin1(kBurningLabel));
     CanopenRunObserver observer(report, 2 * qint64(hex.imageLength));
-    CanopenUpdateEngine engine(connection, job.node, observer, FixedWait::blocking);
+    CanopenUpdateEngine engine(connection, job.node, observer, job.environment.waits.blocking());
     std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
     const UpdateOutcome outcome = engine.run(hex.image, hex.imageLength, readBack).box;
     connection.close();

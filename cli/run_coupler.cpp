@@ -18,10 +18,10 @@ public:
     void setLabelText(const QString &text) override { m_report.phase(text); }
     void setValue(int value) override { m_report.steps(value, m_maximum, m_totalBytes); }
     bool wasCanceled() override { return m_report.stopRequested(); }
-    void waitBeforeRun(int milliseconds) override
+    void waitBeforeRun(int milliseconds, const Wait &wait) override
     {
         m_report.phase(QStringLiteral("Waiting before the run"));
-        CouplerUpdateObserver::waitBeforeRun(milliseconds);
+        wait(milliseconds);
     }
     void runStarts(int maximum) override
     {
@@ -52,7 +52,7 @@ UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &r
         DatagramSocket::socketAddress(DatagramSocket::addressFromText(ip), CouplerBoot::kDevicePort);
     CouplerUdpLink link(descriptor, destination, socket->localPort());
     CouplerRunObserver observer(report, 2 * qint64(hex.imageLength));
-    CouplerUpdateEngine engine(link, observer);
+    CouplerUpdateEngine engine(link, observer, job.environment.waits.blocking(), job.environment.modbusPort);
     std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
     report.phase(QStringLiteral("Checking the coupler's registers"));
     return engine.update(hex, ip, readBack);

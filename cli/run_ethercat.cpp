@@ -35,7 +35,7 @@ QString sha256OfFile(const QString &path)
 UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord &record)
 {
     report.phase(QStringLiteral("Reading the firmware file"));
-    EthercatCouplerUpdate update;
+    EthercatCouplerUpdate update(Ethercat::defaultLinkOpener(), job.environment.waits.blocking());
     const QByteArray fileName = job.firmwareFile.toUtf8();
     int size = 0;
     // The page offers only files that are there; a plan's file is read before the coupler is

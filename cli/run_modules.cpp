@@ -1,7 +1,6 @@
 #include "cli/device_runners.h"
 
-#include "module/modbus_port.h"
-#include "module/modbus_tcp_link.h"
+#include "modbus/modbus_tcp_link.h"
 #include "module/module_update_engine.h"
 
 namespace {
@@ -44,13 +43,14 @@ UpdateOutcome runModules(const DeviceJob &job, const HexImage &hex, RunReport &r
 {
     report.phase(QStringLiteral("Connecting to the coupler"));
     const std::string ip = job.ip.toStdString();
-    const int port = ModbusPort::value();
+    const int port = job.environment.modbusPort;
     std::string failure;
     std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
     if (!link)
         return ModuleUpdateEngine::connectionFailure(ip, port, failure);
     report.phase(QStringLiteral("Checking the modules"));
     ModuleRunObserver observer(report, job, hex.imageLength);
-    ModuleUpdateEngine engine({*link, job.firstModule, job.lastModule, job.advanceMode}, observer);
+    ModuleUpdateEngine engine({*link, job.firstModule, job.lastModule, job.advanceMode}, observer,
+                              job.environment.waits.blocking());
     return engine.run(hex).box;
 }

@@ -3,7 +3,7 @@
 #include "coupler_can/boot_loader_objects.h"
 #include "coupler_can/canopen_comm.h"
 #include "coupler_can/timeout_exception.h"
-#include "platform/byte_order.h"
+#include "core/byte_order.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

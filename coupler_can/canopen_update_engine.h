@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/update_outcome.h"
+#include "core/update_outcome.h"
 
 // One CANopen coupler update over expedited SDO, without any widget: boot loader entered, the
 // pages written through the page buffer, read back and compared, the verification reported and

@@ -1,12 +1,11 @@
 #include "coupler_can/osmerin_remote_io_firmware_updater.h"
 #include "ui_osmerinremoteiofirmwareupdater.h"
 
-#include "app/application_identity.h"
-#include "app/firmware_folder_panel.h"
-#include "app/hex_load_box.h"
-#include "app/fixed_wait.h"
-#include "app/update_progress_dialog.h"
-#include "app/show_message.h"
+#include "core/application_identity.h"
+#include "page_support/firmware_folder_panel.h"
+#include "page_support/hex_load_box.h"
+#include "page_support/update_progress_dialog.h"
+#include "page_support/show_message.h"
 #include "coupler_can/canopen_update_engine.h"
 #include "coupler_can/enum_serial_com.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
@@ -44,8 +43,10 @@ private:
 
 }
 
-OsmerinRemoteIOFirmwareUpdater::OsmerinRemoteIOFirmwareUpdater(QWidget *parent)
+OsmerinRemoteIOFirmwareUpdater::OsmerinRemoteIOFirmwareUpdater(QWidget *parent,
+                                                               const UpdateEnvironment &environment)
     : QMainWindow(parent),
+      m_environment(environment),
       ui(new Ui::OsmerinRemoteIOFirmwareUpdater),
       m_hex(HexPageProfile::canopen()),
       m_readBack(HexPageProfile::canopen().capacity, 0xFF)
@@ -74,7 +75,8 @@ bool OsmerinRemoteIOFirmwareUpdater::eventFilter(QObject *watched, QEvent *event
 
 void OsmerinRemoteIOFirmwareUpdater::loadFirmwareFolder()
 {
-    fillFirmwareFolderPanel(ui->comboBox_firmware_file, ui->textEdit_explain, FirmwareFolder::canopen());
+    fillFirmwareFolderPanel(ui->comboBox_firmware_file, ui->textEdit_explain, FirmwareFolder::canopen(),
+                            m_environment.firmwareRoot);
 }
 
 void OsmerinRemoteIOFirmwareUpdater::refreshComPorts()
@@ -183,7 +185,7 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
         return;
     showProgressDialog();
     ProgressDialogObserver observer(*m_progress);
-    CanopenUpdateEngine engine(*m_connection, m_nodeId, observer, FixedWait::blocking);
+    CanopenUpdateEngine engine(*m_connection, m_nodeId, observer, m_environment.waits.blocking());
     const CanopenRunResult result = engine.run(m_hex.image, m_hex.imageLength, m_readBack);
     showOutcome(this, result.box);
 }

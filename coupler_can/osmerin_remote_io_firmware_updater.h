@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/update_environment.h"
 #include "firmware/hex_image.h"
 
 #include <QMainWindow>
@@ -22,7 +23,9 @@ class OsmerinRemoteIOFirmwareUpdater : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit OsmerinRemoteIOFirmwareUpdater(QWidget *parent = nullptr);
+    // The update runs with `environment`: the product's waits and folders unless given others.
+    explicit OsmerinRemoteIOFirmwareUpdater(QWidget *parent = nullptr,
+                                            const UpdateEnvironment &environment = UpdateEnvironment());
     ~OsmerinRemoteIOFirmwareUpdater() override;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -41,6 +44,7 @@ private:
     void burnFirmware();
     void showProgressDialog();
 
+    UpdateEnvironment m_environment;
     Ui::OsmerinRemoteIOFirmwareUpdater *ui;
     HexImage m_hex;
     std::vector<uint8_t> m_readBack;

@@ -1,6 +1,6 @@
 #include "coupler_can/pass_through_frame.h"
 
-#include "platform/byte_order.h"
+#include "core/byte_order.h"
 
 PassThroughFrame::SdoRecord PassThroughFrame::sdoRecord(uint16_t identifier,
                                                         const std::array<uint8_t, 8> &data)

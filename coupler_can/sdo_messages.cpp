@@ -1,6 +1,6 @@
 #include "coupler_can/sdo_messages.h"
 
-#include "platform/byte_order.h"
+#include "core/byte_order.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 #include "coupler_can/pass_through_frame.h"
 #include "coupler_can/sdo_messages.h"
 #include "coupler_can/timeout_exception.h"
-#include "platform/byte_order.h"
+#include "core/byte_order.h"
 #include "platform/com_port_table.h"
 
 #include <QCoreApplication>

@@ -76,8 +76,8 @@ void EthercatCouplerUpdate::say(const std::string &text)
     std::fflush(stdout);
 }
 
-EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener)
-    : master(std::move(opener)), firmwareBuffer(firmwareBufferSize, firmwareFill)
+EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener, Wait wait)
+    : master(std::move(opener)), firmwareBuffer(firmwareBufferSize, firmwareFill), m_wait(std::move(wait))
 {
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/update_outcome.h"
+#include "core/fixed_waits.h"
+#include "core/update_outcome.h"
 #include "ethercat/ethercat_master.h"
 
 #include <atomic>
@@ -41,7 +42,9 @@ constexpr int foeBusyResendLimit = 100;
 class EthercatCouplerUpdate
 {
 public:
-    explicit EthercatCouplerUpdate(Ethercat::LinkOpener opener = Ethercat::defaultLinkOpener());
+    // `wait` blocks for the pause before a message the boot loader was busy for is sent again.
+    explicit EthercatCouplerUpdate(Ethercat::LinkOpener opener = Ethercat::defaultLinkOpener(),
+                                   Wait wait = FixedWaits().blocking());
 
     // Opens the adapter, brings the slave at `slave` into BOOT, writes the file by FoE, takes the
     // slave out of BOOT through INIT, asks for PRE-OP and closes the adapter. Returns the FoE
@@ -92,6 +95,7 @@ private:
     void explain(const std::string &text) { m_why = text; }
     void say(const std::string &text);
 
+    Wait m_wait;
     std::string m_why;
     Ethercat::MailboxArea m_bootstrapMailbox;
     std::optional<SlaveState> m_leftIn;

@@ -2,9 +2,7 @@
 
 #include "ethercat/foe_messages.h"
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace {
 constexpr int mailboxSendTimeoutUs = 20000;
@@ -75,7 +73,7 @@ int EthercatCouplerUpdate::foeWriteAbortable(uint16_t slave, const char *fileNam
         if (next == Next::Resend) {
             if (++busyAnswers > foeBusyResendLimit)
                 return foeStillBusy;
-            std::this_thread::sleep_for(std::chrono::milliseconds(foeBusyPauseMs));
+            m_wait(foeBusyPauseMs);
         } else {
             busyAnswers = 0;
             if (onProgress)

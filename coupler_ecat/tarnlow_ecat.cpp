@@ -1,10 +1,10 @@
 #include "coupler_ecat/tarnlow_ecat.h"
 #include "ui_tarnlowecat.h"
 
-#include "app/application_identity.h"
-#include "app/firmware_folder_panel.h"
-#include "app/update_progress_dialog.h"
-#include "app/show_message.h"
+#include "core/application_identity.h"
+#include "page_support/firmware_folder_panel.h"
+#include "page_support/update_progress_dialog.h"
+#include "page_support/show_message.h"
 #include "coupler_ecat/adapter_list.h"
 #include "coupler_ecat/firmware_updator_thread.h"
 #include "coupler_ecat/ethercat_coupler_update.h"
@@ -24,8 +24,11 @@ const char nicKey[] = "Settings/nic";
 constexpr uint8_t couplerPosition = 1;
 }
 
-TarnlowECAT::TarnlowECAT(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::TarnlowECAT), update(new EthercatCouplerUpdate)
+TarnlowECAT::TarnlowECAT(QWidget *parent, const UpdateEnvironment &environment, Ethercat::LinkOpener opener)
+    : QMainWindow(parent),
+      m_environment(environment),
+      ui(new Ui::TarnlowECAT),
+      update(new EthercatCouplerUpdate(std::move(opener), environment.waits.blocking()))
 {
     ApplicationIdentity::apply();
     ui->setupUi(this);
@@ -42,11 +45,6 @@ TarnlowECAT::~TarnlowECAT()
     for (FirmwareUpdatorThread *worker : findChildren<FirmwareUpdatorThread *>())
         worker->wait();
     delete ui;
-}
-
-void TarnlowECAT::setLinkOpenerForTests(Ethercat::LinkOpener opener)
-{
-    update->master.setLinkOpener(std::move(opener));
 }
 
 void TarnlowECAT::refreshAdapters()
@@ -69,7 +67,8 @@ bool TarnlowECAT::eventFilter(QObject *watched, QEvent *event)
 
 void TarnlowECAT::loadFirmwareFolder()
 {
-    fillFirmwareFolderPanel(ui->comboBox_firmware_file, ui->textEdit_explain, FirmwareFolder::ethercat());
+    fillFirmwareFolderPanel(ui->comboBox_firmware_file, ui->textEdit_explain, FirmwareFolder::ethercat(),
+                            m_environment.firmwareRoot);
 }
 
 void TarnlowECAT::loadSettings()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/update_environment.h"
 #include "ethercat/ethercat_link.h"
 
 #include <QMainWindow>
@@ -22,11 +23,11 @@ class TarnlowECAT : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit TarnlowECAT(QWidget *parent = nullptr);
+    // The update runs with `environment` (the product's waits and folders unless given others)
+    // and opens its segment with `opener` (a raw adapter unless given another).
+    explicit TarnlowECAT(QWidget *parent = nullptr, const UpdateEnvironment &environment = UpdateEnvironment(),
+                         Ethercat::LinkOpener opener = Ethercat::defaultLinkOpener());
     ~TarnlowECAT() override;
-
-    // Test hook: the page's master opens its segment this way instead of a raw adapter.
-    void setLinkOpenerForTests(Ethercat::LinkOpener opener);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -42,6 +43,7 @@ private:
     void saveSettings();
     void burnFirmware();
 
+    UpdateEnvironment m_environment;
     Ui::TarnlowECAT *ui;
     QProgressDialog *progressDialog = nullptr;
     bool aborted = false;

@@ -1,8 +1,7 @@
 #include "coupler_eth/coupler_compatibility.h"
 
-#include "coupler_eth/coupler_modbus_connection.h"
 #include "firmware/hardware_version.h"
-#include "module/modbus_port.h"
+#include "modbus/modbus_tcp_link.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -14,6 +13,18 @@ namespace {
 QString tr(const char *text)
 {
     return QCoreApplication::translate("CouplerFirmwareWidget", text);
+}
+
+// One holding register; a failed read counts as 0 and leaves its reason in `failure`.
+uint16_t readRegister(ModbusTcpLink &modbus, int address, std::string &failure)
+{
+    uint16_t value = 0;
+    failure.clear();
+    if (!modbus.readHoldingRegister(address, value)) {
+        failure = modbus.lastReadFailure();
+        return 0;
+    }
+    return value;
 }
 
 QString hex16(uint32_t value)
@@ -29,11 +40,11 @@ QString registerDetail(int address, uint16_t value, const std::string &readFailu
     return QStringLiteral("Register %1 reads %2; %3.").arg(address).arg(hex16(value), wanted);
 }
 
-std::optional<UpdateOutcome> checkFirmwareVersion(CouplerModbusConnection &modbus, const HexImage &hex)
+std::optional<UpdateOutcome> checkFirmwareVersion(ModbusTcpLink &modbus, const HexImage &hex)
 {
     std::string failure;
-    const int address = CouplerModbusConnection::kHardwareVersionRegister;
-    const uint16_t version = modbus.readRegister(address, failure);
+    const int address = kCouplerHardwareVersionRegister;
+    const uint16_t version = readRegister(modbus, address, failure);
     if (firmwareFitsHardware(hex.hardwareVersion, version))
         return std::nullopt;
     const QString wanted = QStringLiteral("the file is for hardware version %1 (%2)")
@@ -44,11 +55,11 @@ std::optional<UpdateOutcome> checkFirmwareVersion(CouplerModbusConnection &modbu
                                  registerDetail(address, version, failure, wanted));
 }
 
-std::optional<UpdateOutcome> checkProductCode(CouplerModbusConnection &modbus, const HexImage &hex)
+std::optional<UpdateOutcome> checkProductCode(ModbusTcpLink &modbus, const HexImage &hex)
 {
     std::string failure;
-    const int address = CouplerModbusConnection::kProductCodeRegister;
-    const uint16_t code = modbus.readRegister(address, failure);
+    const int address = kCouplerProductCodeRegister;
+    const uint16_t code = readRegister(modbus, address, failure);
     if (code == hex.productCode)
         return std::nullopt;
     const QString wanted = QStringLiteral("the file is for product code %1").arg(hex16(hex.productCode));
@@ -59,14 +70,14 @@ std::optional<UpdateOutcome> checkProductCode(CouplerModbusConnection &modbus, c
 
 }
 
-std::optional<UpdateOutcome> checkCouplerCompatibility(const HexImage &hex, const std::string &ip)
+std::optional<UpdateOutcome> checkCouplerCompatibility(const HexImage &hex, const std::string &ip, int modbusPort)
 {
     std::string failure;
-    const std::unique_ptr<CouplerModbusConnection> modbus = CouplerModbusConnection::connect(ip, failure);
+    const std::unique_ptr<ModbusTcpLink> modbus = ModbusTcpLink::connect(ip, modbusPort, &failure);
     if (!modbus) {
         qDebug().noquote() << QStringLiteral("Modbus %1:%2 not reached (%3); checks skipped")
                                   .arg(QString::fromStdString(ip))
-                                  .arg(ModbusPort::value())
+                                  .arg(modbusPort)
                                   .arg(QString::fromStdString(failure));
         return std::nullopt;
     }

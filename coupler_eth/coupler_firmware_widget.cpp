@@ -1,18 +1,15 @@
 #include "coupler_eth/coupler_firmware_widget.h"
 #include "ui_couplerfirmwarewidget.h"
 
-#include "app/firmware_folder_panel.h"
-#include "app/hex_load_box.h"
-#include "app/fixed_wait.h"
-#include "app/ip_address_fields.h"
-#include "app/update_progress_dialog.h"
-#include "app/show_message.h"
-#include "coupler_eth/coupler_modbus_connection.h"
+#include "page_support/firmware_folder_panel.h"
+#include "page_support/hex_load_box.h"
+#include "page_support/ip_address_fields.h"
+#include "page_support/update_progress_dialog.h"
+#include "page_support/show_message.h"
 #include "coupler_eth/coupler_udp_link.h"
 #include "coupler_eth/coupler_listen_socket.h"
 #include "coupler_eth/coupler_update_engine.h"
 #include "firmware/hardware_version.h"
-#include "module/modbus_port.h"
 #include "platform/datagram_socket.h"
 
 #include <QDebug>
@@ -39,9 +36,9 @@ int portFieldReleases = 0;
 class PageObserver : public CouplerUpdateObserver
 {
 public:
-    explicit PageObserver(std::function<QProgressDialog *(int maximum)> createDialog)
-        : m_createDialog(std::move(createDialog)) {}
-    void waitBeforeRun(int milliseconds) override { FixedWait::inLocalEventLoop(milliseconds); }
+    PageObserver(std::function<QProgressDialog *(int maximum)> createDialog, const FixedWaits &waits)
+        : m_createDialog(std::move(createDialog)), m_waits(waits) {}
+    void waitBeforeRun(int milliseconds, const Wait &) override { m_waits.inLocalEventLoop(milliseconds); }
     void runStarts(int maximum) override { m_dialog = m_createDialog(maximum); }
     void setLabelText(const QString &text) override { UpdateProgressDialog::setLabelText(*m_dialog, text); }
     void setValue(int value) override { m_dialog->setValue(value); }
@@ -49,6 +46,7 @@ public:
 
 private:
     std::function<QProgressDialog *(int maximum)> m_createDialog;
+    FixedWaits m_waits;
     QPointer<QProgressDialog> m_dialog;
 };
 
@@ -65,8 +63,9 @@ private:
 
 }
 
-CouplerFirmwareWidget::CouplerFirmwareWidget(QWidget *parent)
+CouplerFirmwareWidget::CouplerFirmwareWidget(QWidget *parent, const UpdateEnvironment &environment)
     : QWidget(parent),
+      m_environment(environment),
       ui(new Ui::CouplerFirmwareWidget),
       m_hex(HexPageProfile::coupler()),
       m_readBackImage(static_cast<size_t>(HexPageProfile::coupler().capacity), 0xFF)
@@ -99,7 +98,8 @@ IpAddressFields CouplerFirmwareWidget::ipFields() const
 
 void CouplerFirmwareWidget::loadFirmwareFolder()
 {
-    fillFirmwareFolderPanel(ui->comboBox_firmware_file, ui->textEdit_explain, FirmwareFolder::coupler());
+    fillFirmwareFolderPanel(ui->comboBox_firmware_file, ui->textEdit_explain, FirmwareFolder::coupler(),
+                            m_environment.firmwareRoot);
 }
 
 void CouplerFirmwareWidget::loadSettings()
@@ -187,9 +187,9 @@ void CouplerFirmwareWidget::runUpdate(int descriptor, const sockaddr_in &destina
     PageObserver observer([this](int maximum) {
         ui->button_update->setEnabled(false);
         return createProgressDialog(maximum);
-    });
+    }, m_environment.waits);
     CouplerUdpLink link(descriptor, destination, m_listenPort);
-    CouplerUpdateEngine engine(link, observer);
+    CouplerUpdateEngine engine(link, observer, m_environment.waits.blocking(), m_environment.modbusPort);
     const UpdateOutcome outcome = engine.update(m_hex, ipFields().text().toStdString(), m_readBackImage);
     if (m_progressDialog && outcome.kind == UpdateOutcome::Kind::Verified)
         m_progressDialog->close();

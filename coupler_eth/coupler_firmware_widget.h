@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/update_environment.h"
 #include "coupler_eth/coupler_boot_exceptions.h"
 #include "firmware/hex_image.h"
 
@@ -36,7 +37,10 @@ public:
     // the program, on every coupler page.
     static constexpr int kPortUnlockReleases = 5;
 
-    explicit CouplerFirmwareWidget(QWidget *parent = nullptr);
+    // The update runs with `environment`: the product's waits, Modbus port and folders unless
+    // given others.
+    explicit CouplerFirmwareWidget(QWidget *parent = nullptr,
+                                   const UpdateEnvironment &environment = UpdateEnvironment());
     ~CouplerFirmwareWidget() override;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -55,6 +59,7 @@ private:
     void runUpdate(int descriptor, const sockaddr_in &destination);
     QProgressDialog *createProgressDialog(int maximum);
 
+    UpdateEnvironment m_environment;
     Ui::CouplerFirmwareWidget *ui;
     HexImage m_hex;
     std::vector<uint8_t> m_readBackImage;

@@ -3,7 +3,7 @@
 // The UDP socket the coupler's replies come to. A fresh one for every update; the port is only
 // reserved by it, the exchanges use its descriptor. The page and the command line share it, and
 // with it the two boxes of a port that cannot be used.
-#include "app/update_outcome.h"
+#include "core/update_outcome.h"
 
 #include <QUdpSocket>
 

@@ -1,6 +1,5 @@
 #include "coupler_eth/coupler_update_engine.h"
 
-#include "app/fixed_wait.h"
 #include "coupler_eth/coupler_boot_exceptions.h"
 #include "coupler_eth/coupler_boot_link.h"
 #include "coupler_eth/coupler_compatibility.h"
@@ -12,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 using namespace CouplerBoot;
 
@@ -36,16 +36,11 @@ QString tr(const char *text)
 
 }
 
-void CouplerUpdateObserver::waitBeforeRun(int milliseconds)
-{
-    FixedWait::blocking(milliseconds);
-}
-
 UpdateOutcome CouplerUpdateEngine::update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack)
 {
-    if (auto refusal = checkCouplerCompatibility(hex, ip))
+    if (auto refusal = checkCouplerCompatibility(hex, ip, m_modbusPort))
         return *refusal;
-    m_observer.waitBeforeRun(kWaitBeforeRunMs);
+    m_observer.waitBeforeRun(kWaitBeforeRunMs, m_wait);
     m_observer.runStarts(2 * paddedLength(hex.imageLength) + 1);
     // A stop asked for during the checks or the wait comes before the coupler is touched.
     if (m_observer.wasCanceled())
@@ -85,8 +80,9 @@ UpdateOutcome CouplerUpdateEngine::outcomeOf(const CouplerRunResult &result, con
     return UpdateOutcome::aborted();
 }
 
-CouplerUpdateEngine::CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer)
-    : m_link(link), m_observer(observer)
+CouplerUpdateEngine::CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer,
+                                         Wait wait, int modbusPort)
+    : m_link(link), m_observer(observer), m_wait(std::move(wait)), m_modbusPort(modbusPort)
 {
 }
 
@@ -122,7 +118,7 @@ CouplerRunResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> 
                                                      std::vector<uint8_t> &readBack)
 {
     enterBootMode();
-    FixedWait::blocking(kModeChangeWaitMs);
+    m_wait(kModeChangeWaitMs);
     confirmBootMode();
     writePages(image, imageLength);
     writeChecksum();
@@ -215,7 +211,7 @@ void CouplerUpdateEngine::writeChecksum()
 void CouplerUpdateEngine::runUserMode()
 {
     sendHeaderOnly(CouplerBootCommand::RunUserMode);
-    FixedWait::blocking(kModeChangeWaitMs);
+    m_wait(kModeChangeWaitMs);
     confirmBootMode();
 }
 

@@ -2,7 +2,8 @@
 
 // One Ethernet coupler update over the boot protocol, without any widget: boot mode, the pages
 // written, the checksum sealed, the pages read back and compared, the firmware started.
-#include "app/update_outcome.h"
+#include "core/fixed_waits.h"
+#include "core/update_outcome.h"
 #include "coupler_eth/coupler_boot_protocol.h"
 #include "firmware/hex_image.h"
 
@@ -22,8 +23,8 @@ public:
     // Also the moment a window-modal dialog processes events, and so notices Abort.
     virtual void setValue(int value) = 0;
     virtual bool wasCanceled() = 0;
-    // The wait between the checks and the run; a page waits in a local event loop.
-    virtual void waitBeforeRun(int milliseconds);
+    // The wait between the checks and the run; a page waits in a local event loop instead.
+    virtual void waitBeforeRun(int milliseconds, const Wait &wait) { wait(milliseconds); }
     // The run begins; its progress goes from 0 to `maximum`.
     virtual void runStarts(int maximum) { (void)maximum; }
 };
@@ -45,7 +46,9 @@ public:
     static constexpr int kModeChangeWaitMs = 5000;
     static constexpr int kWaitBeforeRunMs = 1500;
 
-    CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer);
+    // `wait` blocks for the fixed waits; the register checks go to `modbusPort`.
+    CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer, Wait wait,
+                        int modbusPort);
 
     // The whole update of the coupler at `ip` with the loaded file: its registers checked
     // against the file header, the wait, the run; ends in the page's one box.
@@ -82,5 +85,7 @@ private:
 
     CouplerBootLink &m_link;
     CouplerUpdateObserver &m_observer;
+    Wait m_wait;
+    int m_modbusPort;
     int m_progressValue = 0;
 };

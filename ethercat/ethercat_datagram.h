@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/byte_order.h"
+#include "core/byte_order.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "ethercat/al_state.h"
 #include "ethercat/ethercat_link.h"
 #include "ethercat/mailbox_area.h"
-#include "platform/deadline.h"
+#include "core/deadline.h"
 
 #include <array>
 #include <initializer_list>

@@ -1,6 +1,6 @@
 #include "ethercat/pcap_link.h"
 
-#include "platform/deadline.h"
+#include "core/deadline.h"
 
 #include <cstdio>
 #include <poll.h>

@@ -3,7 +3,7 @@
 #include "firmware/encrypted_hex_file.h"
 #include "firmware/hex_header.h"
 #include "firmware/hex_record.h"
-#include "platform/byte_order.h"
+#include "core/byte_order.h"
 
 #include <QDebug>
 

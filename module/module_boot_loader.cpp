@@ -1,7 +1,5 @@
 #include "module/module_boot_loader.h"
 
-#include "app/fixed_wait.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -111,7 +109,7 @@ void ModuleBootLoader::startModuleFirmware()
     std::vector<uint8_t> packet(kStartStub.begin(), kStartStub.end());
     packet.insert(packet.end(), kStartStubTrailer, kStartStubTrailer + std::strlen(kStartStubTrailer));
     m_transport.exchangeBootBytes(packet.data(), static_cast<int>(packet.size()));
-    FixedWait::blocking(kStartPauseMs);
+    m_transport.pause(kStartPauseMs);
     m_transport.exchangeBootText(kUnlockCommand);
     m_transport.exchangeBootText("G " + std::to_string(kRamStagingAddress) + " T\r\n");
     m_transport.releaseModule();

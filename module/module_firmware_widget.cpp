@@ -1,13 +1,12 @@
 #include "module/module_firmware_widget.h"
 #include "ui_modulefirmwarewidget.h"
 
-#include "app/firmware_folder_panel.h"
-#include "app/hex_load_box.h"
-#include "app/ip_address_fields.h"
-#include "app/update_progress_dialog.h"
-#include "app/show_message.h"
-#include "module/modbus_port.h"
-#include "module/modbus_tcp_link.h"
+#include "page_support/firmware_folder_panel.h"
+#include "page_support/hex_load_box.h"
+#include "page_support/ip_address_fields.h"
+#include "page_support/update_progress_dialog.h"
+#include "page_support/show_message.h"
+#include "modbus/modbus_tcp_link.h"
 #include "module/module_update_engine.h"
 
 #include <QDebug>
@@ -61,8 +60,9 @@ int storedModuleNumber(const QVariant &stored, int fallback, int lowest)
 
 }
 
-ModuleFirmwareWidget::ModuleFirmwareWidget(QWidget *parent)
+ModuleFirmwareWidget::ModuleFirmwareWidget(QWidget *parent, const UpdateEnvironment &environment)
     : QWidget(parent),
+      m_environment(environment),
       ui(new Ui::ModuleFirmwareWidget),
       m_hex(HexPageProfile::module())
 {
@@ -92,7 +92,8 @@ std::string ModuleFirmwareWidget::ipAddress() const
 
 void ModuleFirmwareWidget::loadFirmwareFolder()
 {
-    fillFirmwareFolderPanel(ui->comboBox_firmware_file, ui->textEdit_explain, FirmwareFolder::module());
+    fillFirmwareFolderPanel(ui->comboBox_firmware_file, ui->textEdit_explain, FirmwareFolder::module(),
+                            m_environment.firmwareRoot);
 }
 
 void ModuleFirmwareWidget::loadSettings()
@@ -113,7 +114,7 @@ void ModuleFirmwareWidget::loadSettings()
         ui->spinbox_module_number_end->setValue(ui->spinbox_module_number_start->value());
 
     ipFields().restore(ip);
-    ui->lineEdit_port->setText(QString::number(ModbusPort::value()));
+    ui->lineEdit_port->setText(QString::number(m_environment.modbusPort));
 
     ui->spinbox_module_number_start->setValue(first);
     ui->spinbox_module_number_end->setValue(last);
@@ -210,7 +211,8 @@ void ModuleFirmwareWidget::updateModules(PassThroughLink &link)
         saveSettings(ipAddress(), ui->lineEdit_port->text().toInt(), first, last);
         return createProgressDialog(first);
     });
-    ModuleUpdateEngine engine({link, first, last, ui->ADMode->isChecked()}, observer);
+    ModuleUpdateEngine engine({link, first, last, ui->ADMode->isChecked()}, observer,
+                              m_environment.waits.blocking());
     report(engine.run(m_hex));
 }
 

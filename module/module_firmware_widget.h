@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/update_environment.h"
 #include "firmware/hex_image.h"
 
 #include <QPointer>
@@ -24,7 +25,10 @@ class ModuleFirmwareWidget : public QWidget
     Q_OBJECT
 
 public:
-    explicit ModuleFirmwareWidget(QWidget *parent = nullptr);
+    // The update runs with `environment`: the product's waits, Modbus port and folders unless
+    // given others.
+    explicit ModuleFirmwareWidget(QWidget *parent = nullptr,
+                                  const UpdateEnvironment &environment = UpdateEnvironment());
     ~ModuleFirmwareWidget() override;
 
     std::string ipAddress() const;
@@ -47,6 +51,7 @@ private:
     QProgressDialog &createProgressDialog(int firstModule);
     void report(const ModuleRunResult &result);
 
+    UpdateEnvironment m_environment;
     Ui::ModuleFirmwareWidget *ui;
     HexImage m_hex;
     QPointer<QProgressDialog> m_progressDialog;

@@ -1,16 +1,16 @@
 #include "module/module_transport.h"
 
-#include "app/fixed_wait.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using namespace PassThroughFrame;
 
-ModuleTransport::ModuleTransport(PassThroughLink &link) : m_link(link) {}
+ModuleTransport::ModuleTransport(PassThroughLink &link, Wait wait) : m_link(link), m_wait(std::move(wait)) {}
 
 int ModuleTransport::productCodeRegister(int module)
 {
@@ -52,9 +52,9 @@ void ModuleTransport::sendTargetControl(uint8_t value, uint8_t marker)
 void ModuleTransport::selectModule(int module)
 {
     sendTargetControl(0, kMarkerSelect);
-    FixedWait::blocking(kSelectPauseMs);
+    pause(kSelectPauseMs);
     sendTargetControl(static_cast<uint8_t>(module), kMarkerSelect);
-    FixedWait::blocking(kSelectSettleMs);
+    pause(kSelectSettleMs);
 }
 
 void ModuleTransport::releaseModule()

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "core/fixed_waits.h"
+#include "modbus/pass_through_link.h"
 #include "module/pass_through_frame.h"
-#include "module/pass_through_link.h"
 
 #include <cstdint>
 #include <string>
 
 // The module side of a coupler: selecting one module, carrying boot-loader bytes to it inside
 // function 109 and reading the module information registers. Holds the request and reply
-// buffers of one run; the answer of a module is the reply from byte 11 on.
+// buffers of one run; the answer of a module is the reply from byte 11 on. The fixed pauses of
+// the module side go through `wait`.
 class ModuleTransport
 {
 public:
@@ -17,7 +19,7 @@ public:
     static constexpr int kInformationBlockBase = 29900;
     static constexpr int kInformationBlockStride = 100;
 
-    explicit ModuleTransport(PassThroughLink &link);
+    ModuleTransport(PassThroughLink &link, Wait wait);
 
     static int productCodeRegister(int module);
     static int hardwareVersionRegister(int module);
@@ -33,6 +35,8 @@ public:
     // Sends raw bytes without waiting: data for a pending write draw no answer.
     void sendBootData(const uint8_t *bytes, int n);
     void releaseModule();
+    // One of the fixed pauses between exchanges.
+    void pause(int milliseconds) const { m_wait(milliseconds); }
     // The register value, or 0 (and why, in `failure`) when the read failed.
     uint16_t readModuleRegister(int address, std::string *failure = nullptr);
 
@@ -47,6 +51,7 @@ private:
     bool awaitReply();
 
     PassThroughLink &m_link;
+    Wait m_wait;
     uint8_t m_request[PassThroughFrame::kRequestBufferBytes] = {};
     uint8_t m_reply[PassThroughFrame::kMaxFrameBytes] = {};
     int m_replyLength = 0;

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -51,10 +52,11 @@ UpdateOutcome ModuleUpdateEngine::connectionFailure(const std::string &ip, int p
                                      .arg(QString::fromStdString(failure)));
 }
 
-ModuleUpdateEngine::ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer)
+ModuleUpdateEngine::ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer,
+                                       Wait wait)
     : m_target(target),
       m_observer(observer),
-      m_transport(target.link),
+      m_transport(target.link, std::move(wait)),
       m_bootLoader(m_transport, observer)
 {
 }

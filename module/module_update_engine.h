@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/update_outcome.h"
+#include "core/update_outcome.h"
 
 // One firmware file written to a range of I/O modules behind an Ethernet coupler, without any
 // widget: the matching checks against the modules' information registers, then for each module
@@ -60,7 +60,8 @@ class ModuleUpdateEngine
 public:
     static constexpr int kResponseTimeoutUs = 500000;
 
-    ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer);
+    // `wait` blocks for the fixed pauses of the module side.
+    ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer, Wait wait);
 
     // The box when the coupler's Modbus TCP server cannot be reached; the cause as informative text.
     static UpdateOutcome connectionFailure(const std::string &ip, int port, const std::string &failure);

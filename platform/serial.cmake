@@ -2,4 +2,4 @@
 add_library(tarnlow_platform_serial STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/serial_port.cpp ${CMAKE_CURRENT_SOURCE_DIR}/serial_port.h
   ${CMAKE_CURRENT_SOURCE_DIR}/com_port_table.cpp ${CMAKE_CURRENT_SOURCE_DIR}/com_port_table.h)
-target_include_directories(tarnlow_platform_serial PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tarnlow_platform_serial PUBLIC tarnlow_core)

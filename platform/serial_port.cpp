@@ -1,6 +1,6 @@
 #include "platform/serial_port.h"
 
-#include "platform/deadline.h"
+#include "core/deadline.h"
 
 #include <cerrno>
 #include <cstring>

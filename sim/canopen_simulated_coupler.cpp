@@ -1,6 +1,6 @@
 #include "sim/canopen_simulated_coupler.h"
 
-#include "platform/byte_order.h"
+#include "core/byte_order.h"
 
 #include <algorithm>
 

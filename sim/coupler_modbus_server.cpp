@@ -1,6 +1,6 @@
 #include "sim/coupler_modbus_server.h"
 
-#include "module/mbap_frame.h"
+#include "modbus/mbap_frame.h"
 
 #include <modbus/modbus.h>
 
@@ -89,6 +89,10 @@ bool CouplerModbusServer::start()
         m_listenContext = nullptr;
         return false;
     }
+    sockaddr_in bound{};
+    socklen_t boundLength = sizeof bound;
+    if (::getsockname(m_listener, reinterpret_cast<sockaddr *>(&bound), &boundLength) == 0)
+        m_port = ntohs(bound.sin_port);
     m_stopping = false;
     m_acceptor = std::thread(&CouplerModbusServer::acceptClients, this);
     return true;

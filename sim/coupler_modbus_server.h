@@ -33,8 +33,10 @@ public:
     CouplerModbusServer(const CouplerModbusServer &) = delete;
     CouplerModbusServer &operator=(const CouplerModbusServer &) = delete;
 
-    // False (errno set) when the port cannot be listened on.
+    // False (errno set) when the port cannot be listened on. Port 0 takes one the system chooses
+    // and keeps it for every later start.
     bool start();
+    int port() const { return m_port; }
     void stop();
 
     void setRegister(int address, uint16_t value);

@@ -1,6 +1,6 @@
 #include "sim/ethercat_veth_segment.h"
 
-#include "platform/deadline.h"
+#include "core/deadline.h"
 
 #include <chrono>
 #include <csignal>

@@ -2,10 +2,9 @@
 
 // One simulated Ethernet bus coupler on a loopback address (127.0.0.x, so several run side by
 // side): the UDP boot loader on port 10275 and the Modbus TCP server on the Modbus port (502, or
-// the port the tests chose) with the coupler's product code (3004) and hardware version (3006),
+// the port the tests chose; 0 for one the system chooses, see modbusPort()) with the coupler's product code (3004) and hardware version (3006),
 // and optionally the I/O modules behind it. While the coupler runs its boot loader, nothing
 // listens on the Modbus port.
-#include "module/modbus_port.h"
 #include "sim/coupler_boot_loader.h"
 #include "sim/coupler_modbus_server.h"
 #include "sim/coupler_udp_server.h"
@@ -25,7 +24,7 @@ struct SimulatedCouplerSetup {
     CouplerUdpServer::ReplyPort replyPort = CouplerUdpServer::ReplyPort::NamedInRequest;
     uint16_t bootPort = 10275;
     uint16_t otherBootPort = 10276;       // the port the "answer from another port" fault uses
-    int modbusPort = ModbusPort::value();
+    int modbusPort = 502;
 };
 
 class SimulatedCoupler
@@ -43,6 +42,8 @@ public:
     void stop();
 
     const SimulatedCouplerSetup &setup() const { return m_setup; }
+    // The port the Modbus server listens on once started.
+    int modbusPort() const { return m_modbus ? m_modbus->port() : m_setup.modbusPort; }
     SimulatedCouplerBootLoader &bootLoader() { return m_bootLoader; }
     // The register reads of the coupler's own registers; empty without a Modbus server.
     std::vector<int> registerReads() const;

@@ -45,7 +45,7 @@ int run()
     }
     qputenv(ComPortTable::directoryVariable, comDir.path().toLocal8Bit());
 
-    OsmerinRemoteIOFirmwareUpdater page;
+    OsmerinRemoteIOFirmwareUpdater page(nullptr, TarnlowTest::environment());
     MessageBoxRecorder boxes;
     qInstallMessageHandler(dropDebugLines);
     QElapsedTimer clock;

@@ -2,7 +2,6 @@
 // once on loopback, with the real waits (1.5 s before the run, 5 s after ENTER BOOT MODE and
 // after RUN USER MODE). Prints the total, the waits, the time per exchange beyond them, and the
 // total against the waits plus one loopback UDP round trip per exchange, measured in this run.
-#include "app/fixed_wait.h"
 #include "tests/coupler_eth/coupler_page_bench.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/test_main.h"
@@ -85,11 +84,10 @@ double loopbackRoundTripSeconds()
 int run()
 {
     qInstallMessageHandler(dropDebugLines);
-    FixedWait::setFixedWaitDivisorForTests(1);
     const CouplerTest::Bytes image = CouplerTest::randomImage(kImageBytes, 7);
     CouplerTest::writeFirmware("ETN_1MiB", image);
 
-    CouplerTest::PageBench bench(CouplerTest::couplerAt(kAddress), kListenPort);
+    CouplerTest::PageBench bench(CouplerTest::couplerAt(kAddress), kListenPort, 1);
     if (!bench.start())
         return 1;
     bench.choose("ETN_1MiB");

@@ -3,10 +3,9 @@
 // the simulated module answering at once on loopback. Prints the total, the fixed pauses, the
 // number of exchanges and the time per exchange, and compares the total with the pauses plus
 // one measured loopback round trip per exchange.
-#include "app/fixed_wait.h"
+#include "core/fixed_waits.h"
 #include "firmware/hex_image.h"
-#include "module/modbus_port.h"
-#include "module/modbus_tcp_link.h"
+#include "modbus/modbus_tcp_link.h"
 #include "module/module_update_engine.h"
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
@@ -140,13 +139,13 @@ double loopbackRoundTripSeconds()
 int main()
 {
     qInstallMessageHandler(quiet);
-    FixedWait::setFixedWaitDivisorForTests(1);
 
     ModuleBank bank(1);
     bank.setModule(kModule, {0x0A31, 0x1000, true});
     SimulatedCouplerSetup setup;
     setup.address = kAddress;
     setup.modules = &bank;
+    setup.modbusPort = 0;   // one the system chooses
     SimulatedCoupler coupler(setup);
     std::string failure;
     if (!coupler.start(failure)) {
@@ -160,14 +159,14 @@ int main()
     hex.imageLength = kImageBytes;
 
     const Clock::time_point start = Clock::now();
-    std::unique_ptr<ModbusTcpLink> tcp = ModbusTcpLink::connect(kAddress, ModbusPort::value());
+    std::unique_ptr<ModbusTcpLink> tcp = ModbusTcpLink::connect(kAddress, coupler.modbusPort());
     if (!tcp) {
-        std::fprintf(stderr, "cannot connect to %s:%d\n", kAddress, ModbusPort::value());
+        std::fprintf(stderr, "cannot connect to %s:%d\n", kAddress, coupler.modbusPort());
         return 1;
     }
     CountingLink link(*tcp);
     NoObserver observer;
-    ModuleUpdateEngine engine({link, kModule, kModule, true}, observer);
+    ModuleUpdateEngine engine({link, kModule, kModule, true}, observer, FixedWaits().blocking());
     const ModuleRunResult result = engine.run(hex);
     tcp.reset();
     const bool equal = result.outcome == ModuleRunResult::Outcome::Updated;
@@ -179,7 +178,7 @@ int main()
     const long oneWay = link.requests - link.replyWaits;
     const double roundTrip = loopbackRoundTripSeconds();
     const double floor = pauses + exchanges * roundTrip;
-    std::printf("module update, 1 MiB image, large-flash module on %s:%d\n", kAddress, ModbusPort::value());
+    std::printf("module update, 1 MiB image, large-flash module on %s:%d\n", kAddress, coupler.modbusPort());
     std::printf("  verified and started:        %s\n", equal && bank.startCount(kModule) == 1 ? "yes" : "NO");
     std::printf("  total:                       %.3f s\n", total);
     std::printf("  mandated pauses:             %.3f s (100 ms + 1 s select, 500 ms start)\n", pauses);

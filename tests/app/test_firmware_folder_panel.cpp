@@ -1,4 +1,4 @@
-#include "app/firmware_folder_panel.h"
+#include "page_support/firmware_folder_panel.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -22,7 +22,7 @@ private slots:
 
         QComboBox files;
         QTextEdit readme;
-        fillFirmwareFolderPanel(&files, &readme, FirmwareFolder::coupler());
+        fillFirmwareFolderPanel(&files, &readme, FirmwareFolder::coupler(), SandboxFiles::applicationDirectory());
         QStringList names;
         for (int i = 0; i < files.count(); ++i)
             names << files.itemText(i);
@@ -40,7 +40,7 @@ private slots:
         SandboxFiles::write("ECAT Firmware/README.txt", "<table><tr><td>cell</td></tr></table>");
         QComboBox files;
         QTextEdit readme;
-        fillFirmwareFolderPanel(&files, &readme, FirmwareFolder::ethercat());
+        fillFirmwareFolderPanel(&files, &readme, FirmwareFolder::ethercat(), SandboxFiles::applicationDirectory());
         QCOMPARE(files.count(), 0);
         QCOMPARE(readme.toPlainText().trimmed(), QString("cell"));
         QVERIFY(readme.toHtml().contains("<table"));
@@ -50,7 +50,7 @@ private slots:
     {
         QComboBox files;
         QTextEdit readme;
-        fillFirmwareFolderPanel(&files, &readme, FirmwareFolder::canopen());
+        fillFirmwareFolderPanel(&files, &readme, FirmwareFolder::canopen(), SandboxFiles::applicationDirectory());
         QCOMPARE(files.count(), 0);
         QVERIFY(readme.toPlainText().isEmpty());
     }

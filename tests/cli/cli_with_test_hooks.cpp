@@ -1,21 +1,20 @@
 // tarnlow-cli as the tests run it: the simulated couplers listen above port 1024 and the fixed
-// waits are shortened, through the tests' two hooks. Built for the tests only; the program that
-// ships reads no such variables.
-#include "app/fixed_wait.h"
+// waits are shortened, both passed to the engines at construction. Built for the tests only; the
+// program that ships reads no such variables.
 #include "cli/cli_main.h"
-#include "module/modbus_port.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
+    UpdateEnvironment environment;
     bool set = false;
     const int modbusPort = qEnvironmentVariableIntValue("TARNLOW_TEST_MODBUS_PORT", &set);
     if (set)
-        ModbusPort::setForTests(modbusPort);
+        environment.modbusPort = modbusPort;
     const int divisor = qEnvironmentVariableIntValue("TARNLOW_TEST_WAIT_DIVISOR", &set);
-    if (set && divisor > 0)
-        FixedWait::setFixedWaitDivisorForTests(divisor);
-    return cliMain(application.arguments());
+    if (set)
+        environment.waits = FixedWaits(divisor);
+    return cliMain(application.arguments(), environment);
 }

@@ -1,9 +1,9 @@
 // tarnlow-cli run as a technician's script runs it: against the simulator programs, its output
 // through a pipe, its report read back, its exit status checked. The runs go through the tests'
-// build of the program, which takes the test hooks (port 1502, shortened waits); the usage
+// build of the program, which takes the test hooks (a Modbus port found free, shortened waits); the usage
 // errors and the EtherCAT runs over the veth pair use the program as it ships.
 #include "firmware/hex_image.h"
-#include "tests/support/modbus_test_port.h"
+#include "tests/support/free_port.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -22,6 +22,13 @@ namespace {
 
 // Fixed waits shortened for the runs here; the pages' tests keep one run with the real waits.
 constexpr int kWaitDivisor = 20;
+
+// The port every simulated coupler of this program serves Modbus TCP on, found free at the start.
+int modbusPort()
+{
+    static const int port = FreePort::tcp("127.0.0.1");
+    return port;
+}
 
 QString binary(const QString &name)
 {
@@ -67,7 +74,7 @@ private:
 std::unique_ptr<Simulator> coupler(const QString &address, const QStringList &extra = {})
 {
     return std::make_unique<Simulator>("tarnlow-sim-coupler",
-                                       QStringList{"--address", address, "--modbus-port", QString::number(kModbusTestPort),
+                                       QStringList{"--address", address, "--modbus-port", QString::number(modbusPort()),
                                                    "--restart-ms", "50"} + extra);
 }
 
@@ -86,7 +93,7 @@ CliRun runCli(const QStringList &arguments, const std::function<void(QProcess &,
     QFile::remove(report);
     QProcess cli;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TARNLOW_TEST_MODBUS_PORT", QString::number(kModbusTestPort));
+    environment.insert("TARNLOW_TEST_MODBUS_PORT", QString::number(modbusPort()));
     environment.insert("TARNLOW_TEST_WAIT_DIVISOR", QString::number(kWaitDivisor));
     cli.setProcessEnvironment(environment);
     const bool updates = arguments.value(0) != QLatin1String("info");
@@ -144,7 +151,7 @@ private slots:
         const QString plan = writePlan(QStringLiteral("# three couplers\ncoupler, 127.0.0.111, %1\n"
                                                       "coupler, 127.0.0.113, %1\ncoupler, 127.0.0.112, %1\n")
                                            .arg(firmware));
-        const CliRun run = runCli({"plan", plan, "--listen-port", "24111"});
+        const CliRun run = runCli({"plan", plan, "--listen-port", "0"});
         QCOMPARE(run.status, 1);
         QCOMPARE(run.devices.size(), 3);
         const QStringList outcomes = {run.devices[0]["outcome"].toString(), run.devices[1]["outcome"].toString(),
@@ -181,7 +188,7 @@ private slots:
         QVERIFY(first->ready() && second->ready());
         const QString plan = writePlan(QStringLiteral("coupler,127.0.0.114,%1\ncoupler,127.0.0.115,%1\n")
                                            .arg(sample(kCouplerFirmware)));
-        const CliRun run = runCli({"plan", plan, "--jobs", "2", "--listen-port", "24121", "--quiet"});
+        const CliRun run = runCli({"plan", plan, "--jobs", "2", "--listen-port", "0", "--quiet"});
         QCOMPARE(run.status, 0);
         for (const QJsonValue &device : run.devices)
             QCOMPARE(device["outcome"].toString(), QString("verified"));
@@ -202,13 +209,13 @@ private slots:
         QVERIFY(shared->ready() && other->ready());
         const QString plan = writePlan(QStringLiteral("coupler,127.0.0.121,%1\nmodule,127.0.0.121,1,%2\n")
                                            .arg(sample(kCouplerFirmware), sample("Module Firmware/IO_Module_Demo.HEX")));
-        const CliRun both = runCli({"plan", plan, "--jobs", "2", "--listen-port", "24141"});
+        const CliRun both = runCli({"plan", plan, "--jobs", "2", "--listen-port", "0"});
         QCOMPARE(both.status, 0);
         QVERIFY(both.devices[1]["started"].toString() >= both.devices[0]["ended"].toString());
 
         const QString stopping = writePlan(QStringLiteral("coupler,127.0.0.122,%1\ncoupler,127.0.0.121,%1\n")
                                                .arg(sample(kCouplerFirmware)));
-        const CliRun stopped = runCli({"plan", stopping, "--stop-on-failure", "--listen-port", "24143"});
+        const CliRun stopped = runCli({"plan", stopping, "--stop-on-failure", "--listen-port", "0"});
         QCOMPARE(stopped.status, 1);
         QCOMPARE(stopped.devices[0]["outcome"].toString(), QString("failed"));
         QCOMPARE(stopped.devices[1]["outcome"].toString(), QString("aborted"));
@@ -226,7 +233,7 @@ private slots:
         QVERIFY(slow->ready() && next->ready());
         const QString plan = writePlan(QStringLiteral("coupler,127.0.0.116,%1\ncoupler,127.0.0.123,%1\n")
                                            .arg(sample(kCouplerFirmware)));
-        const CliRun run = runCli({"plan", plan, "--listen-port", "24131"}, [](QProcess &cli, QByteArray &out) {
+        const CliRun run = runCli({"plan", plan, "--listen-port", "0"}, [](QProcess &cli, QByteArray &out) {
             while (!out.contains(" KiB") && cli.waitForReadyRead(20000))
                 out += cli.readAllStandardOutput();
             // processId() is 0 once the program has ended, and kill(0) would signal this whole
@@ -319,7 +326,7 @@ private slots:
                                           "running (0x5101): boot loader (0x626F6F74)\n").arg(link));
         const CliRun unreachable = runCli({"info", "coupler", "--ip", "127.0.0.120"});
         QCOMPARE(unreachable.status, 1);
-        QVERIFY2(unreachable.err.startsWith("tarnlow-cli: Modbus TCP 127.0.0.120:1502: "), qPrintable(unreachable.err));
+        QVERIFY2(unreachable.err.startsWith(QString("tarnlow-cli: Modbus TCP 127.0.0.120:%1: ").arg(modbusPort())), qPrintable(unreachable.err));
     }
 
     // The program as it ships.

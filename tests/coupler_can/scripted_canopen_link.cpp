@@ -1,6 +1,6 @@
 #include "tests/coupler_can/scripted_canopen_link.h"
 
-#include "app/fixed_wait.h"
+#include "core/fixed_waits.h"
 #include "coupler_can/sdo_messages.h"
 #include "coupler_can/timeout_exception.h"
 
@@ -57,7 +57,7 @@ void ScriptedCanopenLink::pause(int milliseconds)
     if (step.milliseconds != milliseconds)
         mismatch(QString("expected a pause of %1 ms, the updater paused %2 ms")
                      .arg(step.milliseconds).arg(milliseconds));
-    FixedWait::blocking(milliseconds);
+    FixedWaits(1000).block(milliseconds);
 }
 
 bool ScriptedCanopenLink::sendDownloadRequest(uint8_t nodeId, uint16_t index, uint8_t subIndex,

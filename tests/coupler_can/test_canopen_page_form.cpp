@@ -21,7 +21,7 @@
 namespace {
 
 struct Page {
-    std::unique_ptr<OsmerinRemoteIOFirmwareUpdater> widget{new OsmerinRemoteIOFirmwareUpdater};
+    std::unique_ptr<OsmerinRemoteIOFirmwareUpdater> widget{new OsmerinRemoteIOFirmwareUpdater(nullptr, TarnlowTest::environment())};
     QComboBox *ports() const { return widget->findChild<QComboBox *>("comboBox"); }
     QSpinBox *nodeId() const { return widget->findChild<QSpinBox *>("spinBox_nodeid"); }
     QPushButton *update() const { return widget->findChild<QPushButton *>("button_update"); }

@@ -1,7 +1,6 @@
 // Whole updates from the CANopen page against the simulated coupler on a pseudo-terminal: the
 // user picks file, port and node ID and presses Update; the tests look at the boxes shown, the
 // requests the coupler saw, its flash and the settings stored.
-#include "app/fixed_wait.h"
 #include "coupler_can/osmerin_remote_io_firmware_updater.h"
 #include "platform/com_port_table.h"
 #include "platform/serial_port.h"
@@ -67,9 +66,10 @@ struct Rig {
         coupler.stop();
         qunsetenv(ComPortTable::directoryVariable);
     }
-    void openPage()
+    // The page's fixed waits are divided by `waitDivisor`.
+    void openPage(int waitDivisor = 50)
     {
-        page.reset(new OsmerinRemoteIOFirmwareUpdater);
+        page.reset(new OsmerinRemoteIOFirmwareUpdater(nullptr, TarnlowTest::environment(waitDivisor)));
         page->findChild<QSpinBox *>("spinBox_nodeid")->setValue(nodeId);
     }
     void faults(const std::function<void(CanopenSimulatedCoupler::Faults &)> &set)
@@ -121,17 +121,15 @@ private slots:
     void init()
     {
         QSettings().clear();
-        FixedWait::setFixedWaitDivisorForTests(50);
     }
 
     // The one update with the real 500 ms and 5000 ms waits.
     void updateWritesVerifiesAndStartsTheUserFirmware()
     {
-        FixedWait::setFixedWaitDivisorForTests(1);
         const QByteArray image = FirmwareBuilder::pattern(513);
         writeFirmware(image);
         Rig rig;
-        rig.openPage();
+        rig.openPage(1);
         MessageBoxRecorder boxes;
         QSize dialogSize;
         boxes.onBox([&](QMessageBox *) { dialogSize = rig.page->findChild<QProgressDialog *>()->size(); });

@@ -1,9 +1,9 @@
 // The CANopen update engine without a window or a port: each test scripts the coupler's side of
 // the conversation record by record (what the updater must send, what the coupler answers) and
 // looks at the outcome the run ends in and what it reported on the way.
-#include "app/fixed_wait.h"
+#include "core/fixed_waits.h"
 #include "coupler_can/canopen_update_engine.h"
-#include "platform/byte_order.h"
+#include "core/byte_order.h"
 #include "tests/coupler_can/scripted_canopen_link.h"
 #include "tests/support/test_main.h"
 
@@ -167,8 +167,6 @@ class TestCanopenUpdateEngine : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { FixedWait::setFixedWaitDivisorForTests(1000); }
-    void cleanup() { FixedWait::setFixedWaitDivisorForTests(1); }
 
     void updateMakesExactlyTheseExchanges()
     {

@@ -28,7 +28,10 @@ using SimEthercat::Coupler;
 namespace {
 
 struct Page {
-    std::unique_ptr<TarnlowECAT> window{new TarnlowECAT};
+    // The page opens its segment with `opener`.
+    explicit Page(Ethercat::LinkOpener opener = Ethercat::defaultLinkOpener())
+        : window(new TarnlowECAT(nullptr, TarnlowTest::environment(), std::move(opener))) {}
+    std::unique_ptr<TarnlowECAT> window;
     QComboBox *adapters() const { return window->findChild<QComboBox *>("comboBox"); }
     QComboBox *files() const { return window->findChild<QComboBox *>("comboBox_firmware_file"); }
     QPushButton *update() const { return window->findChild<QPushButton *>("button_update"); }
@@ -154,8 +157,7 @@ private slots:
     void aSuccessfulUpdate()
     {
         Coupler coupler(128, true);
-        Page page;
-        page.window->setLinkOpenerForTests(couplerSegment(&coupler));
+        Page page(couplerSegment(&coupler));
         page.adapters()->setCurrentIndex(page.adapters()->findData("lo"));
         MessageBoxRecorder boxes;
         QString dialogLabel;
@@ -184,8 +186,7 @@ private slots:
 
     void aFailedUpdateAndASecondDialog()
     {
-        Page page;
-        page.window->setLinkOpenerForTests(couplerSegment(nullptr));   // nothing on the cable
+        Page page(couplerSegment(nullptr));   // nothing on the cable
         MessageBoxRecorder boxes;
         for (int run = 1; run <= 2; ++run) {
             QTimer::singleShot(0, page.update(), &QPushButton::click);
@@ -208,8 +209,7 @@ private slots:
     {
         QFETCH(bool, closeButton);
         Coupler coupler(128);  // in INIT: the worker is busy with the state changes for seconds
-        Page page;
-        page.window->setLinkOpenerForTests(couplerSegment(&coupler));
+        Page page(couplerSegment(&coupler));
         MessageBoxRecorder boxes;
         // The user acts while Update's own wait runs: from a timer inside that wait.
         QPointer<QProgressDialog> dialog;

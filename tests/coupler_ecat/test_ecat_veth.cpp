@@ -121,7 +121,7 @@ private slots:
         const QString capture = SandboxFiles::applicationDirectory() + "/update.pcap";
         auto recorder = std::make_unique<FrameCapture>(segment->masterAdapter(), capture.toStdString());
         QVERIFY(recorder->recording());
-        TarnlowECAT page;
+        TarnlowECAT page(nullptr, TarnlowTest::environment());
         auto *adapters = page.findChild<QComboBox *>("comboBox");
         QVERIFY(adapters->currentText().startsWith(adapter + " \u2014 "));
         QCOMPARE(adapters->currentData().toString(), adapter);
@@ -230,7 +230,7 @@ private slots:
         QVERIFY2(segment, error.c_str());
         SandboxFiles::write("ECAT Firmware/Coupler.BIN", FirmwareBuilder::pattern(1000));
         QSettings().setValue("Settings/nic", QString::fromStdString(segment->masterAdapter()));
-        TarnlowECAT page;
+        TarnlowECAT page(nullptr, TarnlowTest::environment());
         MessageBoxRecorder boxes;
         QTimer::singleShot(0, page.findChild<QPushButton *>("button_update"), &QPushButton::click);
         QVERIFY(boxes.waitForBoxes(1, 30000));

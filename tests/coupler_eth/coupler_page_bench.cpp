@@ -1,7 +1,9 @@
 #include "tests/coupler_eth/coupler_page_bench.h"
 
 #include "tests/support/firmware_builder.h"
+#include "tests/support/free_port.h"
 #include "tests/support/sandbox_files.h"
+#include "tests/support/test_main.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -34,13 +36,14 @@ SimulatedCouplerSetup couplerAt(const char *address)
 {
     SimulatedCouplerSetup setup;
     setup.address = address;
+    setup.modbusPort = FreePort::tcp(address);
     return setup;
 }
 
-PageBench::PageBench(const SimulatedCouplerSetup &setup, uint16_t listenPort) : coupler(setup)
+PageBench::PageBench(const SimulatedCouplerSetup &setup, uint16_t listenPort, int waitDivisor) : coupler(setup)
 {
     QSettings().setValue("Coupler/Settings/port", QString::number(listenPort));
-    page = std::make_unique<CouplerFirmwareWidget>();
+    page = std::make_unique<CouplerFirmwareWidget>(nullptr, TarnlowTest::environment(waitDivisor, setup.modbusPort));
 }
 
 bool PageBench::start()

@@ -22,11 +22,14 @@ Bytes randomImage(size_t size, unsigned salt);
 // image loaded is exactly `image`).
 void writeFirmware(const QString &name, const Bytes &image, const QString &header = "0702, V1, X=FALSE");
 
-// A setup on `address` with the coupler's defaults (product code 0702, hardware version 1).
+// A setup on `address` with the coupler's defaults (product code 0702, hardware version 1) and
+// its Modbus server on a port the system finds free there.
 SimulatedCouplerSetup couplerAt(const char *address);
 
 struct PageBench {
-    PageBench(const SimulatedCouplerSetup &setup, uint16_t listenPort);
+    // The page's fixed waits are divided by `waitDivisor`; it checks the coupler's registers on
+    // the port of `setup`.
+    PageBench(const SimulatedCouplerSetup &setup, uint16_t listenPort, int waitDivisor = 50);
 
     bool start();
     // Types the coupler's address into the four fields and picks the firmware by its shown name.

@@ -1,7 +1,7 @@
 // Datagrams straight from the fuzzer: every reply check of the coupler's boot protocol, a whole
 // update run by the engine on replies cut from the fuzzer's bytes, and the simulated coupler's
 // handling of arbitrary requests.
-#include "app/fixed_wait.h"
+#include "core/update_environment.h"
 #include "coupler_eth/coupler_boot_link.h"
 #include "coupler_eth/coupler_update_engine.h"
 #include "sim/coupler_boot_loader.h"
@@ -76,7 +76,6 @@ void runEngine(const uint8_t *data, size_t size)
 {
     static const bool prepared = [] {
         qInstallMessageHandler(quiet);
-        FixedWait::setFixedWaitDivisorForTests(INT_MAX);
         return true;
     }();
     (void)prepared;
@@ -85,7 +84,7 @@ void runEngine(const uint8_t *data, size_t size)
     std::vector<uint8_t> readBack(kImageBytes, 0);
     FuzzedLink link(data + 2, size - 2);
     NoDialog observer;
-    CouplerUpdateEngine engine(link, observer);
+    CouplerUpdateEngine engine(link, observer, [](int) {}, UpdateEnvironment::kStandardModbusPort);
     (void)engine.run(image, imageLength, readBack);
 }
 

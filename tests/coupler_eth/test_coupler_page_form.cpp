@@ -49,7 +49,7 @@ private slots:
 
     void freshPageShowsTheDefaults()
     {
-        CouplerFirmwareWidget page;
+        CouplerFirmwareWidget page(nullptr, TarnlowTest::environment());
         QCOMPARE(address(page), (QStringList{"192", "168", "0", "212"}));
         QLineEdit *port = page.findChild<QLineEdit *>("lineEdit_port");
         QCOMPARE(port->text(), QString("23456"));
@@ -99,7 +99,7 @@ private slots:
             settings.setValue("Coupler/Settings/port", storedPort);
             settings.setValue("Coupler/Settings/filename", storedFile);
         }
-        CouplerFirmwareWidget page;
+        CouplerFirmwareWidget page(nullptr, TarnlowTest::environment());
         QCOMPARE(address(page), ip);
         QCOMPARE(field(page, "lineEdit_port"), port);
         QCOMPARE(page.findChild<QComboBox *>("comboBox_firmware_file")->currentText(), file);
@@ -110,7 +110,7 @@ private slots:
     // that update fails.
     void portFieldUnlocksAfterEnoughClicksAndItsPortIsStored()
     {
-        CouplerFirmwareWidget first;
+        CouplerFirmwareWidget first(nullptr, TarnlowTest::environment());
         first.show();
         QLineEdit *port = first.findChild<QLineEdit *>("lineEdit_port");
         releaseMouseOn(port, CouplerFirmwareWidget::kPortUnlockReleases);
@@ -118,7 +118,7 @@ private slots:
         releaseMouseOn(port, 1);
         QVERIFY(port->isEnabled());
 
-        CouplerFirmwareWidget second;
+        CouplerFirmwareWidget second(nullptr, TarnlowTest::environment());
         second.show();
         QLineEdit *secondPort = second.findChild<QLineEdit *>("lineEdit_port");
         QVERIFY(!secondPort->isEnabled());

@@ -1,12 +1,10 @@
 // The Ethernet coupler page end to end: Update pressed as a user would against a simulated
 // coupler on loopback, with the message box answered and the datagrams, the flash and the
 // settings inspected afterwards.
-#include "app/fixed_wait.h"
-#include "coupler_eth/coupler_modbus_connection.h"
-#include "module/modbus_port.h"
+#include "modbus/modbus_tcp_link.h"
 #include "tests/coupler_eth/coupler_page_bench.h"
+#include "tests/support/free_port.h"
 #include "tests/support/message_box_recorder.h"
-#include "tests/support/modbus_test_port.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -26,8 +24,12 @@ using Kind = CouplerReplyFault::Kind;
 
 namespace {
 
-// Every test program of the suite listens on ports of its own, so they run side by side.
-constexpr uint16_t kListenPort = 23471;
+// The page listens on a port the system found free when the test started.
+uint16_t listenPort()
+{
+    static const uint16_t port = FreePort::udp();
+    return port;
+}
 
 const Bytes &image1000()
 {
@@ -101,7 +103,6 @@ class TestCouplerUpdate : public QObject
 private slots:
     void initTestCase()
     {
-        ModbusPort::setForTests(kModbusTestPort);
         writeFirmware("ETN_1000", image1000());
         writeFirmware("ETN_1", randomImage(1, 1));
         writeFirmware("ETN_V2", image1000(), "0702, V2, X=FALSE");
@@ -112,15 +113,13 @@ private slots:
     void init()
     {
         QSettings().clear();
-        FixedWait::setFixedWaitDivisorForTests(50);
     }
 
     void multiPageImageWithTheRealWaits()
     {
-        FixedWait::setFixedWaitDivisorForTests(1);
         SimulatedCouplerSetup setup = couplerAt("127.0.0.61");
         setup.restartMs = 4000;   // deaf for most of each 5 s wait
-        PageBench bench(setup, 23456);
+        PageBench bench(setup, listenPort(), 1);
         QVERIFY(bench.start());
         bench.choose("ETN_1000");
         MessageBoxRecorder recorder;
@@ -147,9 +146,9 @@ private slots:
                                        0x01, 0x04, 0x00}));
         const auto requests = bench.coupler.bootLoader().requests();
         for (const auto &request : requests) {
-            QCOMPARE(request.bytes[7], uint8_t(0x5B));   // listen port 23456, high byte first
-            QCOMPARE(request.bytes[8], uint8_t(0xA0));
-            QCOMPARE(request.fromPort, uint16_t(23456));
+            QCOMPARE(request.bytes[7], uint8_t(listenPort() >> 8));   // the listen port, high byte first
+            QCOMPARE(request.bytes[8], uint8_t(listenPort()));
+            QCOMPARE(request.fromPort, listenPort());
         }
         const auto writes = bench.requestsOf(Command::WriteData);
         QCOMPARE(Bytes(writes[0].bytes.begin() + 9, writes[0].bytes.begin() + 11), (Bytes{0x01, 0x00}));
@@ -165,14 +164,14 @@ private slots:
         QCOMPARE(bench.coupler.registerReads(), (std::vector<int>{3006, 3004}));
         QSettings settings;
         QCOMPARE(settings.value("Coupler/Settings/ip").toString(), QString("127.0.0.61"));
-        QCOMPARE(settings.value("Coupler/Settings/port").toString(), QString("23456"));
+        QCOMPARE(settings.value("Coupler/Settings/port").toString(), QString::number(listenPort()));
         QCOMPARE(settings.value("Coupler/Settings/filename").toString(), QString("ETN_1000"));
         expectIdle(bench);
     }
 
     void oneByteImageIsOnePageEachWay()
     {
-        PageBench bench(couplerAt("127.0.0.62"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.62"), listenPort());
         QVERIFY(bench.start());
         bench.choose("ETN_1");
         MessageBoxRecorder recorder;
@@ -206,7 +205,7 @@ private slots:
         QFETCH(QString, detail);
         SimulatedCouplerSetup setup = couplerAt("127.0.0.63");
         setup.hardwareVersion = uint16_t(versionRegister);
-        PageBench bench(setup, kListenPort);
+        PageBench bench(setup, listenPort());
         const Boxes seen = updateOnce(bench, firmware);
         expectOneBox(seen, QMessageBox::Critical, "Firmware matching error",
                      "Firmware does not match with the coupler");
@@ -218,7 +217,7 @@ private slots:
 
     void otherProductCodeIsRefused()
     {
-        PageBench bench(couplerAt("127.0.0.64"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.64"), listenPort());
         const Boxes seen = updateOnce(bench, "ETN_0703");
         expectOneBox(seen, QMessageBox::Critical, "Product Code matching error",
                      "Product Code does not match with the coupler");
@@ -231,15 +230,14 @@ private slots:
     // checks are skipped and the update goes ahead; the started firmware answers Modbus again.
     void couplerInItsBootLoaderIsUpdatedWithoutTheChecks()
     {
-        PageBench bench(couplerAt("127.0.0.65"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.65"), listenPort());
         bench.coupler.bootLoader().enterBootLoader();
         const Boxes seen = updateOnce(bench, "ETN_1000");
         expectOneBox(seen, QMessageBox::Information, "Burning Firmware Successful",
                      "Firmware of Remote IO has beed updated.");
         QVERIFY(bench.flashHolds(image1000()));
         QVERIFY(bench.coupler.registerReads().empty());
-        std::string failure;
-        QVERIFY(CouplerModbusConnection::connect("127.0.0.65", failure));
+        QVERIFY(ModbusTcpLink::connect("127.0.0.65", bench.coupler.modbusPort()));
     }
 
     // The reads time out and count as 0: version 1 hardware passes, the product code does not.
@@ -247,7 +245,7 @@ private slots:
     {
         SimulatedCouplerSetup setup = couplerAt("127.0.0.66");
         setup.modbus = SimulatedCouplerSetup::Modbus::Silent;
-        PageBench bench(setup, kListenPort);
+        PageBench bench(setup, listenPort());
         const Boxes seen = updateOnce(bench, "ETN_1000");
         expectOneBox(seen, QMessageBox::Critical, "Product Code matching error",
                      "Product Code does not match with the coupler");
@@ -269,11 +267,13 @@ private slots:
             << "In function: WRITE DATA page:257, bytes_received:-1, data:" << noReply << true;
         QTest::newRow("WRITE DATA echoes another page")
             << int(Kind::WrongPageEcho) << int(Command::WriteData) << 1
-            << "In function: WRITE DATA page:256, bytes_received:11, data:" + dumpOf(echoOf(2, kListenPort, 257))
-            << "Reply from 127.0.0.67:10275, 11 bytes: 56 71 2D 43 50 4C 02 5B AF 01 01" << true;
+            << "In function: WRITE DATA page:256, bytes_received:11, data:" + dumpOf(echoOf(2, listenPort(), 257))
+            << QString::asprintf("Reply from 127.0.0.67:10275, 11 bytes: 56 71 2D 43 50 4C 02 %02X %02X 01 01",
+                                 listenPort() >> 8, listenPort() & 0xFF)
+            << true;
         QTest::newRow("READ DATA one byte long")
             << int(Kind::WrongLength) << int(Command::ReadData) << 3
-            << "In function: READ DATA page:258, bytes_received:268, data:" + dumpOf(echoOf(1, kListenPort, 258))
+            << "In function: READ DATA page:258, bytes_received:268, data:" + dumpOf(echoOf(1, listenPort(), 258))
             << "" << false;
         QTest::newRow("missing Step 1 reply")
             << int(Kind::Drop) << int(Command::WriteChecksumStep1) << 1
@@ -294,7 +294,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, detail);
         QFETCH(bool, wholeText);
-        PageBench bench(couplerAt("127.0.0.67"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.67"), listenPort());
         const Boxes seen = updateOnce(bench, "ETN_1000", replyFault(Kind(kind), Command(command), nth, 200));
         QCOMPARE(seen.count(), 1);
         QCOMPARE(seen.last().icon, QMessageBox::Critical);
@@ -312,7 +312,7 @@ private slots:
 
     void repliesLateWithinTheWindowAreTaken()
     {
-        PageBench bench(couplerAt("127.0.0.68"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.68"), listenPort());
         CouplerBootFaults faults;
         faults.replies.push_back({Kind::Delay, Command::WriteData, 0, 80});
         faults.replies.push_back({Kind::Delay, Command::ReadData, 0, 80});
@@ -323,7 +323,7 @@ private slots:
 
     void corruptStep2EchoStopsBeforeReading()
     {
-        PageBench bench(couplerAt("127.0.0.69"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.69"), listenPort());
         CouplerBootFaults faults;
         faults.corruptStep2Echo = true;
         const Boxes seen = updateOnce(bench, "ETN_1000", faults);
@@ -340,7 +340,7 @@ private slots:
 
     void flippedFlashBitIsFoundByTheComparison()
     {
-        PageBench bench(couplerAt("127.0.0.70"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.70"), listenPort());
         CouplerBootFaults faults;
         faults.flipFlashBitAt = 600;
         const Boxes seen = updateOnce(bench, "ETN_1000", faults);
@@ -355,7 +355,7 @@ private slots:
 
     void abortDuringWritingStillSealsAndEndsSilently()
     {
-        PageBench bench(couplerAt("127.0.0.71"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.71"), listenPort());
         CouplerBootFaults faults;   // pages slow enough for a person's press to fall between them
         faults.replies.push_back({Kind::Delay, Command::WriteData, 0, 10});
         bench.coupler.bootLoader().setFaults(faults);
@@ -375,7 +375,7 @@ private slots:
 
     void missingConfirmationAfterStartIsNoSuccess()
     {
-        PageBench bench(couplerAt("127.0.0.72"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.72"), listenPort());
         const Boxes seen = updateOnce(bench, "ETN_1000", replyFault(Kind::Drop, Command::ConfirmBootMode, 2));
         expectOneBox(seen, QMessageBox::Critical, "Format error exception",
                      "In function: confirm_boot_mode_command");
@@ -385,7 +385,7 @@ private slots:
 
     void repliesFromAnotherPortRedirectTheRequests()
     {
-        PageBench bench(couplerAt("127.0.0.73"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.73"), listenPort());
         CouplerBootFaults faults;
         faults.answerFromOtherPort = true;
         const Boxes seen = updateOnce(bench, "ETN_1000", faults);
@@ -415,7 +415,7 @@ private slots:
     {
         SimulatedCouplerSetup setup = couplerAt("127.0.0.83");
         setup.replyPort = CouplerUdpServer::ReplyPort::SourcePort;
-        PageBench bench(setup, kListenPort);
+        PageBench bench(setup, listenPort());
         const Boxes seen = updateOnce(bench, "ETN_1000");
         QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
         QVERIFY(bench.flashHolds(image1000()));
@@ -434,18 +434,18 @@ private slots:
     void portHeldByAnotherProgramIsRefused()
     {
         QUdpSocket holder;
-        QVERIFY(holder.bind(QHostAddress::AnyIPv4, kListenPort + 1));
-        PageBench bench(couplerAt("127.0.0.74"), kListenPort + 1);
+        QVERIFY(holder.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+        PageBench bench(couplerAt("127.0.0.74"), holder.localPort());
         const Boxes seen = updateOnce(bench, "ETN_1000");
         expectOneBox(seen, QMessageBox::Critical, "Port binding failed",
-                     QString("Port %1 is probably occupied is using for UDP broadcast").arg(kListenPort + 1));
+                     QString("Port %1 is probably occupied is using for UDP broadcast").arg(holder.localPort()));
         QVERIFY(!seen.last().informative.isEmpty());
         QVERIFY(bench.coupler.bootLoader().requests().empty());
     }
 
     void twoUpdatesInARowRebindTheSamePort()
     {
-        PageBench bench(couplerAt("127.0.0.75"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.75"), listenPort());
         QVERIFY(bench.start());
         bench.choose("ETN_1000");
         MessageBoxRecorder recorder;
@@ -459,8 +459,7 @@ private slots:
 
     void secondClickWhilePreparingStartsNoSecondUpdate()
     {
-        FixedWait::setFixedWaitDivisorForTests(5);   // 300 ms before the run starts
-        PageBench bench(couplerAt("127.0.0.76"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.76"), listenPort(), 5);   // 300 ms before the run starts
         QVERIFY(bench.start());
         bench.choose("ETN_1");
         MessageBoxRecorder recorder;
@@ -474,7 +473,7 @@ private slots:
     // no coupler on the network is touched.
     void emptyAddressFieldSendsNothing()
     {
-        PageBench bench(couplerAt("127.0.0.77"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.77"), listenPort());
         QVERIFY(bench.start());
         bench.choose("ETN_1000");
         bench.typeAddress("127", "0", "", "77");
@@ -491,7 +490,7 @@ private slots:
 
     void unreachableAddressGivesTheMissingReplyText()
     {
-        PageBench bench(couplerAt("127.0.0.78"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.78"), listenPort());
         bench.choose("ETN_1000");   // nothing runs on 127.0.0.78
         MessageBoxRecorder recorder;
         bench.clickUpdate();
@@ -503,7 +502,7 @@ private slots:
     void fileThatDoesNotLoadSendsNothing()
     {
         SandboxFiles::write("Coupler Firmware/BROKEN.HEX", QByteArray(100, 'x'));
-        PageBench bench(couplerAt("127.0.0.79"), kListenPort);
+        PageBench bench(couplerAt("127.0.0.79"), listenPort());
         const Boxes seen = updateOnce(bench, "BROKEN");
         QCOMPARE(seen.count(), 1);
         QCOMPARE(seen.last().text, QString("File format error."));

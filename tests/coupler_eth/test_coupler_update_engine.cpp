@@ -1,6 +1,6 @@
 // The update engine against a scripted boot loader, without sockets or widgets: each test lists
 // the replies the coupler gives and checks the requests the engine made and how the run ended.
-#include "app/fixed_wait.h"
+#include "core/update_environment.h"
 #include "coupler_eth/coupler_boot_exceptions.h"
 #include "coupler_eth/coupler_boot_link.h"
 #include "coupler_eth/coupler_update_engine.h"
@@ -111,7 +111,7 @@ CouplerRunResult runEngine(ScriptedLink &link, Observer &observer, const std::ve
                            int imageLength, std::vector<uint8_t> *readBack = nullptr)
 {
     std::vector<uint8_t> ownReadBack(image.size(), 0);
-    CouplerUpdateEngine engine(link, observer);
+    CouplerUpdateEngine engine(link, observer, FixedWaits(1000).blocking(), UpdateEnvironment::kStandardModbusPort);
     return engine.run(image, imageLength, readBack ? *readBack : ownReadBack);
 }
 
@@ -130,8 +130,6 @@ class TestCouplerUpdateEngine : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { FixedWait::setFixedWaitDivisorForTests(1000); }
-
     void verifiedRunMakesEveryRequestInOrder()
     {
         const std::vector<uint8_t> image = imageOf(300);
@@ -197,7 +195,7 @@ private slots:
         ScriptedLink link;
         Observer observer;
         observer.canceled = true;
-        CouplerUpdateEngine engine(link, observer);
+        CouplerUpdateEngine engine(link, observer, FixedWaits(1000).blocking(), UpdateEnvironment::kStandardModbusPort);
         std::vector<uint8_t> readBack(hex.image.size());
         QCOMPARE(engine.update(hex, "127.0.0.1", readBack).kind, UpdateOutcome::Kind::Aborted);
         QVERIFY(link.sent.empty());

@@ -1,4 +1,4 @@
-#include "app/hex_load_box.h"
+#include "page_support/hex_load_box.h"
 #include "firmware/hex_image.h"
 #include "firmware/hex_record.h"
 #include "tests/support/firmware_builder.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "module/mbap_frame.h"
-#include "module/pass_through_link.h"
+#include "modbus/mbap_frame.h"
+#include "modbus/pass_through_link.h"
 #include "sim/module_bank.h"
 
 #include <cstring>

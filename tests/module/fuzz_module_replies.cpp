@@ -1,7 +1,7 @@
 // Replies of a coupler and its modules, straight from the fuzzer: the MBAP-length framing of
 // function-109 replies arriving in arbitrary pieces, and the boot-loader layer reading the
 // handshake, identification and read-back answers out of whatever frames result.
-#include "app/fixed_wait.h"
+#include "core/fixed_waits.h"
 #include "module/module_boot_loader.h"
 #include "module/pass_through_frame.h"
 
@@ -22,7 +22,7 @@ public:
     void sendRawRequest(const uint8_t *, int) override {}
     int receiveReply(uint8_t *frame) override
     {
-        return PassThroughFrame::readFramedReply(
+        return Mbap::readFrame(
             [this](uint8_t *into, int wanted, bool) { return piece(into, wanted); }, frame);
     }
     bool readHoldingRegister(int, uint16_t &value) override
@@ -65,12 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const bool prepared = [] {
         qInstallMessageHandler(quiet);
-        FixedWait::setFixedWaitDivisorForTests(1 << 20);
         return true;
     }();
     (void)prepared;
     FuzzedLink link(data, size);
-    ModuleTransport transport(link);
+    ModuleTransport transport(link, [](int) {});
     NoProgress progress;
     ModuleBootLoader loader(transport, progress);
     transport.readModuleRegister(30000);

@@ -1,6 +1,6 @@
 #include "tests/module/scripted_modbus_server.h"
 
-#include "module/mbap_frame.h"
+#include "modbus/mbap_frame.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,7 +26,7 @@ bool readAll(int socket, uint8_t *into, int wanted)
 
 }
 
-ScriptedModbusServer::ScriptedModbusServer(const std::string &ip, int port, std::vector<Segments> replies,
+ScriptedModbusServer::ScriptedModbusServer(const std::string &ip, std::vector<Segments> replies,
                                            std::vector<int> delaysMs)
     : m_replies(std::move(replies)), m_delaysMs(std::move(delaysMs))
 {
@@ -35,7 +35,6 @@ ScriptedModbusServer::ScriptedModbusServer(const std::string &ip, int port, std:
     ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = ::inet_addr(ip.c_str());
     if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
         || ::listen(m_listener, 1) != 0) {
@@ -43,6 +42,9 @@ ScriptedModbusServer::ScriptedModbusServer(const std::string &ip, int port, std:
         m_listener = -1;
         return;
     }
+    socklen_t length = sizeof address;
+    ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+    m_port = ntohs(address.sin_port);
     m_thread = std::thread(&ScriptedModbusServer::serve, this);
 }
 

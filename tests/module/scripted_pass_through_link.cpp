@@ -1,6 +1,6 @@
 #include "tests/module/scripted_pass_through_link.h"
 
-#include "module/mbap_frame.h"
+#include "modbus/mbap_frame.h"
 #include "module/pass_through_frame.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 // The boot-loader protocol spoken to the simulated module bank directly (no coupler, no TCP):
 // the handshake's limit, reads that go unanswered, the start, the variants and the faults.
-#include "app/fixed_wait.h"
+#include "core/fixed_waits.h"
 #include "module/module_boot_loader.h"
 #include "sim/module_bank.h"
 #include "tests/module/bank_link.h"
@@ -36,7 +36,6 @@ class TestModuleBootLoader : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { FixedWait::setFixedWaitDivisorForTests(100); }
 
     void handshakeFailsAfterFifteenAttempts_data()
     {
@@ -53,7 +52,7 @@ private slots:
         faults.answersLowerCase = lowerCase;
         bank.setFaults(1, faults);
         BankLink link(bank);
-        ModuleTransport transport(link);
+        ModuleTransport transport(link, FixedWaits(100).blocking());
         ScriptedProgress progress;
         ModuleBootLoader loader(transport, progress);
         transport.selectModule(1);
@@ -66,7 +65,7 @@ private slots:
         ModuleBank bank(1);
         bank.setFlash(1, Bytes(1024, 0xFF));
         BankLink link(bank);
-        ModuleTransport transport(link);
+        ModuleTransport transport(link, FixedWaits(100).blocking());
         ScriptedProgress progress;
         ModuleBootLoader loader(transport, progress);
         transport.selectModule(1);
@@ -81,7 +80,7 @@ private slots:
     {
         ModuleBank bank(1);
         BankLink link(bank);
-        ModuleTransport transport(link);
+        ModuleTransport transport(link, FixedWaits(100).blocking());
         ScriptedProgress progress;
         ModuleBootLoader loader(transport, progress);
         transport.selectModule(1);

@@ -18,7 +18,7 @@
 namespace {
 
 struct Page {
-    std::unique_ptr<ModuleFirmwareWidget> widget{new ModuleFirmwareWidget};
+    std::unique_ptr<ModuleFirmwareWidget> widget{new ModuleFirmwareWidget(nullptr, TarnlowTest::environment())};
     QLineEdit *field(const char *name) const { return widget->findChild<QLineEdit *>(name); }
     QSpinBox *spin(const char *name) const { return widget->findChild<QSpinBox *>(name); }
     QCheckBox *check(const char *name) const { return widget->findChild<QCheckBox *>(name); }

@@ -1,13 +1,12 @@
 // The pass-through transport on a real libmodbus context against a scripted TCP peer: the bytes
 // of each request frame, the pauses of the select sequence, and the MBAP-length framing of
 // replies that arrive in pieces.
-#include "app/fixed_wait.h"
-#include "module/modbus_tcp_link.h"
+#include "core/fixed_waits.h"
+#include "modbus/modbus_tcp_link.h"
 #include "module/module_transport.h"
-#include "module/mbap_frame.h"
+#include "modbus/mbap_frame.h"
 #include "module/pass_through_frame.h"
 #include "tests/module/scripted_modbus_server.h"
-#include "tests/support/modbus_test_port.h"
 #include "tests/support/test_main.h"
 
 #include <QElapsedTimer>
@@ -38,15 +37,14 @@ class TestModuleTransport : public QObject
 private slots:
     void selectSendsTwoTargetControlsWithTheirPauses()
     {
-        FixedWait::setFixedWaitDivisorForTests(1);
-        ScriptedModbusServer server("127.0.0.41", kModbusTestPort, {{{0, 0, 0, 0, 0, 6, 1, 0x6D, 0, 1, 0, 0xAA}},
+        ScriptedModbusServer server("127.0.0.41", {{{0, 0, 0, 0, 0, 6, 1, 0x6D, 0, 1, 0, 0xAA}},
                                                         {{0, 0, 0, 0, 0, 6, 1, 0x6D, 0, 1, 5, 0xAA}}});
         QVERIFY(server.listening());
         Clock::time_point selectDone;
         {
-            auto link = ModbusTcpLink::connect("127.0.0.41", kModbusTestPort);
+            auto link = ModbusTcpLink::connect("127.0.0.41", server.port());
             QVERIFY(link);
-            ModuleTransport transport(*link);
+            ModuleTransport transport(*link, FixedWaits().blocking());
             transport.selectModule(5);
             selectDone = Clock::now();
         }
@@ -65,14 +63,14 @@ private slots:
         QCOMPARE(long40.size(), size_t(46));
         const Bytes second = passThroughReply("OK\r\n");
         ScriptedModbusServer server(
-            "127.0.0.42", kModbusTestPort,
+            "127.0.0.42",
             {{Bytes(long40.begin(), long40.begin() + 4), Bytes(long40.begin() + 4, long40.begin() + 9),
               Bytes(long40.begin() + 9, long40.end())},
              {second}});
         QVERIFY(server.listening());
-        auto link = ModbusTcpLink::connect("127.0.0.42", kModbusTestPort);
+        auto link = ModbusTcpLink::connect("127.0.0.42", server.port());
         QVERIFY(link);
-        ModuleTransport transport(*link);
+        ModuleTransport transport(*link, FixedWaits().blocking());
         QVERIFY(transport.exchangeBootText("?"));
         QCOMPARE(transport.answerLength(), 35);
         QCOMPARE(std::string(reinterpret_cast<const char *>(transport.answer()), 35),
@@ -87,12 +85,12 @@ private slots:
 
     void silentCouplerCostsOneResponseTimeoutAndKeepsTheOldAnswer()
     {
-        ScriptedModbusServer server("127.0.0.43", kModbusTestPort, {{passThroughReply("Synchronized\r\n")}});
+        ScriptedModbusServer server("127.0.0.43", {{passThroughReply("Synchronized\r\n")}});
         QVERIFY(server.listening());
-        auto link = ModbusTcpLink::connect("127.0.0.43", kModbusTestPort);
+        auto link = ModbusTcpLink::connect("127.0.0.43", server.port());
         QVERIFY(link);
         link->setResponseTimeout(0, 500000);
-        ModuleTransport transport(*link);
+        ModuleTransport transport(*link, FixedWaits().blocking());
         QVERIFY(transport.exchangeBootText("?"));
         QElapsedTimer timer;
         timer.start();
@@ -104,14 +102,14 @@ private slots:
 
     void replyThatCameTooLateIsNotTakenForTheNextOne()
     {
-        ScriptedModbusServer server("127.0.0.45", kModbusTestPort,
+        ScriptedModbusServer server("127.0.0.45",
                                     {{passThroughReply("Synchronized\r\n")}, {passThroughReply("0\r\n")}},
                                     {250, 0});
         QVERIFY(server.listening());
-        auto link = ModbusTcpLink::connect("127.0.0.45", kModbusTestPort);
+        auto link = ModbusTcpLink::connect("127.0.0.45", server.port());
         QVERIFY(link);
         link->setResponseTimeout(0, 100000);
-        ModuleTransport transport(*link);
+        ModuleTransport transport(*link, FixedWaits().blocking());
         QVERIFY(!transport.exchangeBootText("?"));
         QTest::qSleep(300);
         QVERIFY(transport.exchangeBootText("A 0\r\n"));
@@ -122,23 +120,28 @@ private slots:
     void impossibleLengthsAreRefused()
     {
         uint8_t header[6] = {0, 0, 0, 0, 0, 40};
-        QCOMPARE(PassThroughFrame::frameLengthFromHeader(header), 46);
+        QCOMPARE(Mbap::frameLengthFromHeader(header), 46);
         header[5] = 254;
-        QCOMPARE(PassThroughFrame::frameLengthFromHeader(header), 260);
+        QCOMPARE(Mbap::frameLengthFromHeader(header), 260);
         header[5] = 255;
-        QCOMPARE(PassThroughFrame::frameLengthFromHeader(header), -1);
+        QCOMPARE(Mbap::frameLengthFromHeader(header), -1);
         header[4] = 1;
         header[5] = 0;
-        QCOMPARE(PassThroughFrame::frameLengthFromHeader(header), -1);
+        QCOMPARE(Mbap::frameLengthFromHeader(header), -1);
         header[4] = 0;
         header[5] = 2;
-        QCOMPARE(PassThroughFrame::frameLengthFromHeader(header), -1);
+        QCOMPARE(Mbap::frameLengthFromHeader(header), -1);
     }
 
     void connectFailureGivesNoLink()
     {
-        QVERIFY(!ModbusTcpLink::connect("127.0.0.44", kModbusTestPort));
-        QVERIFY(!ModbusTcpLink::connect("...", kModbusTestPort));
+        int closedPort = 0;
+        {
+            ScriptedModbusServer gone("127.0.0.44", {});
+            closedPort = gone.port();
+        }
+        QVERIFY(!ModbusTcpLink::connect("127.0.0.44", closedPort));
+        QVERIFY(!ModbusTcpLink::connect("...", closedPort));
     }
 };
 

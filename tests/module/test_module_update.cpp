@@ -1,14 +1,12 @@
 // The module page end to end: fields set and Update clicked as a user would, against simulated
 // modules behind a simulated Ethernet coupler on loopback, with the boxes answered and the flash, the
 // command lines and the register reads of every module inspected afterwards.
-#include "app/fixed_wait.h"
-#include "module/modbus_port.h"
 #include "module/module_firmware_widget.h"
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
 #include "tests/support/firmware_builder.h"
 #include "tests/support/message_box_recorder.h"
-#include "tests/support/modbus_test_port.h"
+#include "tests/support/free_port.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -78,13 +76,16 @@ SimulatedCouplerSetup couplerWithModules(const char *address, ModuleBank &bank)
     SimulatedCouplerSetup setup;
     setup.address = address;
     setup.modules = &bank;
+    setup.modbusPort = FreePort::tcp(address);
     return setup;
 }
 
 // The page with its coupler: modules behind a simulated coupler on the given loopback address.
 struct Bench {
-    explicit Bench(const char *address, int moduleCount = 16)
-        : ip(address), bank(moduleCount), coupler(couplerWithModules(address, bank))
+    // The page's fixed waits are divided by `waitDivisor`.
+    explicit Bench(const char *address, int moduleCount = 16, int waitDivisor = 100)
+        : ip(address), bank(moduleCount), coupler(couplerWithModules(address, bank)),
+          page(nullptr, TarnlowTest::environment(waitDivisor, coupler.setup().modbusPort))
     {
         for (int module = 1; module <= moduleCount; ++module)
             bank.setModule(module, {kProductCode, 0x1000, false});
@@ -145,7 +146,6 @@ class TestModuleUpdate : public QObject
 private slots:
     void initTestCase()
     {
-        ModbusPort::setForTests(kModbusTestPort);
         SandboxFiles::write("Module Firmware/IO_5000.HEX",
                             FirmwareBuilder::encryptedHex(asFileData(image5000()), "0A31, V1, X=TRUE"));
         SandboxFiles::write("Module Firmware/IO_4096.HEX",
@@ -158,13 +158,11 @@ private slots:
     void init()
     {
         QSettings().clear();
-        FixedWait::setFixedWaitDivisorForTests(100);
     }
 
     void oneModuleWithTheRealPauses()
     {
-        FixedWait::setFixedWaitDivisorForTests(1);
-        Bench bench("127.0.0.46");
+        Bench bench("127.0.0.46", 16, 1);
         QVERIFY(bench.start());
         bench.choose("IO_5000", 3, 3);
         MessageBoxRecorder recorder;
@@ -394,7 +392,7 @@ private slots:
         SimulatedCoupler coupler(setup);
         std::string failure;
         QVERIFY(coupler.start(failure));
-        ModuleFirmwareWidget page;
+        ModuleFirmwareWidget page(nullptr, TarnlowTest::environment(100, setup.modbusPort));
         const char *names[] = {"lineEdit_ip1", "lineEdit_ip2", "lineEdit_ip3", "lineEdit_ip4"};
         const char *parts[] = {"127", "0", "0", "39"};
         for (int i = 0; i < 4; ++i)

@@ -1,6 +1,6 @@
 // The module update engine without a window: a scripted in-memory coupler holds every exchange a
 // run must make, in order, and fails on any other; the fixed waits are shortened to nothing.
-#include "app/fixed_wait.h"
+#include "core/fixed_waits.h"
 #include "firmware/hex_image.h"
 #include "module/module_update_engine.h"
 #include "tests/module/scripted_pass_through_link.h"
@@ -136,7 +136,7 @@ void expectStart(ScriptedPassThroughLink &link)
 ModuleRunResult run(ScriptedPassThroughLink &link, RecordingObserver &observer, const HexImage &hex,
                     int first, int last)
 {
-    ModuleUpdateEngine engine({link, first, last}, observer);
+    ModuleUpdateEngine engine({link, first, last}, observer, [](int) {});
     const ModuleRunResult result = engine.run(hex);
     for (const std::string &surprise : link.unexpected)
         qWarning("%s", surprise.c_str());
@@ -162,7 +162,6 @@ class TestModuleUpdateEngine : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { FixedWait::setFixedWaitDivisorForTests(1 << 20); }
 
     void twoModulesAreWrittenReadBackAndStartedInTurn()
     {

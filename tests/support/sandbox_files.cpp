@@ -1,5 +1,7 @@
 #include "tests/support/sandbox_files.h"
 
+#include "tests/support/test_main.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -8,7 +10,7 @@
 
 QString SandboxFiles::applicationDirectory()
 {
-    return QDir::fromNativeSeparators(QCoreApplication::applicationDirPath());
+    return TarnlowTest::sandboxDirectory();
 }
 
 QString SandboxFiles::write(const QString &relativePath, const QByteArray &content)

@@ -6,7 +6,7 @@
 // Files inside the test's sandbox (see test_main.h).
 namespace SandboxFiles {
 
-// The sandbox's application directory (where the pages look for their firmware folders).
+// The sandbox's directory (the firmware root the tests give the pages).
 QString applicationDirectory();
 // Writes `content` to `relativePath` below the application directory, creating folders.
 // Returns the absolute path.

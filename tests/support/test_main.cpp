@@ -1,71 +1,55 @@
 #include "tests/support/test_main.h"
 
-#include "app/application_identity.h"
+#include "core/application_identity.h"
 
-#include <cerrno>
-#include <climits>
+#include <QTemporaryDir>
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
-namespace fs = std::filesystem;
+namespace {
 
-static const char *const sandboxVariable = "TARNLOW_TEST_SANDBOX";
-
-bool TarnlowTest::insideSandbox()
+// Lives until the program ends; removed then unless TARNLOW_KEEP_SANDBOX is set.
+QTemporaryDir &sandbox()
 {
-    return std::getenv(sandboxVariable) != nullptr;
+    static QTemporaryDir directory(QDir::tempPath() + QStringLiteral("/tarnlow-test-XXXXXX"));
+    return directory;
 }
 
-static int waitForChild(pid_t child)
-{
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    std::fprintf(stderr, "test killed by signal %d\n", WTERMSIG(status));
-    return 128 + WTERMSIG(status);
 }
 
-int TarnlowTest::runInSandbox(int argc, char **argv)
+void TarnlowTest::enterSandbox()
 {
-    (void)argc;
-    char pattern[] = "/tmp/tarnlow-test-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        std::perror("mkdtemp");
-        return 1;
+    if (!sandbox().isValid()) {
+        std::fprintf(stderr, "no sandbox: %s\n", qPrintable(sandbox().errorString()));
+        std::exit(1);
     }
-    const fs::path sandbox(pattern);
-    const fs::path executable = fs::read_symlink("/proc/self/exe");
-    const fs::path copy = sandbox / "bin" / executable.filename();
-    fs::create_directories(sandbox / "bin");
-    fs::create_directories(sandbox / "config");
-    fs::copy_file(executable, copy);
-
-    setenv(sandboxVariable, sandbox.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (sandbox / "config").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-
-    const pid_t child = fork();
-    if (child == 0) {
-        execv(copy.c_str(), argv);
-        std::perror("execv");
-        _exit(127);
+    if (std::getenv("TARNLOW_KEEP_SANDBOX")) {
+        sandbox().setAutoRemove(false);
+        std::fprintf(stderr, "sandbox kept: %s\n", qPrintable(sandbox().path()));
     }
-    const int status = waitForChild(child);
-    if (!std::getenv("TARNLOW_KEEP_SANDBOX"))
-        fs::remove_all(sandbox);
-    else
-        std::fprintf(stderr, "sandbox kept: %s\n", sandbox.c_str());
-    return status;
+    const QString config = sandbox().filePath(QStringLiteral("config"));
+    QDir().mkpath(config);
+    qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+QString TarnlowTest::sandboxDirectory()
+{
+    return sandbox().path();
 }
 
 void TarnlowTest::prepareApplication()
 {
     ApplicationIdentity::apply();
+}
+
+UpdateEnvironment TarnlowTest::environment(int waitDivisor, int modbusPort)
+{
+    UpdateEnvironment environment;
+    environment.waits = FixedWaits(waitDivisor);
+    environment.modbusPort = modbusPort;
+    environment.firmwareRoot = sandboxDirectory();
+    return environment;
 }

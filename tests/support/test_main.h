@@ -1,19 +1,25 @@
 #pragma once
 
+#include "core/update_environment.h"
+
 #include <QApplication>
 #include <QtTest>
 
-// Every test program runs in a sandbox of its own: a temporary directory that holds a copy of
-// the test executable (so QCoreApplication::applicationDirPath(), where the pages look for their
-// firmware folders, is the sandbox) and the settings store (XDG_CONFIG_HOME). The user's own
-// settings and folders are never touched. The sandbox is removed when the test ends.
+// Every test program keeps its files in a sandbox of its own: a temporary directory that holds
+// the settings store (XDG_CONFIG_HOME, set before the application starts) and the firmware
+// folders, which the pages are given as their firmware root. The user's own settings and folders
+// are never touched. The sandbox is removed when the test ends.
 namespace TarnlowTest {
 
-bool insideSandbox();
-// Copies the executable into a fresh sandbox, runs it there and returns its exit status.
-int runInSandbox(int argc, char **argv);
+// Makes the sandbox and points the settings store into it; call before the QApplication exists.
+void enterSandbox();
+// The sandbox's directory.
+QString sandboxDirectory();
 // The application identity every page expects (organisation, domain, application name).
 void prepareApplication();
+// The environment a page or engine under test is built with: the sandbox as firmware root, every
+// fixed wait divided by `waitDivisor`, the couplers' Modbus servers on `modbusPort`.
+UpdateEnvironment environment(int waitDivisor = 1, int modbusPort = UpdateEnvironment::kStandardModbusPort);
 
 }
 
@@ -21,8 +27,7 @@ void prepareApplication();
 #define TARNLOW_SANDBOXED_MAIN(body)                                                           \
     int main(int argc, char **argv)                                                            \
     {                                                                                          \
-        if (!TarnlowTest::insideSandbox())                                                     \
-            return TarnlowTest::runInSandbox(argc, argv);                                      \
+        TarnlowTest::enterSandbox();                                                           \
         QApplication application(argc, argv);                                                  \
         TarnlowTest::prepareApplication();                                                     \
         body                                                                                   \

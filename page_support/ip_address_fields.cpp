@@ -1,4 +1,4 @@
-#include "app/ip_address_fields.h"
+#include "page_support/ip_address_fields.h"
 
 #include <QIntValidator>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "app/show_message.h"
+#include "page_support/show_message.h"
 
 #include <QCoreApplication>
 

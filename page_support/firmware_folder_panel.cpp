@@ -1,4 +1,4 @@
-#include "app/firmware_folder_panel.h"
+#include "page_support/firmware_folder_panel.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -32,10 +32,10 @@ FirmwareFolder FirmwareFolder::ethercat()
             QStringLiteral("Settings/filename")};
 }
 
-QString FirmwareFolder::path() const
+QString FirmwareFolder::path(const QString &root) const
 {
-    const QDir applicationDir(QDir::fromNativeSeparators(QCoreApplication::applicationDirPath()));
-    return applicationDir.filePath(folderName);
+    const QDir rootDir(root.isEmpty() ? QDir::fromNativeSeparators(QCoreApplication::applicationDirPath()) : root);
+    return rootDir.filePath(folderName);
 }
 
 static QString readReadme(const QDir &folder)
@@ -47,9 +47,10 @@ static QString readReadme(const QDir &folder)
     return stream.readAll();
 }
 
-void fillFirmwareFolderPanel(QComboBox *files, QTextEdit *readme, const FirmwareFolder &folder)
+void fillFirmwareFolderPanel(QComboBox *files, QTextEdit *readme, const FirmwareFolder &folder,
+                             const QString &root)
 {
-    const QDir dir(folder.path());
+    const QDir dir(folder.path(root));
     // Name filters match without regard to case, so each file is listed once.
     const QStringList names = dir.entryList(folder.namePatterns, QDir::Files, QDir::Unsorted);
     for (const QString &name : names) {

@@ -1,6 +1,6 @@
-#include "module/modbus_tcp_link.h"
+#include "modbus/modbus_tcp_link.h"
 
-#include "module/pass_through_frame.h"
+#include "modbus/mbap_frame.h"
 
 #include <modbus/modbus.h>
 
@@ -59,7 +59,7 @@ void ModbusTcpLink::sendRawRequest(const uint8_t *request, int length)
 
 int ModbusTcpLink::receiveReply(uint8_t *frame)
 {
-    return PassThroughFrame::readFramedReply(
+    return Mbap::readFrame(
         [this](uint8_t *into, int wanted, bool firstRead) { return readSome(into, wanted, firstRead); },
         frame);
 }

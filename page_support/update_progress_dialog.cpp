@@ -1,4 +1,4 @@
-#include "app/update_progress_dialog.h"
+#include "page_support/update_progress_dialog.h"
 
 #include <QProgressDialog>
 

@@ -1,6 +1,6 @@
-#include "app/hex_load_box.h"
+#include "page_support/hex_load_box.h"
 
-#include "app/show_message.h"
+#include "page_support/show_message.h"
 
 bool loadHexFile(QWidget *page, const char *translationContext, HexImage &hex, const HexPageProfile &profile)
 {

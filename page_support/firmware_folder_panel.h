@@ -18,14 +18,16 @@ struct FirmwareFolder {
     static FirmwareFolder canopen();
     static FirmwareFolder ethercat();
 
-    // Absolute path of the folder: a sub-directory of the application directory.
-    QString path() const;
+    // Absolute path of the folder: a sub-directory of `root`, or of the application directory
+    // when `root` is empty.
+    QString path(const QString &root) const;
 };
 
 // Lists the folder's firmware files into the combo box (display text = name without its last
 // suffix, item data = absolute path) and shows the folder's README.txt in the text area.
 // A missing folder or README leaves the widgets empty; nothing is reported.
-void fillFirmwareFolderPanel(QComboBox *files, QTextEdit *readme, const FirmwareFolder &folder);
+void fillFirmwareFolderPanel(QComboBox *files, QTextEdit *readme, const FirmwareFolder &folder,
+                             const QString &root);
 
 // Selects the entry whose display text equals the stored name exactly; leaves the current
 // entry when there is none or nothing is stored.

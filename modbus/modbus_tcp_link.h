@@ -1,6 +1,6 @@
 #pragma once
 
-#include "module/pass_through_link.h"
+#include "modbus/pass_through_link.h"
 
 #include <memory>
 #include <string>
