@@ -1,10 +1,7 @@
 #include "cli/device_runners.h"
 
-#include "coupler_eth/coupler_boot_protocol.h"
 #include "coupler_eth/coupler_listen_socket.h"
-#include "coupler_eth/coupler_udp_link.h"
-#include "coupler_eth/coupler_update_engine.h"
-#include "platform/datagram_socket.h"
+#include "coupler_eth/coupler_update_session.h"
 
 namespace {
 
@@ -44,16 +41,9 @@ UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &r
     const std::unique_ptr<QUdpSocket> socket = bindCouplerListenPort(uint16_t(job.listenPort), refusal);
     if (!socket)
         return refusal;
-    const int descriptor = int(socket->socketDescriptor());
-    // An incomplete address must fail to send rather than reach every coupler on the network.
-    DatagramSocket::disableBroadcast(descriptor);
-    const std::string ip = job.ip.toStdString();
-    const sockaddr_in destination =
-        DatagramSocket::socketAddress(DatagramSocket::addressFromText(ip), CouplerBoot::kDevicePort);
-    CouplerUdpLink link(descriptor, destination, socket->localPort());
     CouplerRunObserver observer(report, 2 * qint64(hex.imageLength));
-    CouplerUpdateEngine engine(link, observer, job.environment.waits.blocking(), job.environment.modbusPort);
+    CouplerUpdateSession session(*socket, job.ip.toStdString(), observer, job.environment);
     std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
     report.phase(QStringLiteral("Checking the coupler's registers"));
-    return engine.update(hex, ip, readBack);
+    return session.update(hex, readBack);
 }

@@ -6,9 +6,8 @@
 #include "page_support/ip_address_fields.h"
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
-#include "coupler_eth/coupler_udp_link.h"
+#include "coupler_eth/coupler_update_session.h"
 #include "coupler_eth/coupler_listen_socket.h"
-#include "coupler_eth/coupler_update_engine.h"
 #include "firmware/hardware_version.h"
 #include "platform/datagram_socket.h"
 
@@ -168,29 +167,22 @@ void CouplerFirmwareWidget::readPendingDatagrams()
 {
     if (!m_socket || m_socket->state() != QAbstractSocket::BoundState)
         return;
-    const sockaddr_in destination = DatagramSocket::socketAddress(
-        DatagramSocket::addressFromText(ipFields().text().toStdString()), CouplerBoot::kDevicePort);
-    const int descriptor = static_cast<int>(m_socket->socketDescriptor());
     m_socket->blockSignals(true);
-    // Qt turns broadcast on for its UDP sockets; an incomplete address (255.255.255.255) must
-    // fail to send rather than reach every coupler on the network.
-    DatagramSocket::disableBroadcast(descriptor);
-    runUpdate(descriptor, destination);
+    runUpdate();
     ui->button_update->setEnabled(true);
     if (m_progressDialog)
         m_progressDialog->close();
 }
 
 // Checks, waits and runs; the button stays disabled from the start of the run to its box.
-void CouplerFirmwareWidget::runUpdate(int descriptor, const sockaddr_in &destination)
+void CouplerFirmwareWidget::runUpdate()
 {
     PageObserver observer([this](int maximum) {
         ui->button_update->setEnabled(false);
         return createProgressDialog(maximum);
     }, m_environment.waits);
-    CouplerUdpLink link(descriptor, destination, m_listenPort);
-    CouplerUpdateEngine engine(link, observer, m_environment.waits.blocking(), m_environment.modbusPort);
-    const UpdateOutcome outcome = engine.update(m_hex, ipFields().text().toStdString(), m_readBackImage);
+    CouplerUpdateSession session(*m_socket, ipFields().text().toStdString(), observer, m_environment);
+    const UpdateOutcome outcome = session.update(m_hex, m_readBackImage);
     if (m_progressDialog && outcome.kind == UpdateOutcome::Kind::Verified)
         m_progressDialog->close();
     showOutcome(this, outcome);

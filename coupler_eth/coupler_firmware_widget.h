@@ -7,8 +7,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -56,7 +54,7 @@ private:
     void saveSettings();
     bool bindListenPort();
     uint16_t typedListenPort() const;   // 0 when the field holds no number
-    void runUpdate(int descriptor, const sockaddr_in &destination);
+    void runUpdate();
     QProgressDialog *createProgressDialog(int maximum);
 
     UpdateEnvironment m_environment;

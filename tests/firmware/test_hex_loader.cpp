@@ -22,12 +22,37 @@ QByteArray record(uint8_t type, uint16_t address, const QByteArray &data)
     return ":" + bytes.toHex().toUpper();
 }
 
+QByteArray withWrongChecksum(QByteArray line)
+{
+    const bool zero = line.endsWith("00");
+    line.chop(2);
+    return line + (zero ? "01" : "00");
+}
+
+QByteArray lines(const QList<QByteArray> &all)
+{
+    QByteArray text;
+    for (const QByteArray &line : all)
+        text += line + "\r\n";
+    return text;
+}
+
+const HexPageProfile &profileNamed(const QString &name)
+{
+    return name == "module" ? HexPageProfile::module()
+         : name == "canopen" ? HexPageProfile::canopen()
+                             : HexPageProfile::coupler();
+}
+
 uint32_t word(const std::vector<uint8_t> &image, int index)
 {
     const size_t o = size_t(index) * 4;
     return uint32_t(image[o]) | uint32_t(image[o + 1]) << 8 | uint32_t(image[o + 2]) << 16
            | uint32_t(image[o + 3]) << 24;
 }
+
+const QByteArray kEnd = ":00000001FF";
+const QString kRecordError = "unexpected format or checksum error";
 
 } // namespace
 
@@ -56,26 +81,13 @@ class TestHexLoader : public QObject
 private slots:
     void init() { boxes.clear(); }
 
-    void headerSetsValuesAndRecordsFollow()
-    {
-        HexImage hex(HexPageProfile::coupler());
-        const QByteArray image = FirmwareBuilder::pattern(40);
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(image, "0A31, V2, X=FALSE")));
-        QCOMPARE(hex.productCode, 0xA31u);
-        QCOMPARE(hex.hardwareVersion, 0x2000);
-        QCOMPARE(hex.fixVectorChecksum, false);
-        QCOMPARE(hex.imageLength, 40);
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(hex.image.data()), 40), image);
-        QCOMPARE(hex.image[40], uint8_t(0xFF));
-        QCOMPARE(boxes.count(), 0);
-    }
-
     void headerVariants_data()
     {
         QTest::addColumn<QString>("header");
         QTest::addColumn<uint>("productCode");
         QTest::addColumn<int>("hardwareVersion");
         QTest::addColumn<bool>("fix");
+        QTest::newRow("FALSE") << "0A31, V2, X=FALSE" << 0xA31u << 0x2000 << false;
         QTest::newRow("TRUE") << "0702, V1, X=TRUE" << 0x702u << 0x1000 << true;
         QTest::newRow("lower false") << "0702, V1, X=false" << 0x702u << 0x1000 << true;
         QTest::newRow("FALSE and blank") << "0702, V1, X=FALSE " << 0x702u << 0x1000 << true;
@@ -93,157 +105,114 @@ private slots:
         HexImage hex(HexPageProfile::coupler());
         hex.hardwareVersion = 0x0777;  // shows which values a short header leaves alone
         hex.fixVectorChecksum = false;
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(16), header)));
+        const QByteArray image = FirmwareBuilder::pattern(40);
+        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(image, header)));
         QCOMPARE(hex.productCode, productCode);
         QCOMPARE(hex.hardwareVersion, hardwareVersion);
         QCOMPARE(hex.fixVectorChecksum, fix);
+        QCOMPARE(hex.imageLength, 40);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(hex.image.data()), 40).mid(0, fix ? 28 : 40),
+                 image.mid(0, fix ? 28 : 40));
+        QCOMPARE(hex.image[40], uint8_t(0xFF));
+        QCOMPARE(boxes.count(), 0);
+        // A file without a header leaves the values of the one before.
+        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(image)));
+        QCOMPARE(hex.productCode, productCode);
+        QCOMPARE(hex.hardwareVersion, hardwareVersion);
     }
 
-    void noHeaderKeepsPreviousValues()
+    // Data records are laid back to back in file order; the lines that are no data record are
+    // skipped, and so are long lines on the pages that skip them when they are no valid record.
+    void imagesThatLoad_data()
     {
-        HexImage hex(HexPageProfile::coupler());
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(16), "0A31, V3, X=FALSE")));
-        QVERIFY(load(hex, HexPageProfile::coupler(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(16))));
-        QCOMPARE(hex.productCode, 0xA31u);
-        QCOMPARE(hex.hardwareVersion, 0x3000);
-    }
-
-    void emptyFirstLineAndNoLinesChangeNothing()
-    {
-        HexImage hex(HexPageProfile::module());
-        QVERIFY(load(hex, HexPageProfile::module(), "\r\n" + record(0, 0, FirmwareBuilder::pattern(16)) + "\r\n:00000001FF\r\n"));
-        QCOMPARE(hex.productCode, 0xFFFFu);
-        QCOMPARE(hex.imageLength, 16);
-    }
-
-    // A file that decrypts but holds no data record (another key, a plain HEX text, random
-    // bytes, nothing but skipped lines) would flash nothing and report success.
-    void fileWithoutDataIsRefused_data()
-    {
+        QTest::addColumn<QString>("profile");
         QTest::addColumn<QByteArray>("plaintext");
-        QTest::newRow("no line end at all") << QByteArray("no line end at all");
-        QTest::newRow("only the end-of-file record") << QByteArray(":00000001FF\r\n");
-        QTest::newRow("a data record of no bytes") << QByteArray(":0000000000\r\n:00000001FF\r\n");
-        QTest::newRow("only skipped lines") << QByteArray("0702, V1, X=TRUE\r\n; comment\r\n \r\n:00000001FF\r\n");
+        QTest::addColumn<QByteArray>("image");
+        const QByteArray a = FirmwareBuilder::pattern(16), b(16, '\x11');
+        const QByteArray badChecksum = withWrongChecksum(record(0, 0x10, FirmwareBuilder::pattern(32)));
+        QTest::newRow("back to back") << "coupler"
+            << "0702, V1, X=FALSE\r\n" + lines({record(4, 0, QByteArray::fromHex("0001")), record(0, 0, a), record(0, 0x8000, b), kEnd})
+            << a + b;
+        QTest::newRow("empty first line") << "module" << lines({"", record(0, 0, a), kEnd}) << a;
+        QTest::newRow("skipped lines") << "coupler"
+            << lines({"0702, V1, X=FALSE", "; comment", record(0, 0, QByteArray(16, 'z')) + " ", record(0, 0, a).toLower(),
+                      record(5, 0, FirmwareBuilder::pattern(20)), ":0000000100"})
+            << a;
+        for (const char *profile : {"coupler", "canopen"})
+            QTest::newRow(qPrintable(QString("long invalid line on ") + profile))
+                << profile << lines({record(0, 0, a), badChecksum, kEnd}) << a;
+    }
+    void imagesThatLoad()
+    {
+        QFETCH(QString, profile);
+        QFETCH(QByteArray, plaintext);
+        QFETCH(QByteArray, image);
+        HexImage hex(profileNamed(profile));
+        hex.fixVectorChecksum = false;
+        QVERIFY(load(hex, profileNamed(profile), plaintext));
+        QCOMPARE(hex.imageLength, image.size());
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(hex.image.data()), image.size()), image);
+        QCOMPARE(boxes.count(), 0);
+    }
+
+    // A file that would flash something else than its writer meant is refused with one box, and
+    // the image loaded before stays as it was: no data record at all (another key, plain HEX,
+    // random bytes), cut short, data after the end, a record that does not check, too much data.
+    void filesThatAreRefused_data()
+    {
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<QByteArray>("plaintext");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("text");
+        const int warning = QMessageBox::Warning, critical = QMessageBox::Critical;
         QByteArray random(4096, 0);
         for (int i = 0; i < random.size(); ++i)
             random[i] = char((i * 7919) ^ (i >> 3));
-        QTest::newRow("random bytes") << random;
-    }
-
-    void fileWithoutDataIsRefused()
-    {
-        QFETCH(QByteArray, plaintext);
-        for (const HexPageProfile *profile :
-             {&HexPageProfile::coupler(), &HexPageProfile::module(), &HexPageProfile::canopen()}) {
-            boxes.clear();
-            HexImage hex(*profile);
-            hex.imageLength = 5;
-            QVERIFY(!load(hex, *profile, plaintext));
-            expectBox(QMessageBox::Warning, "Load hex file error", "File format error.");
-            QCOMPARE(hex.imageLength, 5);
+        for (const char *profile : {"coupler", "module", "canopen"}) {
+            const auto row = [&](const char *name) { return &QTest::newRow(qPrintable(QString(name) + " on " + profile)); };
+            *row("no line end") << profile << QByteArray("no line end at all") << warning << "File format error.";
+            *row("only the end") << profile << lines({kEnd}) << warning << "File format error.";
+            *row("empty data record") << profile << lines({":0000000000", kEnd}) << warning << "File format error.";
+            *row("only skipped lines") << profile << lines({"0702, V1, X=TRUE", "; comment", " ", kEnd}) << warning << "File format error.";
+            *row("random bytes") << profile << random << warning << "File format error.";
         }
-    }
-
-    // A file cut short decrypts cleanly up to the cut; only the missing end-of-file record
-    // shows it. Data after the end-of-file record are not what the file's writer meant either.
-    void fileMustCloseWithTheEndOfFileRecord()
-    {
         const QByteArray whole = FirmwareBuilder::hexText(FirmwareBuilder::pattern(4096), "0A31, V1, X=TRUE");
-        HexImage hex(HexPageProfile::module());
-        QVERIFY(load(hex, HexPageProfile::module(), whole));
-        QCOMPARE(hex.imageLength, 4096);
-        QVERIFY(!load(hex, HexPageProfile::module(), whole.left(whole.size() / 2)));
-        expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
-        boxes.clear();
-        QVERIFY(!load(hex, HexPageProfile::module(), whole + record(0, 0, FirmwareBuilder::pattern(16)) + "\r\n"));
-        expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
+        QTest::newRow("cut short") << "module" << whole.left(whole.size() / 2) << critical << kRecordError;
+        QTest::newRow("data after the end") << "module" << whole + lines({record(0, 0, FirmwareBuilder::pattern(16))}) << critical << kRecordError;
+        const QByteArray badChecksum = withWrongChecksum(record(0, 0x10, FirmwareBuilder::pattern(32)));
+        QTest::newRow("long invalid line on module") << "module" << lines({record(0, 0, FirmwareBuilder::pattern(16)), badChecksum, kEnd})
+                                                     << critical << kRecordError;
+        for (const char *profile : {"coupler", "canopen"})
+            QTest::newRow(qPrintable(QString("32-byte record on ") + profile))
+                << profile << lines({record(0, 0, FirmwareBuilder::pattern(16)), record(0, 0x10, FirmwareBuilder::pattern(32)), kEnd})
+                << critical << kRecordError;
+        QTest::newRow("checksum") << "canopen" << lines({withWrongChecksum(record(0, 0, FirmwareBuilder::pattern(16)))})
+                                  << critical << kRecordError;
+        QTest::newRow("half pair") << "canopen" << lines({":1000000"}) << critical << kRecordError;
+        QTest::newRow("no type byte") << "canopen" << lines({":00"}) << critical << kRecordError;
+        QTest::newRow("count says more") << "canopen" << lines({":10000000F0"}) << critical << kRecordError;
+        QTest::newRow("count says less") << "canopen" << lines({":0200000001020304F4"}) << critical << kRecordError;
+        QTest::newRow("one byte too many") << "canopen" << FirmwareBuilder::hexText(FirmwareBuilder::pattern(131073))
+                                           << critical << "Data size in hex file is bigger than 131072";
     }
-
-    // Where long lines are skipped, a long line that is no valid data record still is.
-    void longLineThatIsNoValidDataRecordIsSkipped()
+    void filesThatAreRefused()
     {
-        QByteArray badChecksum = record(0, 0x10, FirmwareBuilder::pattern(32));
-        const QByteArray goodChecksum = badChecksum.right(2);
-        badChecksum.chop(2);
-        badChecksum += goodChecksum == "00" ? "01" : "00";
-        const QByteArray text = record(0, 0, FirmwareBuilder::pattern(16)) + "\r\n" + badChecksum + "\r\n:00000001FF\r\n";
-        for (const HexPageProfile *profile : {&HexPageProfile::coupler(), &HexPageProfile::canopen()}) {
-            HexImage hex(*profile);
-            QVERIFY(load(hex, *profile, text));
-            QCOMPARE(hex.imageLength, 16);
-        }
-        HexImage module(HexPageProfile::module());
-        QVERIFY(!load(module, HexPageProfile::module(), text));
-        expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
-    }
-
-    // On the coupler and CANopen pages a line longer than a 16-byte record is skipped, but a
-    // valid data record of 32 bytes is refused: skipping it would leave a hole in the image.
-    void longDataRecordIsRefusedWhereLongLinesAreSkipped()
-    {
-        for (const HexPageProfile *profile : {&HexPageProfile::coupler(), &HexPageProfile::canopen()}) {
-            boxes.clear();
-            HexImage hex(*profile);
-            const QByteArray text = record(0, 0, FirmwareBuilder::pattern(16)) + "\r\n" + record(0, 0x10, FirmwareBuilder::pattern(32)) + "\r\n"
-                                    + ":00000001FF\r\n";
-            QVERIFY(!load(hex, *profile, text));
-            expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
-        }
-    }
-
-    void recordsAreLaidBackToBack()
-    {
-        HexImage hex(HexPageProfile::coupler());
-        const QByteArray a = FirmwareBuilder::pattern(16), b = QByteArray(16, '\x11');
-        const QByteArray text = record(4, 0, QByteArray::fromHex("0001")) + "\r\n" + record(0, 0, a)
-                                + "\r\n" + record(0, 0x8000, b) + "\r\n:00000001FF\r\n";
-        hex.fixVectorChecksum = false;
-        QVERIFY(load(hex, HexPageProfile::coupler(), "0702, V1, X=FALSE\r\n" + text));
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(hex.image.data()), 32), a + b);
-    }
-
-    void skippedLines()
-    {
-        HexImage hex(HexPageProfile::coupler());
-        const QByteArray data = FirmwareBuilder::pattern(16);
-        const QByteArray text = "0702, V1, X=FALSE\r\n; comment\r\n" + record(0, 0, QByteArray(16, 'z'))
-                                + " \r\n" + record(0, 0, data).toLower() + "\r\n"
-                                + record(5, 0, FirmwareBuilder::pattern(20)) + "\r\n"   // long, but no data record
-                                + ":0000000100\r\n";  // end of file with a wrong checksum
-        QVERIFY(load(hex, HexPageProfile::coupler(), text));
-        QCOMPARE(hex.imageLength, 16);
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(hex.image.data()), 16),
-                 data);
-    }
-
-    void moduleDecodesLongRecords()
-    {
-        HexImage hex(HexPageProfile::module());
-        QVERIFY(!load(hex, HexPageProfile::module(), record(0, 0, FirmwareBuilder::pattern(32)) + "\r\n"));
-        expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
-    }
-
-    void recordErrors_data()
-    {
-        QTest::addColumn<QByteArray>("line");
-        QByteArray badChecksum = record(0, 0, FirmwareBuilder::pattern(16));
-        badChecksum.chop(2);
-        badChecksum += "00";
-        QTest::newRow("checksum") << badChecksum;
-        QTest::newRow("half pair") << QByteArray(":1000000");
-        QTest::newRow("no type byte") << QByteArray(":00");
-        QTest::newRow("count says more than the line holds") << QByteArray(":10000000F0");
-        QTest::newRow("count says less than the line holds") << QByteArray(":0200000001020304F4");
-    }
-    void recordErrors()
-    {
-        QFETCH(QByteArray, line);
-        HexImage hex(HexPageProfile::canopen());
+        QFETCH(QString, profile);
+        QFETCH(QByteArray, plaintext);
+        QFETCH(int, icon);
+        QFETCH(QString, text);
+        HexImage hex(profileNamed(profile));
         hex.imageLength = 77;
-        QVERIFY(!load(hex, HexPageProfile::canopen(), line + "\r\n"));
-        expectBox(QMessageBox::Critical, "Load hex file error", "unexpected format or checksum error");
+        QVERIFY(!load(hex, profileNamed(profile), plaintext));
+        expectBox(QMessageBox::Icon(icon), "Load hex file error", text);
         QCOMPARE(hex.imageLength, 77);
+    }
+
+    void capacityIsHeldExactly()
+    {
+        HexImage hex(HexPageProfile::canopen());
+        QVERIFY(load(hex, HexPageProfile::canopen(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(131072))));
+        QCOMPARE(hex.imageLength, 131072);
     }
 
     // The digit pairs of a record as the loader takes them; anything else is no record.
@@ -255,15 +224,6 @@ private slots:
         QVERIFY(!HexRecord::decode(":0A0G", 3, bytes));       // a digit that is none
         QVERIFY(!HexRecord::decode(":0A0B0C0D", 3, bytes));   // more pairs than a record holds
         QVERIFY(!HexRecord::decode(":0A0", 3, bytes));        // half a pair
-    }
-
-    void capacityLimit()
-    {
-        HexImage hex(HexPageProfile::canopen());
-        QVERIFY(load(hex, HexPageProfile::canopen(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(131072))));
-        QCOMPARE(hex.imageLength, 131072);
-        QVERIFY(!load(hex, HexPageProfile::canopen(), FirmwareBuilder::hexText(FirmwareBuilder::pattern(131073))));
-        expectBox(QMessageBox::Critical, "Load hex file error", "Data size in hex file is bigger than 131072");
     }
 
     void vectorChecksumMakesTableSumZero()
