@@ -1,9 +1,8 @@
 #include "cli/device_runners.h"
 
 #include "coupler_can/canopen_update_engine.h"
+#include "coupler_can/serial_open_failure.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
-
-#include <QCoreApplication>
 
 namespace {
 
@@ -25,15 +24,6 @@ private:
     int m_maximum = 0;
 };
 
-QString openFailureTitle(const QString &port)
-{
-    const QString comPrefix = QStringLiteral("COM");
-    if (port.startsWith(comPrefix))
-        return QCoreApplication::translate("OsmerinRemoteIOFirmwareUpdater", "Open Serial COM%1 failed")
-            .arg(port.mid(comPrefix.size()));
-    return QStringLiteral("Open Serial %1 failed").arg(port);
-}
-
 }
 
 UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &report)
@@ -42,10 +32,8 @@ UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &r
     USBPassThroughCANopenCOMM connection;
     try {
         connection.openByName(job.serialPort.toStdString());
-    } catch (const SerialOpenError &failure) {
-        return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, openFailureTitle(job.serialPort),
-                                     QString::fromStdString(failure.what()),
-                                     QString::fromStdString(failure.detail()));
+    } catch (const std::exception &failure) {
+        return serialOpenFailure(job.serialPort, failure);
     }
     report.phase(QString::fromLatin1(kBurningLabel));
     CanopenRunObserver observer(report, 2 * qint64(hex.imageLength));

@@ -8,6 +8,7 @@
 #include "page_support/show_message.h"
 #include "coupler_can/canopen_update_engine.h"
 #include "coupler_can/enum_serial_com.h"
+#include "coupler_can/serial_open_failure.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
 
 #include <QDebug>
@@ -138,11 +139,7 @@ std::unique_ptr<USBPassThroughCANopenCOMM> OsmerinRemoteIOFirmwareUpdater::openS
     try {
         connection->openPort(port);
     } catch (const std::exception &failure) {
-        const QString message = failure.what()[0] ? QString::fromStdString(failure.what())
-                                                  : QStringLiteral("Unknown exception");
-        const auto *openError = dynamic_cast<const SerialOpenError *>(&failure);
-        showMessageBox(this, QMessageBox::Critical, tr("Open Serial COM%1 failed").arg(port), message,
-                       openError ? QString::fromStdString(openError->detail()) : QString());
+        showOutcome(this, serialOpenFailure(QStringLiteral("COM%1").arg(port), failure));
         // A port that did not open would only end the update in a "Read timeout" later.
         return nullptr;
     }
