@@ -1,24 +1,28 @@
 // The SDO client over the serial pass-through, exchange by exchange against a scripted peer on a
 // pseudo-terminal: the request bytes, the values taken from the replies, records that arrive in
-// pieces or pile up, the time-out with its message, and the exclusive open.
-#include "coupler_can/sdo_messages.h"
+// pieces or pile up, the time-outs with their messages, and the opening of the port.
 #include "coupler_can/timeout_exception.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
+#include "platform/com_port_table.h"
 #include "platform/serial_port.h"
-#include "tests/coupler_can/scripted_serial_peer.h"
 #include "tests/support/test_main.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
 #include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <memory>
+#include <poll.h>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -42,20 +46,77 @@ QString timeoutMessage(Call call)
     return QString();
 }
 
+// The coupler's end of a pseudo-terminal that the COM-port table names COM12: reads what the
+// client sent and writes the replies byte for byte.
+struct Peer {
+    QTemporaryDir directory;
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int keepOpen = -1;  // keeps the far end from hanging up while the client has it closed
+    std::thread late;
+
+    Peer()
+    {
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            return;
+        keepOpen = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios mode{};
+        ::tcgetattr(keepOpen, &mode);
+        cfmakeraw(&mode);
+        ::tcsetattr(keepOpen, TCSANOW, &mode);
+        QFile::link(::ptsname(master), directory.filePath("COM" + QString::number(port)));
+        qputenv(ComPortTable::directoryVariable, directory.path().toLocal8Bit());
+    }
+    ~Peer()
+    {
+        if (late.joinable())
+            late.join();
+        qunsetenv(ComPortTable::directoryVariable);
+        ::close(master);
+        ::close(keepOpen);
+    }
+    // Exactly `count` bytes the client wrote (waiting up to a second); fewer when none came.
+    QByteArray take(int count)
+    {
+        QByteArray got;
+        char buffer[256];
+        pollfd waiting{master, POLLIN, 0};
+        while (got.size() < count && ::poll(&waiting, 1, 1000) > 0) {
+            const ssize_t n = ::read(master, buffer, size_t(qMin(256, count - got.size())));
+            if (n <= 0)
+                break;
+            got.append(buffer, int(n));
+        }
+        return got;
+    }
+    void reply(const QByteArray &data)
+    {
+        QCOMPARE(::write(master, data.constData(), size_t(data.size())), ssize_t(data.size()));
+    }
+    // `rest` follows after `gapMs`, while the client is already waiting.
+    void replyLater(const QByteArray &rest, int gapMs)
+    {
+        late = std::thread([this, rest, gapMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+            if (::write(master, rest.constData(), size_t(rest.size())) != rest.size())
+                qWarning("short write to the pseudo-terminal");
+        });
+    }
+};
+
 }
 
 class TestCanopenSdoClient : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<ScriptedSerialPeer> peer;
+    std::unique_ptr<Peer> peer;
     std::unique_ptr<USBPassThroughCANopenCOMM> comm;
 
 private slots:
     void init()
     {
-        peer.reset(new ScriptedSerialPeer(port));
-        QVERIFY(peer->isReady());
+        peer.reset(new Peer);
+        QVERIFY(peer->keepOpen >= 0);
         comm.reset(new USBPassThroughCANopenCOMM);
         comm->openPort(port);
     }
@@ -78,41 +139,22 @@ private slots:
         QCOMPARE(peer->take(11).toHex(' '), bytes("7F 06 08 40 01 51 00 00 00 00 00").toHex(' '));
     }
 
-    void recordInPiecesIsAssembledAndQueuedRepliesComeInOrder()
+    void recordsInPiecesOrPiledUpAreTakenInOrder()
     {
         uint32_t result = 0;
-        peer->replyInPieces(bytes("81 05 08 60 00"), bytes("51 02 11 22 33 44"), 300);
+        peer->reply(bytes("81 05 08 60 00"));
+        peer->replyLater(bytes("51 02 11 22 33 44"), 300);
         QVERIFY(comm->readDownloadResponse(0x5100, 2, &result));
         QCOMPARE(result, 0x44332211u);
 
-        peer->reply(bytes("81 05 08 60 00 51 01 01 00 00 00" "81 05 08 60 00 51 02 02 00 00 00"));
-        QVERIFY(comm->readDownloadResponse(0x5100, 2, &result));
-        QCOMPARE(result, 1u);
-        QVERIFY(comm->readDownloadResponse(0x5100, 2, &result));
-        QCOMPARE(result, 2u);
-    }
-
-    void openingPurgesWhatWasPending()
-    {
-        comm->close();
-        peer->reply(bytes("81 05 08 60 00 51 01 ee ee ee ee"));
-        comm->openPort(port);
-        peer->reply(bytes("81 05 08 60 00 51 01 01 00 00 00"));
-        uint32_t result = 0;
-        comm->readDownloadResponse(0x5100, 1, &result);
-        QCOMPARE(result, 1u);
-    }
-
-    void guardFrameIsAnyFourBytes()
-    {
-        peer->reply(bytes("8a 07 01 05"));
+        // The guard frame is any four bytes, and nothing of it is left for the next reply.
+        peer->reply(bytes("8a 07 01 05" "81 05 08 60 00 51 01 01 00 00 00" "81 05 08 43 01 51 00 6D 72 6F 6E"));
         QTest::ignoreMessage(QtDebugMsg, "Receive guide");
         QTest::ignoreMessage(QtDebugMsg, "5");
         comm->receiveGuard();
-        // Nothing of the guard is left to spoil the next reply.
-        peer->reply(bytes("81 05 08 43 01 51 00 6D 72 6F 6E"));
-        uint32_t result = 0;
-        comm->readUploadResponse(0x5101, 0, &result);
+        QVERIFY(comm->readDownloadResponse(0x5100, 2, &result));
+        QCOMPARE(result, 1u);
+        QVERIFY(comm->readUploadResponse(0x5101, 0, &result));
         QCOMPARE(result, 0x6E6F726Du);
     }
 
@@ -139,17 +181,21 @@ private slots:
         QVERIFY(!comm->sendDownloadRequest(1, 0x5100, 1, &value));
         QElapsedTimer clock;
         clock.start();
+        QCOMPARE(timeoutMessage([&] { comm->readDownloadResponse(0x5100, 6, &value); }),
+                 QString("Index: 5100, SubIndex:  6"));
         QCOMPARE(timeoutMessage([&] { comm->readUploadResponse(0x5101, 0, &value); }),
                  QString("Index: 5101, SubIndex: 0"));
         QCOMPARE(timeoutMessage([&] { comm->receiveGuard(); }), QString("Receive Guard"));
         QVERIFY(clock.elapsed() < 500);
     }
 
-    void portNamedInLowerCaseOpens()
+    // What came while the port was closed is purged at the opening; "com12" opens as COM12.
+    void reopeningPurgesAndFindsTheLowerCaseName()
     {
         comm->close();
-        const QString lower = peer->comDirectory() + "/com" + QString::number(port);
-        QVERIFY(QFile::rename(peer->comDirectory() + "/COM" + QString::number(port), lower));
+        const QString name = "COM" + QString::number(port);
+        QVERIFY(QFile::rename(peer->directory.filePath(name), peer->directory.filePath(name.toLower())));
+        peer->reply(bytes("81 05 08 60 00 51 01 ee ee ee ee"));
         comm->openPort(port);
         peer->reply(bytes("81 05 08 60 00 51 01 01 00 00 00"));
         uint32_t result = 0;
@@ -159,19 +205,14 @@ private slots:
 
     void secondOpenerAndMissingPortAreRefused()
     {
-        const QString refused = "Does there has other application lock the COM port?";
         USBPassThroughCANopenCOMM second;
-        try {
-            second.openPort(port);
-            QFAIL("a second opener got the port");
-        } catch (const std::exception &failure) {
-            QCOMPARE(QString(failure.what()), refused);
-        }
-        try {
-            second.openPort(port + 1);
-            QFAIL("a port that does not exist opened");
-        } catch (const std::exception &failure) {
-            QCOMPARE(QString(failure.what()), refused);
+        for (int number : {port, port + 1}) {
+            try {
+                second.openPort(number);
+                QFAIL(qPrintable(QString("COM%1 opened").arg(number)));
+            } catch (const std::exception &failure) {
+                QCOMPARE(QString(failure.what()), QString("Does there has other application lock the COM port?"));
+            }
         }
         comm->close();
         second.openPort(port);
@@ -188,6 +229,8 @@ private slots:
         QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EACCES, "/dev/null")),
                  QString("/dev/null: permission denied. Ask an administrator for access to the port "
                          "(for example the dialout group or a udev rule)."));
+        QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EIO, "/dev/ttyACM0")),
+                 QString("/dev/ttyACM0: Input/output error"));
         // A port its group may use names that group (dialout has gid 20 on Debian).
         QTemporaryDir directory;
         const QString device = directory.path() + "/ttyACM0";
@@ -201,8 +244,6 @@ private slots:
         QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EACCES, device.toStdString())),
                  device + ": permission denied. Join the group that owns the port (" + name
                      + "): sudo usermod -aG " + name + " $USER, then log in again.");
-        QCOMPARE(QString::fromStdString(SerialPort::describeOpenFailure(EIO, "/dev/ttyACM0")),
-                 QString("/dev/ttyACM0: Input/output error"));
     }
 };
 

@@ -7,11 +7,8 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
-#include <QTimer>
-#include <QtTest>
 
 #include <random>
 
@@ -54,17 +51,11 @@ bool PageBench::start()
     return failure.empty();
 }
 
-void PageBench::typeAddress(const QString &a, const QString &b, const QString &c, const QString &d)
+void PageBench::choose(const QString &firmware, const QString &address)
 {
-    const QString parts[] = {a, b, c, d};
+    const QString typed = address.isEmpty() ? QString::fromStdString(coupler.setup().address) : address;
     for (int i = 0; i < 4; ++i)
-        page->findChild<QLineEdit *>(QString("lineEdit_ip%1").arg(i + 1))->setText(parts[i]);
-}
-
-void PageBench::choose(const QString &firmware)
-{
-    const QStringList parts = QString::fromStdString(coupler.setup().address).split('.');
-    typeAddress(parts[0], parts[1], parts[2], parts[3]);
+        page->findChild<QLineEdit *>(QString("lineEdit_ip%1").arg(i + 1))->setText(typed.section('.', i, i));
     QComboBox *files = page->findChild<QComboBox *>("comboBox_firmware_file");
     files->setCurrentIndex(files->findText(firmware));
 }
@@ -79,12 +70,12 @@ std::vector<SimulatedCouplerBootLoader::LoggedRequest> PageBench::requestsOf(Cou
     return coupler.bootLoader().requestsOf(command);
 }
 
-std::vector<uint8_t> PageBench::commandSequence()
+QByteArray PageBench::commandSequence()
 {
-    std::vector<uint8_t> codes;
+    QByteArray codes;
     for (const auto &request : coupler.bootLoader().requests())
-        codes.push_back(request.bytes.size() > 6 ? request.bytes[6] : 0xFF);
-    return codes;
+        codes.append(char(request.bytes.size() > 6 ? request.bytes[6] : 0xFF));
+    return codes.toHex().toUpper();
 }
 
 bool PageBench::flashHolds(const Bytes &image)
@@ -94,26 +85,6 @@ bool PageBench::flashHolds(const Bytes &image)
     return std::equal(image.begin(), image.end(), flash.begin())
         && std::all_of(flash.begin() + long(image.size()), flash.begin() + long(paddedEnd),
                        [](uint8_t byte) { return byte == 0xFF; });
-}
-
-AbortAt::AbortAt(QWidget *page, int value) : m_page(page), m_value(value)
-{
-    auto *timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, &AbortAt::poll);
-    timer->start(1);
-}
-
-void AbortAt::poll()
-{
-    QProgressDialog *dialog = m_page->findChild<QProgressDialog *>();
-    if (m_pressed || !dialog || !dialog->isVisible() || dialog->value() < m_value)
-        return;
-    for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
-        if (button->text() == "Abort") {
-            m_pressed = true;
-            button->click();
-        }
-    }
 }
 
 }

@@ -6,9 +6,6 @@
 #include "coupler_eth/coupler_firmware_widget.h"
 #include "sim/simulated_coupler.h"
 
-#include <QByteArray>
-#include <QString>
-
 #include <memory>
 #include <vector>
 
@@ -21,7 +18,6 @@ Bytes randomImage(size_t size, unsigned salt);
 // An encrypted firmware file in the coupler folder of the sandbox (no vector checksum, so the
 // image loaded is exactly `image`).
 void writeFirmware(const QString &name, const Bytes &image, const QString &header = "0702, V1, X=FALSE");
-
 // A setup on `address` with the coupler's defaults (product code 0702, hardware version 1) and
 // its Modbus server on a port the system finds free there.
 SimulatedCouplerSetup couplerAt(const char *address);
@@ -32,33 +28,19 @@ struct PageBench {
     PageBench(const SimulatedCouplerSetup &setup, uint16_t listenPort, int waitDivisor = 50);
 
     bool start();
-    // Types the coupler's address into the four fields and picks the firmware by its shown name.
-    void choose(const QString &firmware);
-    void typeAddress(const QString &a, const QString &b, const QString &c, const QString &d);
+    // Types `address` (the coupler's own when empty) into the four fields, split at its dots, and
+    // picks the firmware by its shown name.
+    void choose(const QString &firmware, const QString &address = QString());
     void clickUpdate();
 
-    // The requests of one command the coupler saw, and where they came from and went to.
     std::vector<SimulatedCouplerBootLoader::LoggedRequest> requestsOf(CouplerCommand command);
-    // The command codes of every request, in order.
-    std::vector<uint8_t> commandSequence();
-    // The first `length` bytes of the flash equal `image`, and the rest of its last page is 0xFF.
+    // The command code of every request, in order, in upper-case hexadecimal.
+    QByteArray commandSequence();
+    // The first bytes of the flash equal `image`, and the rest of its last page is 0xFF.
     bool flashHolds(const Bytes &image);
 
     SimulatedCoupler coupler;
     std::unique_ptr<CouplerFirmwareWidget> page;
-};
-
-// Presses the progress dialog's Abort button once its value has reached `value`.
-class AbortAt : public QObject
-{
-public:
-    AbortAt(QWidget *page, int value);
-
-private:
-    void poll();
-    QWidget *m_page;
-    int m_value;
-    bool m_pressed = false;
 };
 
 }

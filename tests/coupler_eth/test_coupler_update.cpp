@@ -1,7 +1,6 @@
 // The Ethernet coupler page end to end: Update pressed as a user would against a simulated
 // coupler on loopback, with the message box answered and the datagrams, the flash and the
 // settings inspected afterwards.
-#include "modbus/modbus_tcp_link.h"
 #include "tests/coupler_eth/coupler_page_bench.h"
 #include "tests/support/free_port.h"
 #include "tests/support/message_box_recorder.h"
@@ -10,8 +9,7 @@
 
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
+#include <QIntValidator>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -21,21 +19,26 @@
 using namespace CouplerTest;
 using Command = CouplerCommand;
 using Kind = CouplerReplyFault::Kind;
+using Setup = SimulatedCouplerSetup;
+using Faults = CouplerBootFaults;
+
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(Faults)
 
 namespace {
 
-// The page listens on a port the system found free when the test started.
+const QString kSuccess = "Burning Firmware Successful";
+const QString kUpdated = "Firmware of Remote IO has beed updated.";
+const QByteArray kWholeRun = "AA00020202020605010101010400";   // 1000 bytes: four pages each way
+const QByteArray kOnePageRun = "AA00020605010400";
+const Bytes kImage = randomImage(1000, 1000);
+
 uint16_t listenPort()
 {
     static const uint16_t port = FreePort::udp();
     return port;
 }
 
-const Bytes &image1000()
-{
-    static const Bytes image = randomImage(1000, 1000);
-    return image;
-}
 
 // The reply bytes as the exception text carries them: "[i]=" and each byte as one character.
 QString dumpOf(const Bytes &reply)
@@ -46,52 +49,147 @@ QString dumpOf(const Bytes &reply)
     return text;
 }
 
-Bytes echoOf(uint8_t command, uint16_t port, uint16_t page)
+Bytes echoOf(uint8_t command, uint16_t page)
 {
-    return {'V', 'q', '-', 'C', 'P', 'L', command, uint8_t(port >> 8), uint8_t(port), uint8_t(page >> 8),
-            uint8_t(page)};
+    return {'V', 'q', '-', 'C', 'P', 'L', command, uint8_t(listenPort() >> 8), uint8_t(listenPort()),
+            uint8_t(page >> 8), uint8_t(page)};
 }
 
-// The boxes one update showed, in order.
-struct Boxes {
-    QList<RecordedBox> all;
-    int count() const { return all.size(); }
-    RecordedBox last() const { return all.isEmpty() ? RecordedBox{} : all.last(); }
-};
-
-// Starts the coupler misbehaving as `faults` says, picks the firmware and presses Update.
-Boxes updateOnce(PageBench &bench, const QString &firmware, const CouplerBootFaults &faults = {})
+// A coupler on `address`, changed as `change` says; its Modbus port is found when the row runs.
+template <typename Change = void (*)(Setup &)>
+Setup at(const char *address, Change change = [](Setup &) {})
 {
-    bench.coupler.bootLoader().setFaults(faults);
-    if (!bench.start())
-        return {};
-    bench.choose(firmware);
-    MessageBoxRecorder recorder;
-    bench.clickUpdate();
-    return {recorder.boxes()};
+    Setup setup;
+    setup.address = address;
+    change(setup);
+    return setup;
 }
 
-CouplerBootFaults replyFault(Kind kind, Command command, int nth, int delayMs = 0)
+template <typename Change>
+Faults faults(Change change)
 {
-    CouplerBootFaults faults;
-    faults.replies.push_back({kind, command, nth, delayMs});
+    Faults faults;
+    change(faults);
     return faults;
 }
 
-template <typename Seen>
-void expectOneBox(const Seen &seen, QMessageBox::Icon icon, const QString &title, const QString &text)
+Faults replyFault(Kind kind, Command command, int nth)
 {
-    QCOMPARE(seen.count(), 1);
-    QCOMPARE(seen.last().icon, icon);
-    QCOMPARE(seen.last().title, title);
-    QCOMPARE(seen.last().text, text);
+    return faults([&](Faults &f) { f.replies = {{kind, command, nth, 200}}; });
 }
 
-void expectIdle(PageBench &bench)
+// A text as expected, or, when the expectation ends in '*', one that starts with what precedes it.
+void expectText(const QString &actual, const QString &expected)
 {
-    QVERIFY(bench.page->findChild<QPushButton *>("button_update")->isEnabled());
-    QProgressDialog *dialog = bench.page->findChild<QProgressDialog *>();
+    if (expected.endsWith('*'))
+        QVERIFY2(actual.startsWith(expected.chopped(1)), qPrintable(actual));
+    else
+        QCOMPARE(actual, expected);
+}
+
+void addColumns()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<Faults>("faults");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("firmware");
+    QTest::addColumn<QString>("typed");        // the address typed, when not the coupler's own
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("detail");       // the box's informative text
+    QTest::addColumn<QByteArray>("requests");  // the command codes the coupler saw
+    QTest::addColumn<QString>("reads");        // the coupler's registers read, in order
+}
+
+// A row of the update tables: the coupler, how it misbehaves, the file, the listen port, and
+// the address typed when not the coupler's own.
+QTestData &row(const char *name, const Setup &setup, const Faults &faults = {}, const QString &firmware = "ETN_1000",
+               int port = listenPort(), const QString &typed = {})
+{
+    return QTest::newRow(name) << setup << faults << port << firmware << typed;
+}
+
+// One update of the row's table, its waits divided by `waitDivisor`: one box, and the requests,
+// flash, registers, dialog and settings it left behind. The requests the coupler saw go to `seen`.
+void updateOnce(int waitDivisor, std::vector<SimulatedCouplerBootLoader::LoggedRequest> *seen = nullptr)
+{
+    QFETCH(Setup, setup);
+    QFETCH(Faults, faults);
+    QFETCH(int, port);
+    QFETCH(QString, firmware);
+    QFETCH(QString, typed);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(QString, detail);
+    setup.modbusPort = FreePort::tcp(setup.address.c_str());
+    PageBench bench(setup, uint16_t(port), waitDivisor);
+    bench.coupler.bootLoader().setFaults(faults);
+    QVERIFY(bench.start());
+    bench.choose(firmware, typed);
+    MessageBoxRecorder recorder;
+    QProgressDialog *dialog = nullptr;
+    QString label;
+    recorder.onBox([&](QMessageBox *) {
+        if ((dialog = bench.page->findChild<QProgressDialog *>()))
+            label = dialog->labelText();
+    });
+    bench.clickUpdate();
+
+    QCOMPARE(recorder.count(), 1);
+    // A success informs, a file that does not load warns, anything else is critical.
+    QCOMPARE(recorder.last().icon, title == kSuccess ? QMessageBox::Information
+                                   : title == "Load hex file error" ? QMessageBox::Warning : QMessageBox::Critical);
+    QCOMPARE(recorder.last().title, title);
+    expectText(recorder.last().text, text);
+    expectText(recorder.last().informative, detail);
+    QTEST(bench.commandSequence(), "requests");
+    // Every RUN USER MODE found a sealed image and started it.
+    QCOMPARE(size_t(bench.coupler.bootLoader().startCount()), bench.requestsOf(Command::RunUserMode).size());
+    QStringList reads;
+    for (int address : bench.coupler.registerReads())
+        reads << QString::number(address);
+    QTEST(reads.join(' '), "reads");
+    // The run's dialog: room for every page written and read, closed at the end; its last phase on
+    // success.
+    if (dialog)
+        QCOMPARE(dialog->maximum(), firmware == "ETN_1" ? 513 : 2 * 1024 + 1);
     QVERIFY(!dialog || !dialog->isVisible());
+    if (title == kSuccess)
+        QCOMPARE(label, QString("Comparing Data..."));
+    if (title == kSuccess && faults.flipFlashBitAt < 0)
+        QVERIFY(bench.flashHolds(firmware == "ETN_1" ? randomImage(1, 1) : kImage));
+    QVERIFY(bench.page->findChild<QPushButton *>("button_update")->isEnabled());
+
+    // A refused listen port stores nothing; otherwise the address, port and file are stored.
+    QSettings settings;
+    const bool portRefused = title == "Change listen port" || title == "Port binding failed";
+    QCOMPARE(settings.value("Coupler/Settings/ip").toString(),
+             portRefused ? QString() : typed.isEmpty() ? QString::fromStdString(setup.address) : typed);
+    if (!portRefused) {
+        QCOMPARE(settings.value("Coupler/Settings/port").toString(), QString::number(port));
+        QCOMPARE(settings.value("Coupler/Settings/filename").toString(), firmware);
+    }
+
+    // Every request names the port it was sent from (the listen port, or the one the system
+    // chose for an empty field) and reaches port 10275 until a reply came from 10276; the pages go
+    // in order from 0x0100; Step 2 carries the four bytes of the Step 1 reply unchanged.
+    const auto requests = bench.coupler.bootLoader().requests();
+    if (seen)
+        *seen = requests;
+    for (size_t i = 0; i < requests.size(); ++i) {
+        QCOMPARE(uint16_t(requests[i].bytes[7] << 8 | requests[i].bytes[8]), requests[i].fromPort);
+        QCOMPARE(requests[i].fromPort, port ? uint16_t(port) : requests[0].fromPort);
+        QCOMPARE(requests[i].arrivedAtPort, uint16_t(faults.answerFromOtherPort && i >= 2 ? 10276 : 10275));
+    }
+    for (Command command : {Command::WriteData, Command::ReadData}) {
+        const auto pages = bench.requestsOf(command);
+        for (size_t i = 0; i < pages.size(); ++i)
+            QCOMPARE(pages[i].bytes[9] << 8 | pages[i].bytes[10], int(256 + i));
+    }
+    const auto step1 = bench.requestsOf(Command::WriteChecksumStep1);
+    for (const auto &step2 : bench.requestsOf(Command::WriteChecksumStep2))
+        QCOMPARE(Bytes(step2.bytes.begin() + 9, step2.bytes.end()),
+                 Bytes(step1.at(0).reply.begin() + 7, step1.at(0).reply.end()));
 }
 
 }
@@ -100,364 +198,170 @@ class TestCouplerUpdate : public QObject
 {
     Q_OBJECT
 
+    QUdpSocket m_otherProgram;   // holds a port, as another program on the PC would
+
 private slots:
     void initTestCase()
     {
-        writeFirmware("ETN_1000", image1000());
+        QVERIFY(m_otherProgram.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+        writeFirmware("ETN_1000", kImage);
         writeFirmware("ETN_1", randomImage(1, 1));
-        writeFirmware("ETN_V2", image1000(), "0702, V2, X=FALSE");
-        writeFirmware("ETN_V3", image1000(), "0702, V3, X=FALSE");
-        writeFirmware("ETN_0703", image1000(), "0703, V1, X=FALSE");
+        writeFirmware("ETN_V2", kImage, "0702, V2, X=FALSE");
+        writeFirmware("ETN_V3", kImage, "0702, V3, X=FALSE");
+        writeFirmware("ETN_0703", kImage, "0703, V1, X=FALSE");
+        SandboxFiles::write("Coupler Firmware/BROKEN.HEX", QByteArray(100, 'x'));
     }
 
-    void init()
+    void init() { QSettings().clear(); }
+
+    void multiPageImageWithTheRealWaits_data()
     {
-        QSettings().clear();
+        addColumns();
+        row("deaf for most of each 5 s wait", at("127.0.0.61", [](Setup &s) { s.restartMs = 4000; }))
+            << kSuccess << kUpdated << "" << kWholeRun << "3006 3004";
     }
 
+    // 1.5 s before the first datagram, 5 s after ENTER BOOT MODE and after RUN USER MODE. (The
+    // coupler logs a datagram when its thread gets to it, a few ms late on a busy machine.)
     void multiPageImageWithTheRealWaits()
     {
-        SimulatedCouplerSetup setup = couplerAt("127.0.0.61");
-        setup.restartMs = 4000;   // deaf for most of each 5 s wait
-        PageBench bench(setup, listenPort(), 1);
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        QSize dialogSize;
-        int dialogMaximum = 0;
-        recorder.onBox([&](QMessageBox *) {
-            if (QProgressDialog *dialog = bench.page->findChild<QProgressDialog *>()) {
-                dialogSize = dialog->size();
-                dialogMaximum = dialog->maximum();
-            }
-        });
         QElapsedTimer clock;
         clock.start();
-        bench.clickUpdate();
-
-        expectOneBox(recorder, QMessageBox::Information, "Burning Firmware Successful",
-                     "Firmware of Remote IO has beed updated.");
-        QVERIFY(bench.flashHolds(image1000()));
-        QCOMPARE(bench.coupler.bootLoader().startCount(), 1);
-        QCOMPARE(dialogSize, QSize(400, 100));
-        QCOMPARE(dialogMaximum, 2 * 1024 + 1);
-        QCOMPARE(bench.commandSequence(),
-                 (std::vector<uint8_t>{0xAA, 0x00, 0x02, 0x02, 0x02, 0x02, 0x06, 0x05, 0x01, 0x01, 0x01,
-                                       0x01, 0x04, 0x00}));
-        const auto requests = bench.coupler.bootLoader().requests();
-        for (const auto &request : requests) {
-            QCOMPARE(request.bytes[7], uint8_t(listenPort() >> 8));   // the listen port, high byte first
-            QCOMPARE(request.bytes[8], uint8_t(listenPort()));
-            QCOMPARE(request.fromPort, listenPort());
-        }
-        const auto writes = bench.requestsOf(Command::WriteData);
-        QCOMPARE(Bytes(writes[0].bytes.begin() + 9, writes[0].bytes.begin() + 11), (Bytes{0x01, 0x00}));
-        QCOMPARE(Bytes(writes[3].bytes.begin() + 9, writes[3].bytes.begin() + 11), (Bytes{0x01, 0x03}));
-        // 1.5 s before the first datagram, 5 s after ENTER BOOT MODE and after RUN USER MODE.
-        const auto ms = [](auto from, auto to) {
-            return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
-        };
-        // (The coupler logs a datagram when its thread gets to it, a few ms late on a busy machine.)
+        std::vector<SimulatedCouplerBootLoader::LoggedRequest> requests;
+        updateOnce(1, &requests);
         QVERIFY(clock.elapsed() >= 1500 + 5000 + 5000);
-        QVERIFY(ms(requests[0].received, requests[1].received) >= 4900);
-        QVERIFY(ms(requests[12].received, requests[13].received) >= 4900);
-        QCOMPARE(bench.coupler.registerReads(), (std::vector<int>{3006, 3004}));
-        QSettings settings;
-        QCOMPARE(settings.value("Coupler/Settings/ip").toString(), QString("127.0.0.61"));
-        QCOMPARE(settings.value("Coupler/Settings/port").toString(), QString::number(listenPort()));
-        QCOMPARE(settings.value("Coupler/Settings/filename").toString(), QString("ETN_1000"));
-        expectIdle(bench);
+        QCOMPARE(requests.size(), size_t(14));
+        for (int after : {0, 12})
+            QVERIFY(requests[after + 1].received - requests[after].received >= std::chrono::milliseconds(4900));
     }
 
-    void oneByteImageIsOnePageEachWay()
+    void oneUpdateEndsInOneBox_data()
     {
-        PageBench bench(couplerAt("127.0.0.62"), listenPort());
-        QVERIFY(bench.start());
-        bench.choose("ETN_1");
-        MessageBoxRecorder recorder;
-        int dialogMaximum = 0;
-        recorder.onBox([&](QMessageBox *) { dialogMaximum = bench.page->findChild<QProgressDialog *>()->maximum(); });
-        bench.clickUpdate();
-        QCOMPARE(recorder.last().title, QString("Burning Firmware Successful"));
-        QCOMPARE(dialogMaximum, 513);
-        QCOMPARE(bench.requestsOf(Command::WriteData).size(), size_t(1));
-        QCOMPARE(bench.requestsOf(Command::ReadData).size(), size_t(1));
-        QVERIFY(bench.flashHolds(randomImage(1, 1)));
-    }
+        addColumns();
+        const QString both = "3006 3004";
+        const QByteArray none;
+        row("no Modbus server (in its boot loader): no checks",
+            at("127.0.0.65", [](Setup &s) { s.modbus = Setup::Modbus::Absent; }))
+            << kSuccess << kUpdated << "" << kWholeRun << "";
+        row("replies late within the window", at("127.0.0.68"), faults([](Faults &f) {
+            f.replies = {{Kind::Delay, Command::WriteData, 0, 80}, {Kind::Delay, Command::ReadData, 0, 80}};
+        })) << kSuccess << kUpdated << "" << kWholeRun << both;
+        row("replies from another port redirect the requests", at("127.0.0.73"),
+            faults([](Faults &f) { f.answerFromOtherPort = true; })) << kSuccess << kUpdated << "" << kWholeRun << both;
+        row("empty port field, one-byte image", at("127.0.0.82"), {}, "ETN_1", 0)
+            << kSuccess << kUpdated << "" << kOnePageRun << both;
+        row("flipped bit beyond the image is not compared", at("127.0.0.70"),
+            faults([](Faults &f) { f.flipFlashBitAt = 1010; })) << kSuccess << kUpdated << "" << kWholeRun << both;
 
-    void firmwareThatDoesNotFitTheHardwareIsRefused_data()
-    {
-        QTest::addColumn<QString>("firmware");
-        QTest::addColumn<int>("versionRegister");
-        QTest::addColumn<QString>("detail");
-        QTest::newRow("V1 on 0x2000") << "ETN_1000" << 0x2000
-                                      << "Register 3006 reads 0x2000; the file is for hardware version 1 (0x1000).";
-        QTest::newRow("V2 on 0x1FFF") << "ETN_V2" << 0x1FFF
-                                      << "Register 3006 reads 0x1FFF; the file is for hardware version 2 (0x2000).";
-        QTest::newRow("V3 on 0x3000") << "ETN_V3" << 0x3000
-                                      << "Register 3006 reads 0x3000; the file is for hardware version 3 (0x3000).";
-    }
+        const auto misfit = [](const char *name, uint16_t version, const char *firmware) -> QTestData & {
+            return row(name, at("127.0.0.63", [=](Setup &s) { s.hardwareVersion = version; }), {}, firmware)
+                << "Firmware matching error" << "Firmware does not match with the coupler";
+        };
+        misfit("V1 on 0x2000", 0x2000, "ETN_1000")
+            << "Register 3006 reads 0x2000; the file is for hardware version 1 (0x1000)." << none << "3006";
+        misfit("V2 on 0x1FFF", 0x1FFF, "ETN_V2")
+            << "Register 3006 reads 0x1FFF; the file is for hardware version 2 (0x2000)." << none << "3006";
+        misfit("V3 on 0x3000", 0x3000, "ETN_V3")
+            << "Register 3006 reads 0x3000; the file is for hardware version 3 (0x3000)." << none << "3006";
+        const QString product = "Product Code matching error";
+        const QString productText = "Product Code does not match with the coupler";
+        row("other product code", at("127.0.0.64"), {}, "ETN_0703") << product << productText
+            << "Register 3004 reads 0x0702; the file is for product code 0x0703." << none << both;
+        // The reads time out and count as 0: version 1 hardware passes, the product code does not.
+        row("Modbus server never answers", at("127.0.0.66", [](Setup &s) { s.modbus = Setup::Modbus::Silent; }))
+            << product << productText << "Register 3004 could not be read: Connection timed out." << none << "";
 
-    void firmwareThatDoesNotFitTheHardwareIsRefused()
-    {
-        QFETCH(QString, firmware);
-        QFETCH(int, versionRegister);
-        QFETCH(QString, detail);
-        SimulatedCouplerSetup setup = couplerAt("127.0.0.63");
-        setup.hardwareVersion = uint16_t(versionRegister);
-        PageBench bench(setup, listenPort());
-        const Boxes seen = updateOnce(bench, firmware);
-        expectOneBox(seen, QMessageBox::Critical, "Firmware matching error",
-                     "Firmware does not match with the coupler");
-        QCOMPARE(seen.last().informative, detail);
-        QVERIFY(bench.coupler.bootLoader().requests().empty());
-        QCOMPARE(QSettings().value("Coupler/Settings/filename").toString(), firmware);
-        expectIdle(bench);
-    }
-
-    void otherProductCodeIsRefused()
-    {
-        PageBench bench(couplerAt("127.0.0.64"), listenPort());
-        const Boxes seen = updateOnce(bench, "ETN_0703");
-        expectOneBox(seen, QMessageBox::Critical, "Product Code matching error",
-                     "Product Code does not match with the coupler");
-        QCOMPARE(seen.last().informative,
-                 QString("Register 3004 reads 0x0702; the file is for product code 0x0703."));
-        QVERIFY(bench.coupler.bootLoader().requests().empty());
-    }
-
-    // A coupler already in its boot loader (after a failed update) has no Modbus server: the
-    // checks are skipped and the update goes ahead; the started firmware answers Modbus again.
-    void couplerInItsBootLoaderIsUpdatedWithoutTheChecks()
-    {
-        PageBench bench(couplerAt("127.0.0.65"), listenPort());
-        bench.coupler.bootLoader().enterBootLoader();
-        const Boxes seen = updateOnce(bench, "ETN_1000");
-        expectOneBox(seen, QMessageBox::Information, "Burning Firmware Successful",
-                     "Firmware of Remote IO has beed updated.");
-        QVERIFY(bench.flashHolds(image1000()));
-        QVERIFY(bench.coupler.registerReads().empty());
-        QVERIFY(ModbusTcpLink::connect("127.0.0.65", bench.coupler.modbusPort()));
-    }
-
-    // The reads time out and count as 0: version 1 hardware passes, the product code does not.
-    void modbusServerThatNeverAnswersNamesTheRegister()
-    {
-        SimulatedCouplerSetup setup = couplerAt("127.0.0.66");
-        setup.modbus = SimulatedCouplerSetup::Modbus::Silent;
-        PageBench bench(setup, listenPort());
-        const Boxes seen = updateOnce(bench, "ETN_1000");
-        expectOneBox(seen, QMessageBox::Critical, "Product Code matching error",
-                     "Product Code does not match with the coupler");
-        QCOMPARE(seen.last().informative, QString("Register 3004 could not be read: Connection timed out."));
-        QVERIFY(bench.coupler.bootLoader().requests().empty());
-    }
-
-    void protocolFaultsEndInOneFormatErrorBox_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("command");
-        QTest::addColumn<int>("nth");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("detail");
-        QTest::addColumn<bool>("wholeText");
+        const QString format = "Format error exception";
         const QString noReply = "No reply from 127.0.0.67:10275 within 150 ms.";
-        QTest::newRow("missing WRITE DATA reply")
-            << int(Kind::Drop) << int(Command::WriteData) << 2
-            << "In function: WRITE DATA page:257, bytes_received:-1, data:" << noReply << true;
-        QTest::newRow("WRITE DATA echoes another page")
-            << int(Kind::WrongPageEcho) << int(Command::WriteData) << 1
-            << "In function: WRITE DATA page:256, bytes_received:11, data:" + dumpOf(echoOf(2, listenPort(), 257))
+        row("missing CONFIRM BOOT MODE reply", at("127.0.0.67"), replyFault(Kind::Drop, Command::ConfirmBootMode, 1))
+            << format << "In function: confirm_boot_mode_command" << noReply << QByteArray("AA00") << both;
+        row("WRITE DATA echoes another page", at("127.0.0.67"), replyFault(Kind::WrongPageEcho, Command::WriteData, 1))
+            << format << "In function: WRITE DATA page:256, bytes_received:11, data:" + dumpOf(echoOf(2, 257))
             << QString::asprintf("Reply from 127.0.0.67:10275, 11 bytes: 56 71 2D 43 50 4C 02 %02X %02X 01 01",
-                                 listenPort() >> 8, listenPort() & 0xFF)
-            << true;
-        QTest::newRow("READ DATA one byte long")
-            << int(Kind::WrongLength) << int(Command::ReadData) << 3
-            << "In function: READ DATA page:258, bytes_received:268, data:" + dumpOf(echoOf(1, listenPort(), 258))
-            << "" << false;
-        QTest::newRow("missing Step 1 reply")
-            << int(Kind::Drop) << int(Command::WriteChecksumStep1) << 1
-            << "In function: WRITE CHECKSUM Step 1, bytes_received:-1, data:" << noReply << true;
-        QTest::newRow("missing CONFIRM BOOT MODE reply")
-            << int(Kind::Drop) << int(Command::ConfirmBootMode) << 1
-            << "In function: confirm_boot_mode_command" << noReply << true;
-        QTest::newRow("WRITE DATA reply beyond the receive window")
-            << int(Kind::Delay) << int(Command::WriteData) << 3
-            << "In function: WRITE DATA page:258, bytes_received:-1, data:" << noReply << true;
+                                 listenPort() >> 8, listenPort() & 0xFF) << QByteArray("AA0002") << both;
+        row("WRITE DATA reply beyond the window", at("127.0.0.67"), replyFault(Kind::Delay, Command::WriteData, 3))
+            << format << "In function: WRITE DATA page:258, bytes_received:-1, data:" << noReply
+            << QByteArray("AA00020202") << both;
+        row("missing Step 1 reply", at("127.0.0.67"), replyFault(Kind::Drop, Command::WriteChecksumStep1, 1))
+            << format << "In function: WRITE CHECKSUM Step 1, bytes_received:-1, data:" << noReply
+            << QByteArray("AA000202020206") << both;
+        row("Step 2 echoes another checksum", at("127.0.0.69"), faults([](Faults &f) { f.corruptStep2Echo = true; }))
+            << format << "In function: WRITE CHECKSUM Step 2, bytes_received:11, data:*"
+            << "Reply from 127.0.0.69:10275, 11 bytes: 56 71 2D 43 50 4C 05 *" << QByteArray("AA00020202020605")
+            << both;
+        Bytes longRead = echoOf(1, 258);   // the page, then one byte too many
+        longRead.insert(longRead.end(), kImage.begin() + 512, kImage.begin() + 768);
+        longRead.push_back(0);
+        row("READ DATA one byte long", at("127.0.0.67"), replyFault(Kind::WrongLength, Command::ReadData, 3))
+            << format << "In function: READ DATA page:258, bytes_received:268, data:" + dumpOf(longRead)
+            << "Reply from 127.0.0.67:10275, 268 bytes: 56 71 2D 43 50 4C 01 *" << QByteArray("AA00020202020605010101")
+            << both;
+        row("flipped flash bit", at("127.0.0.70"), faults([](Faults &f) { f.flipFlashBitAt = 600; }))
+            << "Burning Firmware Failed" << "Flash data is different from file content"
+            << QString::asprintf("First difference at image offset 0x00258 (page 258): file 0x%02X, flash 0x%02X.",
+                                 kImage[600], kImage[600] ^ 1)
+            << QByteArray("AA0002020202060501010101") << both;
+        row("no confirmation after the start", at("127.0.0.72"), replyFault(Kind::Drop, Command::ConfirmBootMode, 2))
+            << format << "In function: confirm_boot_mode_command" << "No reply from 127.0.0.72:10275 within 150 ms."
+            << kWholeRun << both;
+
+        // An empty field makes the address 255.255.255.255; with broadcast off the send fails and
+        // no coupler on the network is touched.
+        row("empty address field", at("127.0.0.77"), {}, "ETN_1000", listenPort(), "127.0..77")
+            << "Sending failed exception" << "function:ENTER BOOT MODE,bytes_seneded=-1,error=13"
+            << "Permission denied\n255.255.255.255 is no coupler's address: fill in all four IP fields." << none << "";
+        row("the device's own port", at("127.0.0.74"), {}, "ETN_1000", 10275)
+            << "Change listen port" << "Port 10275 is using for UDP broadcast" << "" << none << "";
+        const int held = m_otherProgram.localPort();
+        row("port held by another program", at("127.0.0.74"), {}, "ETN_1000", held) << "Port binding failed"
+            << QString("Port %1 is probably occupied is using for UDP broadcast").arg(held)
+            << "The bound address is already in use" << none << "";
+        row("file that does not load", at("127.0.0.79"), {}, "BROKEN")
+            << "Load hex file error" << "File format error." << "" << none << "";
     }
 
-    void protocolFaultsEndInOneFormatErrorBox()
+    void oneUpdateEndsInOneBox() { updateOnce(50); }
+
+    // Abort pressed once the dialog shows `value`: between pages written the run still seals what
+    // it wrote and reads nothing back; it starts nothing and ends without a box.
+    void abortEndsTheRunSilently_data()
     {
-        QFETCH(int, kind);
-        QFETCH(int, command);
-        QFETCH(int, nth);
-        QFETCH(QString, text);
-        QFETCH(QString, detail);
-        QFETCH(bool, wholeText);
-        PageBench bench(couplerAt("127.0.0.67"), listenPort());
-        const Boxes seen = updateOnce(bench, "ETN_1000", replyFault(Kind(kind), Command(command), nth, 200));
-        QCOMPARE(seen.count(), 1);
-        QCOMPARE(seen.last().icon, QMessageBox::Critical);
-        QCOMPARE(seen.last().title, QString("Format error exception"));
-        if (wholeText)
-            QCOMPARE(seen.last().text, text);
-        else
-            QVERIFY2(seen.last().text.startsWith(text), qPrintable(seen.last().text));
-        if (!detail.isEmpty())
-            QCOMPARE(seen.last().informative, detail);
-        QCOMPARE(bench.requestsOf(Command::RunUserMode).size(), size_t(0));
-        QCOMPARE(bench.coupler.bootLoader().startCount(), 0);
-        expectIdle(bench);
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QByteArray>("requests");
+        QTest::newRow("after the second page written") << 256 << QByteArray("AA0002020605");
+        QTest::newRow("after the second page read") << 1280 << QByteArray("AA000202020206050101");
     }
 
-    void repliesLateWithinTheWindowAreTaken()
+    void abortEndsTheRunSilently()
     {
-        PageBench bench(couplerAt("127.0.0.68"), listenPort());
-        CouplerBootFaults faults;
-        faults.replies.push_back({Kind::Delay, Command::WriteData, 0, 80});
-        faults.replies.push_back({Kind::Delay, Command::ReadData, 0, 80});
-        const Boxes seen = updateOnce(bench, "ETN_1000", faults);
-        QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
-        QVERIFY(bench.flashHolds(image1000()));
-    }
-
-    void corruptStep2EchoStopsBeforeReading()
-    {
-        PageBench bench(couplerAt("127.0.0.69"), listenPort());
-        CouplerBootFaults faults;
-        faults.corruptStep2Echo = true;
-        const Boxes seen = updateOnce(bench, "ETN_1000", faults);
-        QCOMPARE(seen.count(), 1);
-        QVERIFY(seen.last().text.startsWith("In function: WRITE CHECKSUM Step 2, bytes_received:11, data:"));
-        // The Step 2 request carried the checksum of the Step 1 reply unchanged.
-        const Bytes step1Reply = bench.requestsOf(Command::WriteChecksumStep1).at(0).reply;
-        const Bytes step2 = bench.requestsOf(Command::WriteChecksumStep2).at(0).bytes;
-        QCOMPARE(step1Reply.size(), size_t(11));
-        QCOMPARE(step2.size(), size_t(13));
-        QCOMPARE(Bytes(step2.begin() + 9, step2.end()), Bytes(step1Reply.begin() + 7, step1Reply.end()));
-        QVERIFY(bench.requestsOf(Command::ReadData).empty());
-    }
-
-    void flippedFlashBitIsFoundByTheComparison()
-    {
-        PageBench bench(couplerAt("127.0.0.70"), listenPort());
-        CouplerBootFaults faults;
-        faults.flipFlashBitAt = 600;
-        const Boxes seen = updateOnce(bench, "ETN_1000", faults);
-        expectOneBox(seen, QMessageBox::Critical, "Burning Firmware Failed",
-                     "Flash data is different from file content");
-        QCOMPARE(seen.last().informative,
-                 QString::asprintf("First difference at image offset 0x00258 (page 258): file 0x%02X, flash 0x%02X.",
-                                   image1000()[600], image1000()[600] ^ 1));
-        QVERIFY(bench.requestsOf(Command::RunUserMode).empty());
-        expectIdle(bench);
-    }
-
-    void abortDuringWritingStillSealsAndEndsSilently()
-    {
+        QFETCH(int, value);
         PageBench bench(couplerAt("127.0.0.71"), listenPort());
-        CouplerBootFaults faults;   // pages slow enough for a person's press to fall between them
-        faults.replies.push_back({Kind::Delay, Command::WriteData, 0, 10});
-        bench.coupler.bootLoader().setFaults(faults);
+        // Pages slow enough for a person's press to fall between them.
+        bench.coupler.bootLoader().setFaults(faults([](Faults &f) {
+            f.replies = {{Kind::Delay, Command::WriteData, 0, 10}, {Kind::Delay, Command::ReadData, 0, 10}};
+        }));
         QVERIFY(bench.start());
         bench.choose("ETN_1000");
         MessageBoxRecorder recorder;
-        AbortAt abort(bench.page.get(), 256);
+        QTimer pressAbort;
+        connect(&pressAbort, &QTimer::timeout, this, [&] {
+            QProgressDialog *dialog = bench.page->findChild<QProgressDialog *>();
+            if (dialog && dialog->isVisible() && dialog->value() >= value && !dialog->wasCanceled())
+                for (QPushButton *button : dialog->findChildren<QPushButton *>())
+                    if (button->text() == "Abort")
+                        button->click();
+        });
+        pressAbort.start(1);
         bench.clickUpdate();
         QCOMPARE(recorder.count(), 0);
-        QCOMPARE(bench.requestsOf(Command::WriteData).size(), size_t(2));
-        QCOMPARE(bench.requestsOf(Command::WriteChecksumStep1).size(), size_t(1));
-        QCOMPARE(bench.requestsOf(Command::WriteChecksumStep2).size(), size_t(1));
-        QVERIFY(bench.requestsOf(Command::ReadData).empty());
-        QVERIFY(bench.requestsOf(Command::RunUserMode).empty());
-        expectIdle(bench);
+        QTEST(bench.commandSequence(), "requests");
+        QCOMPARE(bench.page->findChild<QProgressDialog *>()->labelText(), QString("Reading Flash for comparing..."));
+        QVERIFY(bench.page->findChild<QPushButton *>("button_update")->isEnabled());
     }
 
-    void missingConfirmationAfterStartIsNoSuccess()
-    {
-        PageBench bench(couplerAt("127.0.0.72"), listenPort());
-        const Boxes seen = updateOnce(bench, "ETN_1000", replyFault(Kind::Drop, Command::ConfirmBootMode, 2));
-        expectOneBox(seen, QMessageBox::Critical, "Format error exception",
-                     "In function: confirm_boot_mode_command");
-        QCOMPARE(bench.coupler.bootLoader().startCount(), 1);
-        expectIdle(bench);
-    }
-
-    void repliesFromAnotherPortRedirectTheRequests()
-    {
-        PageBench bench(couplerAt("127.0.0.73"), listenPort());
-        CouplerBootFaults faults;
-        faults.answerFromOtherPort = true;
-        const Boxes seen = updateOnce(bench, "ETN_1000", faults);
-        QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
-        const auto requests = bench.coupler.bootLoader().requests();
-        // ENTER BOOT MODE and CONFIRM BOOT MODE go to 10275; the answer comes from 10276.
-        QCOMPARE(requests[0].arrivedAtPort, uint16_t(10275));
-        QCOMPARE(requests[1].arrivedAtPort, uint16_t(10275));
-        for (size_t i = 2; i < requests.size(); ++i)
-            QCOMPARE(requests[i].arrivedAtPort, uint16_t(10276));
-    }
-
-    // An empty port field binds a port the system chooses; the requests name that port.
-    void emptyPortFieldListensOnAPortTheSystemChooses()
-    {
-        PageBench bench(couplerAt("127.0.0.82"), 0);
-        const Boxes seen = updateOnce(bench, "ETN_1");
-        QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
-        const auto requests = bench.coupler.bootLoader().requests();
-        QVERIFY(requests.at(0).fromPort != 0);
-        for (const auto &request : requests)
-            QCOMPARE(uint16_t(request.bytes[7] << 8 | request.bytes[8]), request.fromPort);
-        QCOMPARE(QSettings().value("Coupler/Settings/port").toString(), QString("0"));
-    }
-
-    void couplerThatAnswersTheSourcePortIsUpdatedToo()
-    {
-        SimulatedCouplerSetup setup = couplerAt("127.0.0.83");
-        setup.replyPort = CouplerUdpServer::ReplyPort::SourcePort;
-        PageBench bench(setup, listenPort());
-        const Boxes seen = updateOnce(bench, "ETN_1000");
-        QCOMPARE(seen.last().title, QString("Burning Firmware Successful"));
-        QVERIFY(bench.flashHolds(image1000()));
-    }
-
-    void deviceListenPortIsRefused()
-    {
-        PageBench bench(couplerAt("127.0.0.74"), 10275);
-        const Boxes seen = updateOnce(bench, "ETN_1000");
-        expectOneBox(seen, QMessageBox::Critical, "Change listen port", "Port 10275 is using for UDP broadcast");
-        QVERIFY(bench.coupler.bootLoader().requests().empty());
-        QVERIFY(bench.coupler.registerReads().empty());
-        QVERIFY(!QSettings().contains("Coupler/Settings/ip"));
-    }
-
-    void portHeldByAnotherProgramIsRefused()
-    {
-        QUdpSocket holder;
-        QVERIFY(holder.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
-        PageBench bench(couplerAt("127.0.0.74"), holder.localPort());
-        const Boxes seen = updateOnce(bench, "ETN_1000");
-        expectOneBox(seen, QMessageBox::Critical, "Port binding failed",
-                     QString("Port %1 is probably occupied is using for UDP broadcast").arg(holder.localPort()));
-        QVERIFY(!seen.last().informative.isEmpty());
-        QVERIFY(bench.coupler.bootLoader().requests().empty());
-    }
-
-    void twoUpdatesInARowRebindTheSamePort()
-    {
-        PageBench bench(couplerAt("127.0.0.75"), listenPort());
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        bench.clickUpdate();
-        QCOMPARE(recorder.count(), 2);
-        QCOMPARE(recorder.boxes()[0].title, QString("Burning Firmware Successful"));
-        QCOMPARE(recorder.boxes()[1].title, QString("Burning Firmware Successful"));
-        QCOMPARE(bench.coupler.bootLoader().startCount(), 2);
-    }
-
-    void secondClickWhilePreparingStartsNoSecondUpdate()
+    // A click while the first update waits before its run is ignored; the next one, after its
+    // box, binds the listen port again and updates again.
+    void clicksDuringAnUpdateAreIgnoredAndTheNextRebinds()
     {
         PageBench bench(couplerAt("127.0.0.76"), listenPort(), 5);   // 300 ms before the run starts
         QVERIFY(bench.start());
@@ -465,52 +369,79 @@ private slots:
         MessageBoxRecorder recorder;
         QTimer::singleShot(100, this, [&] { bench.clickUpdate(); });
         bench.clickUpdate();
+        bench.clickUpdate();
+        QCOMPARE(recorder.count(), 2);
+        QCOMPARE(recorder.last().title, kSuccess);
+        QCOMPARE(bench.commandSequence(), kOnePageRun + kOnePageRun);
+        QCOMPARE(bench.coupler.bootLoader().startCount(), 2);
+    }
+
+    // What a technician finds on the page: the stored address, port and file where they fit, the
+    // coupler's usual address, port 23456 and the first file listed where not; the listen port
+    // locked; fields that take only what fits.
+    void storedValuesAreRestored_data()
+    {
+        QTest::addColumn<QString>("stored");   // address, port and file
+        QTest::addColumn<QString>("fields");   // the four address fields and the port
+        QTest::addColumn<QString>("file");     // empty: the first file listed
+        QTest::newRow("nothing stored") << "" << "192 168 0 212 23456" << "";
+        QTest::newRow("as stored") << "10.20.30.40 4000 ETN_V2" << "10 20 30 40 4000" << "ETN_V2";
+        QTest::newRow("octet over 255 is cut") << "ip=10.0.0.300 23456 ETN_V2" << "10 0 0 30 23456" << "ETN_V2";
+        QTest::newRow("no address at all") << "coupler 70000 ETN_X" << "192 168 0 212 4464" << "";
+        QTest::newRow("file name differs in case") << "1.2.3.4 abc etn_v2" << "1 2 3 4 0" << "";
+    }
+
+    void storedValuesAreRestored()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, file);
+        const QStringList keys = {"Coupler/Settings/ip", "Coupler/Settings/port", "Coupler/Settings/filename"};
+        const QStringList values = stored.split(' ', Qt::SkipEmptyParts);
+        for (int i = 0; i < values.size(); ++i)
+            QSettings().setValue(keys[i], values[i]);
+        CouplerFirmwareWidget page(nullptr, TarnlowTest::environment());
+        QStringList fields;
+        for (const char *name : {"lineEdit_ip1", "lineEdit_ip2", "lineEdit_ip3", "lineEdit_ip4", "lineEdit_port"})
+            fields << page.findChild<QLineEdit *>(name)->text();
+        QTEST(fields.join(' '), "fields");
+        QComboBox *files = page.findChild<QComboBox *>("comboBox_firmware_file");
+        QCOMPARE(files->currentText(), file.isEmpty() ? files->itemText(0) : file);
+        QLineEdit *port = page.findChild<QLineEdit *>("lineEdit_port");
+        QVERIFY(!port->isEnabled());
+        const auto *ipRule = qobject_cast<const QIntValidator *>(
+            page.findChild<QLineEdit *>("lineEdit_ip3")->validator());
+        QVERIFY(ipRule && ipRule->bottom() == 0 && ipRule->top() == 255);
+        const auto *portRule = qobject_cast<const QIntValidator *>(port->validator());
+        QVERIFY(portRule && portRule->bottom() == 1 && portRule->top() == 65535);
+    }
+
+    // The field opens after six releases on it, counted over every coupler page of the program,
+    // and stays open; a port typed there is stored at the next Update even when that update fails.
+    void portFieldUnlocksAfterEnoughClicksAndItsPortIsStored()
+    {
+        CouplerFirmwareWidget first(nullptr, TarnlowTest::environment());
+        first.show();
+        QLineEdit *port = first.findChild<QLineEdit *>("lineEdit_port");
+        for (int release = 1; release <= 6; ++release) {
+            QVERIFY(!port->isEnabled());
+            QTest::mouseClick(port, Qt::LeftButton);
+        }
+        QVERIFY(port->isEnabled());
+        CouplerFirmwareWidget second(nullptr, TarnlowTest::environment());
+        second.show();
+        port = second.findChild<QLineEdit *>("lineEdit_port");
+        QVERIFY(!port->isEnabled());
+        QTest::mouseClick(port, Qt::LeftButton);
+        QVERIFY(port->isEnabled());
+
+        port->setText(QString::number(listenPort()));
+        QComboBox *files = second.findChild<QComboBox *>("comboBox_firmware_file");
+        files->setCurrentIndex(files->findText("BROKEN"));
+        MessageBoxRecorder recorder;
+        QTest::mouseClick(second.findChild<QPushButton *>("button_update"), Qt::LeftButton);
         QCOMPARE(recorder.count(), 1);
-        QCOMPARE(bench.requestsOf(Command::EnterBootMode).size(), size_t(1));
+        QCOMPARE(QSettings().value("Coupler/Settings/port").toString(), QString::number(listenPort()));
     }
-
-    // An empty field makes the address 255.255.255.255; with broadcast off the send fails and
-    // no coupler on the network is touched.
-    void emptyAddressFieldSendsNothing()
-    {
-        PageBench bench(couplerAt("127.0.0.77"), listenPort());
-        QVERIFY(bench.start());
-        bench.choose("ETN_1000");
-        bench.typeAddress("127", "0", "", "77");
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Sending failed exception",
-                     "function:ENTER BOOT MODE,bytes_seneded=-1,error=13");
-        QVERIFY(recorder.last().informative.startsWith("Permission denied"));
-        QVERIFY(recorder.last().informative.contains("255.255.255.255"));
-        QVERIFY(bench.coupler.bootLoader().requests().empty());
-        QCOMPARE(QSettings().value("Coupler/Settings/ip").toString(), QString("127.0..77"));
-        expectIdle(bench);
-    }
-
-    void unreachableAddressGivesTheMissingReplyText()
-    {
-        PageBench bench(couplerAt("127.0.0.78"), listenPort());
-        bench.choose("ETN_1000");   // nothing runs on 127.0.0.78
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        expectOneBox(recorder, QMessageBox::Critical, "Format error exception",
-                     "In function: confirm_boot_mode_command");
-        QCOMPARE(recorder.last().informative, QString("No reply from 127.0.0.78:10275 within 150 ms."));
-    }
-
-    void fileThatDoesNotLoadSendsNothing()
-    {
-        SandboxFiles::write("Coupler Firmware/BROKEN.HEX", QByteArray(100, 'x'));
-        PageBench bench(couplerAt("127.0.0.79"), listenPort());
-        const Boxes seen = updateOnce(bench, "BROKEN");
-        QCOMPARE(seen.count(), 1);
-        QCOMPARE(seen.last().text, QString("File format error."));
-        QVERIFY(bench.coupler.bootLoader().requests().empty());
-        QVERIFY(bench.coupler.registerReads().empty());
-        QCOMPARE(QSettings().value("Coupler/Settings/filename").toString(), QString("BROKEN"));
-    }
-
 };
 
 TARNLOW_TEST_MAIN(TestCouplerUpdate)

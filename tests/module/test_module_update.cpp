@@ -1,118 +1,135 @@
-// The module page end to end: fields set and Update clicked as a user would, against simulated
-// modules behind a simulated Ethernet coupler on loopback, with the boxes answered and the flash, the
-// command lines and the register reads of every module inspected afterwards.
+// The module page as a user drives it: its form and stored settings, and updates against simulated
+// modules behind a simulated Ethernet coupler on loopback, with the boxes answered and the flash,
+// the command lines, the requests and the register reads of every module inspected afterwards.
 #include "module/module_firmware_widget.h"
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
 #include "tests/support/firmware_builder.h"
-#include "tests/support/message_box_recorder.h"
 #include "tests/support/free_port.h"
+#include "tests/support/message_box_recorder.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
 
-#include <memory>
 #include <random>
 
-using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
+using Settings = QList<QPair<QString, QString>>;
 
 Q_DECLARE_METATYPE(std::vector<int>)
 
 namespace {
 
 constexpr uint16_t kProductCode = 0x0A31;
+const QString kUpdated = "Burning firmware successful. Firmware of module %1 has been updated.";
+const QString kAdvanceWarning = "Advance mode contains actions that may harm your device(s). Contact our "
+                                "distributors for more details and instructions.";
 
-// The image as the page writes it: the data of the file, with the vector-table checksum word at
-// bytes 28..31 that makes the first eight little-endian words sum to zero.
-Bytes firmwareImage(size_t size, unsigned salt)
+// The image as the page writes it: random data, with the vector-table checksum word at bytes
+// 28..31 that makes the first eight little-endian words sum to zero.
+QByteArray firmwareImage(int size)
 {
-    std::mt19937 generator(salt);
-    Bytes image(size);
-    for (uint8_t &byte : image)
-        byte = static_cast<uint8_t>(generator());
-    if (size >= 32) {
-        uint32_t sum = 0;
-        for (int word = 0; word < 7; ++word)
-            sum += uint32_t(image[4 * word]) | uint32_t(image[4 * word + 1]) << 8
-                   | uint32_t(image[4 * word + 2]) << 16 | uint32_t(image[4 * word + 3]) << 24;
-        const uint32_t checksum = 0u - sum;
-        for (int i = 0; i < 4; ++i)
-            image[28 + i] = static_cast<uint8_t>(checksum >> (8 * i));
+    std::mt19937 generator(static_cast<unsigned>(size));
+    QByteArray image(size, 0);
+    uint32_t sum = 0;
+    for (int i = 0; i < size; ++i) {
+        image[i] = static_cast<char>(generator());
+        if (i < 28)
+            sum += uint32_t(uint8_t(image[i])) << (8 * (i % 4));
     }
+    for (int i = 0; i < 4; ++i)
+        image[28 + i] = static_cast<char>((0u - sum) >> (8 * i));
     return image;
 }
 
-QByteArray asFileData(const Bytes &image)
+bool flashHolds(const ModuleBank &bank, int module, const QByteArray &image)
 {
-    return QByteArray(reinterpret_cast<const char *>(image.data()), static_cast<int>(image.size()));
+    return QByteArray(reinterpret_cast<const char *>(bank.flash(module).data()), image.size()) == image;
 }
 
 Lines linesStartingWith(const Lines &all, char letter)
 {
     Lines picked;
-    for (const std::string &line : all)
-        if (!line.empty() && line[0] == letter)
-            picked.push_back(line);
+    std::copy_if(all.begin(), all.end(), std::back_inserter(picked),
+                 [letter](const std::string &line) { return !line.empty() && line[0] == letter; });
     return picked;
 }
 
-bool flashHolds(const ModuleBank &bank, int module, const Bytes &image)
+template <typename T>
+T *child(QWidget &page, const char *name)
 {
-    const Bytes flash = bank.flash(module);
-    return std::equal(image.begin(), image.end(), flash.begin());
+    return page.findChild<T *>(name);
 }
 
-SimulatedCouplerSetup couplerWithModules(const char *address, ModuleBank &bank)
+QLineEdit *ipField(QWidget &page, int i)
 {
-    SimulatedCouplerSetup setup;
-    setup.address = address;
-    setup.modules = &bank;
-    setup.modbusPort = FreePort::tcp(address);
-    return setup;
+    return child<QLineEdit>(page, qPrintable(QString("lineEdit_ip%1").arg(i + 1)));
 }
 
-// The page with its coupler: modules behind a simulated coupler on the given loopback address.
+QString ipShown(QWidget &page)
+{
+    QStringList parts;
+    for (int i = 0; i < 4; ++i)
+        parts << ipField(page, i)->text();
+    return parts.join('.');
+}
+
+void clickUpdate(QWidget &page)
+{
+    QTest::mouseClick(child<QPushButton>(page, "button_update"), Qt::LeftButton);
+}
+
+void compareSettings(const Settings &expected)
+{
+    for (const auto &entry : expected)
+        QCOMPARE(QSettings().value(entry.first).toString(), entry.second);
+}
+
+// The page with its coupler: all sixteen modules fitting the firmware, behind a simulated coupler
+// on the given loopback address; the page's fixed waits divided by `waitDivisor`.
 struct Bench {
-    // The page's fixed waits are divided by `waitDivisor`.
-    explicit Bench(const char *address, int moduleCount = 16, int waitDivisor = 100)
-        : ip(address), bank(moduleCount), coupler(couplerWithModules(address, bank)),
+    explicit Bench(const char *address, int waitDivisor = 100,
+                   SimulatedCouplerSetup::Modbus modbus = SimulatedCouplerSetup::Modbus::Answering)
+        : ip(address), coupler(couplerSetup(modbus)),
           page(nullptr, TarnlowTest::environment(waitDivisor, coupler.setup().modbusPort))
     {
-        for (int module = 1; module <= moduleCount; ++module)
+        for (int module = 1; module <= ModuleBank::kMaxModules; ++module)
             bank.setModule(module, {kProductCode, 0x1000, false});
     }
 
-    bool start()
+    SimulatedCouplerSetup couplerSetup(SimulatedCouplerSetup::Modbus modbus)
+    {
+        SimulatedCouplerSetup setup;
+        setup.address = ip;
+        setup.modules = &bank;
+        setup.modbusPort = FreePort::tcp(ip.c_str());
+        setup.modbus = modbus;
+        return setup;
+    }
+
+    // Starts the coupler, fills the form as a user would and clicks Update.
+    bool update(const QString &firmware, int first, int last)
     {
         std::string failure;
-        return coupler.start(failure);
-    }
-
-    void choose(const QString &firmware, int first, int last)
-    {
+        if (!coupler.start(failure))
+            return false;
         const QStringList parts = QString::fromStdString(ip).split('.');
-        const char *names[] = {"lineEdit_ip1", "lineEdit_ip2", "lineEdit_ip3", "lineEdit_ip4"};
         for (int i = 0; i < 4; ++i)
-            page.findChild<QLineEdit *>(names[i])->setText(parts[i]);
-        QComboBox *files = page.findChild<QComboBox *>("comboBox_firmware_file");
+            ipField(page, i)->setText(parts[i]);
+        QComboBox *files = child<QComboBox>(page, "comboBox_firmware_file");
         files->setCurrentIndex(files->findText(firmware));
-        page.findChild<QCheckBox *>("checkBox_end")->setChecked(first != last);
-        page.findChild<QSpinBox *>("spinbox_module_number_start")->setValue(first);
-        page.findChild<QSpinBox *>("spinbox_module_number_end")->setValue(last);
-    }
-
-    void clickUpdate()
-    {
-        QTest::mouseClick(page.findChild<QPushButton *>("button_update"), Qt::LeftButton);
+        child<QCheckBox>(page, "checkBox_end")->setChecked(first != last);
+        child<QSpinBox>(page, "spinbox_module_number_start")->setValue(first);
+        child<QSpinBox>(page, "spinbox_module_number_end")->setValue(last);
+        clickUpdate(page);
+        return true;
     }
 
     std::string ip;
@@ -120,22 +137,6 @@ struct Bench {
     SimulatedCoupler coupler;
     ModuleFirmwareWidget page;
 };
-
-const Bytes &image5000()
-{
-    static const Bytes image = firmwareImage(5000, 5000);
-    return image;
-}
-const Bytes &image4096()
-{
-    static const Bytes image = firmwareImage(4096, 4096);
-    return image;
-}
-const Bytes &image8192()
-{
-    static const Bytes image = firmwareImage(8192, 8192);
-    return image;
-}
 
 }
 
@@ -146,41 +147,167 @@ class TestModuleUpdate : public QObject
 private slots:
     void initTestCase()
     {
-        SandboxFiles::write("Module Firmware/IO_5000.HEX",
-                            FirmwareBuilder::encryptedHex(asFileData(image5000()), "0A31, V1, X=TRUE"));
-        SandboxFiles::write("Module Firmware/IO_4096.HEX",
-                            FirmwareBuilder::encryptedHex(asFileData(image4096()), "0A31, V1, X=TRUE"));
-        SandboxFiles::write("Module Firmware/IO_8192.HEX",
-                            FirmwareBuilder::encryptedHex(asFileData(image8192()), "0A31, V1, X=TRUE"));
-        SandboxFiles::write("Module Firmware/IO_V2.HEX",
-                            FirmwareBuilder::encryptedHex(asFileData(image4096()), "0A31, V2, X=TRUE"));
+        for (int size : {4096, 5000, 8192})
+            SandboxFiles::write(QString("Module Firmware/IO_%1.HEX").arg(size),
+                                FirmwareBuilder::encryptedHex(firmwareImage(size), "0A31, V1, X=TRUE"));
+        // Listed as well: the extension in lower case.
+        SandboxFiles::write("Module Firmware/IO_V2.hex",
+                            FirmwareBuilder::encryptedHex(firmwareImage(4096), "0A31, V2, X=TRUE"));
     }
-    void init()
+    void init() { QSettings().clear(); }
+
+    // Nothing stored yet.
+    void formAndInputRules()
     {
-        QSettings().clear();
+        ModuleFirmwareWidget page(nullptr, TarnlowTest::environment());
+        QVERIFY(!child<QCheckBox>(page, "checkBox_end")->isChecked());
+        QCOMPARE(child<QLineEdit>(page, "lineEdit_port")->text(), QString("502"));
+        QVERIFY(!child<QLineEdit>(page, "lineEdit_port")->isEnabled());
+        QCOMPARE(child<QSpinBox>(page, "spinbox_module_number_start")->maximum(), 16);
+        QCOMPARE(child<QSpinBox>(page, "spinbox_module_number_end")->maximum(), 16);
+        QVERIFY(!child<QCheckBox>(page, "ADMode")->isChecked());
+        QCOMPARE(child<QComboBox>(page, "comboBox_firmware_file")->count(), 4);
+        QCOMPARE(child<QPushButton>(page, "button_update")->text(), QString("Update"));
+        for (int i = 0; i < 4; ++i) {
+            int position = 0;
+            QString tooLarge = "256", byte = "255";
+            QVERIFY(ipField(page, i)->validator());
+            QVERIFY(ipField(page, i)->validator()->validate(tooLarge, position) != QValidator::Acceptable);
+            QCOMPARE(ipField(page, i)->validator()->validate(byte, position), QValidator::Acceptable);
+        }
+    }
+
+    // `storedFile`: the entry whose name is stored (-1: none), in lower case when asked.
+    void storedValuesAreRestoredWithFallBacks_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QVariant>("first");
+        QTest::addColumn<QVariant>("last");
+        QTest::addColumn<bool>("endEnabled");
+        QTest::addColumn<int>("storedFile");
+        QTest::addColumn<bool>("lowerCase");
+        QTest::addColumn<QString>("expectedIp");
+        QTest::addColumn<int>("expectedFirst");
+        QTest::addColumn<int>("expectedLast");
+        QTest::addColumn<int>("expectedFile");
+        QTest::newRow("plain") << "10.1.2.3" << QVariant("3") << QVariant("7") << true << 1 << false
+                               << "10.1.2.3" << 3 << 7 << 1;
+        QTest::newRow("text around the address, file name in another case")
+            << "ip=172.16.5.9;" << QVariant("2") << QVariant("2") << false << 1 << true << "172.16.5.9" << 2 << 2 << 0;
+        QTest::newRow("no address") << "coupler" << QVariant() << QVariant() << false << -1 << false
+                                    << "192.168.0.212" << 1 << 1 << 0;
+        QTest::newRow("first out of range") << "" << QVariant("20") << QVariant("4") << true << -1 << false
+                                            << "192.168.0.212" << 1 << 4 << 0;
+        QTest::newRow("last below first") << "" << QVariant("5") << QVariant("2") << true << -1 << false
+                                          << "192.168.0.212" << 5 << 5 << 0;
+        QTest::newRow("not numbers") << "" << QVariant("x") << QVariant("y") << true << -1 << false
+                                     << "192.168.0.212" << 1 << 1 << 0;
+        QTest::newRow("end unchecked, stored last kept") << "" << QVariant("6") << QVariant("9") << false << -1
+                                                         << false << "192.168.0.212" << 6 << 9 << 0;
+    }
+    void storedValuesAreRestoredWithFallBacks()
+    {
+        QFETCH(QVariant, first);
+        QFETCH(QVariant, last);
+        QFETCH(bool, endEnabled);
+        QFETCH(int, storedFile);
+        QFETCH(bool, lowerCase);
+        QFETCH(QString, ip);
+        QSettings settings;
+        if (storedFile >= 0) {
+            ModuleFirmwareWidget probe(nullptr, TarnlowTest::environment());
+            const QString name = child<QComboBox>(probe, "comboBox_firmware_file")->itemText(storedFile);
+            settings.setValue("Module/Settings/filename", lowerCase ? name.toLower() : name);
+        }
+        settings.setValue("Module/Settings/ip", ip);
+        if (first.isValid())
+            settings.setValue("Module/Settings/module_number_start", first);
+        if (last.isValid())
+            settings.setValue("Module/Settings/module_number_end", last);
+        settings.setValue("Module/Settings/end_enable", endEnabled ? "true" : "false");
+        ModuleFirmwareWidget page(nullptr, TarnlowTest::environment());
+        QTEST(ipShown(page), "expectedIp");
+        QTEST(child<QSpinBox>(page, "spinbox_module_number_start")->value(), "expectedFirst");
+        QTEST(child<QSpinBox>(page, "spinbox_module_number_end")->value(), "expectedLast");
+        QTEST(child<QComboBox>(page, "comboBox_firmware_file")->currentIndex(), "expectedFile");
+        QCOMPARE(child<QCheckBox>(page, "checkBox_end")->isChecked(), endEnabled);
+        QCOMPARE(child<QSpinBox>(page, "spinbox_module_number_end")->isEnabled(), endEnabled);
+    }
+
+    void rangeStaysOrdered()
+    {
+        ModuleFirmwareWidget page(nullptr, TarnlowTest::environment());
+        QSpinBox *first = child<QSpinBox>(page, "spinbox_module_number_start");
+        QSpinBox *last = child<QSpinBox>(page, "spinbox_module_number_end");
+        QCheckBox *end = child<QCheckBox>(page, "checkBox_end");
+        first->setValue(4);
+        QCOMPARE(last->value(), 4);   // end unchecked: copied
+        end->setChecked(true);
+        QVERIFY(last->isEnabled());
+        last->setValue(9);
+        first->setValue(6);
+        QCOMPARE(last->value(), 9);
+        first->setValue(12);
+        QCOMPARE(last->value(), 12);
+        last->setValue(3);
+        QCOMPARE(first->value(), 3);
+        last->setValue(10);
+        end->setChecked(false);
+        QCOMPARE(last->value(), 3);
+        QVERIFY(!last->isEnabled());
+    }
+
+    void unreachableCouplerReportsTheConnection_data()
+    {
+        QTest::addColumn<QString>("lastPart");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("nobody listening") << "40" << "Modbus TCP 127.0.0.40:%1: Connection refused.";
+        QTest::newRow("empty field") << "" << "Modbus TCP 127.0.0.:%1: not an IPv4 address.";
+    }
+    void unreachableCouplerReportsTheConnection()
+    {
+        QFETCH(QString, lastPart);
+        QFETCH(QString, why);
+        const uint16_t port = FreePort::tcp("127.0.0.40");
+        ModuleFirmwareWidget page(nullptr, TarnlowTest::environment(1, port));
+        const QStringList parts = {"127", "0", "0", lastPart};
+        for (int i = 0; i < 4; ++i)
+            ipField(page, i)->setText(parts[i]);
+        MessageBoxRecorder recorder;
+        clickUpdate(page);
+        QCOMPARE(recorder.count(), 1);
+        QCOMPARE(recorder.last().icon, QMessageBox::Critical);
+        QCOMPARE(recorder.last().title, QString("Connection failed"));
+        QCOMPARE(recorder.last().text, QString("Please check field of IP and port is correct"));
+        QCOMPARE(recorder.last().informative, why.arg(port));
+        QVERIFY(!QSettings().contains("Module/Settings/ip"));
+        QVERIFY(child<QPushButton>(page, "button_update")->isEnabled());
     }
 
     void oneModuleWithTheRealPauses()
     {
-        Bench bench("127.0.0.46", 16, 1);
-        QVERIFY(bench.start());
-        bench.choose("IO_5000", 3, 3);
+        Bench bench("127.0.0.46", 1);
         MessageBoxRecorder recorder;
         QSize dialogSize;
-        recorder.onBox([&](QMessageBox *) { dialogSize = bench.page.findChild<QProgressDialog *>()->size(); });
-        QElapsedTimer timer;
-        timer.start();
-        bench.clickUpdate();
-        // Select pause 100 ms + 1 s, start pause 500 ms.
-        QVERIFY(timer.elapsed() >= 1600);
-        QCOMPARE(dialogSize, QSize(400, 100));
+        int dialogMaximum = 0;
+        QString label;
+        recorder.onBox([&](QMessageBox *) {
+            const QProgressDialog *dialog = bench.page.findChild<QProgressDialog *>();
+            dialogSize = dialog->size();
+            dialogMaximum = dialog->maximum();
+            label = dialog->labelText();
+        });
+        QVERIFY(bench.update("IO_5000", 3, 3));
         QCOMPARE(recorder.count(), 1);
         QCOMPARE(recorder.last().icon, QMessageBox::Information);
         QCOMPARE(recorder.last().title, QString("Tarnlow"));
-        QCOMPARE(recorder.last().text,
-                 QString("Burning firmware successful. Firmware of module 3 has been updated."));
-        QVERIFY(flashHolds(bench.bank, 3, image5000()));
+        QCOMPARE(recorder.last().text, kUpdated.arg(3));
+        QCOMPARE(dialogSize, QSize(400, 100));
+        QCOMPARE(dialogMaximum, 2 * 5000 + 1);
+        QCOMPARE(label, QString("Comparing data of module 3 ..."));
+        QVERIFY(flashHolds(bench.bank, 3, firmwareImage(5000)));
         QCOMPARE(bench.bank.startCount(3), 1);
+        QCOMPARE(bench.bank.selectedModule(), 0);
         const Lines commands = bench.bank.commands(3);
         QCOMPARE(linesStartingWith(commands, 'C'),
                  (Lines{"C 1024 33555200 1024", "C 2048 33555200 1024", "C 3072 33555200 1024",
@@ -189,29 +316,34 @@ private slots:
         QCOMPARE(reads.size(), size_t(27));
         QCOMPARE(reads.back(), std::string("R 4992 8"));
         QCOMPARE(bench.bank.registerReads(), (std::vector<int>{30200, 30201}));
-        QSettings settings;
-        QCOMPARE(settings.value("Module/Settings/ip").toString(), QString("127.0.0.46"));
-        QCOMPARE(settings.value("Module/Settings/module_number_start").toString(), QString("3"));
-        QCOMPARE(settings.value("Module/Settings/module_number_end").toString(), QString("3"));
-        QCOMPARE(settings.value("Module/Settings/filename").toString(), QString("IO_5000"));
-        QCOMPARE(settings.value("Module/Settings/end_enable").toString(), QString("false"));
-        QVERIFY(bench.page.findChild<QPushButton *>("button_update")->isEnabled());
+        // 100 ms between the two target controls, 1 s before the boot loader is addressed, and
+        // 500 ms between the start stub and the unlock that precedes the run command.
+        const std::vector<ModuleBank::LoggedRequest> requests = bench.bank.requests();
+        const size_t n = requests.size();
+        QVERIFY(requests[1].received - requests[0].received >= std::chrono::milliseconds(100));
+        QVERIFY(requests[2].received - requests[1].received >= std::chrono::milliseconds(1000));
+        QVERIFY(requests[n - 4].received - requests[n - 5].received >= std::chrono::milliseconds(500));
+        compareSettings({{"Module/Settings/ip", "127.0.0.46"}, {"Module/Settings/module_number_start", "3"},
+                         {"Module/Settings/module_number_end", "3"}, {"Module/Settings/filename", "IO_5000"},
+                         {"Module/Settings/end_enable", "false"}});
+        QVERIFY(child<QPushButton>(bench.page, "button_update")->isEnabled());
     }
 
+    // Module 2 is the large-flash variant and answers late, within the response time-out.
     void rangeWritesBlockZeroLastOnEveryModule()
     {
         Bench bench("127.0.0.47");
         bench.bank.setModule(2, {kProductCode, 0x1FFF, true});
+        ModuleFaults late;
+        late.replyDelayMs = 5;
+        bench.bank.setFaults(2, late);
         bench.bank.setReplySplit(9);   // every reply in two TCP segments
-        QVERIFY(bench.start());
-        bench.choose("IO_4096", 1, 2);
         MessageBoxRecorder recorder;
-        bench.clickUpdate();
+        QVERIFY(bench.update("IO_4096", 1, 2));
         QCOMPARE(recorder.count(), 1);
-        QCOMPARE(recorder.last().text,
-                 QString("Burning firmware successful. Firmware of module 1-2 has been updated."));
+        QCOMPARE(recorder.last().text, kUpdated.arg("1-2"));
         for (int module : {1, 2}) {
-            QVERIFY(flashHolds(bench.bank, module, image4096()));
+            QVERIFY(flashHolds(bench.bank, module, firmwareImage(4096)));
             QCOMPARE(bench.bank.startCount(module), 1);
             QCOMPARE(linesStartingWith(bench.bank.commands(module), 'C'),
                      (Lines{"C 1024 33555200 1024", "C 2048 33555200 1024", "C 3072 33555200 1024",
@@ -220,8 +352,7 @@ private slots:
         QCOMPARE(linesStartingWith(bench.bank.commands(1), 'E'), (Lines{"E 0 15"}));
         QCOMPARE(linesStartingWith(bench.bank.commands(2), 'E'), (Lines{"E 0 63"}));
         QCOMPARE(bench.bank.registerReads(), (std::vector<int>{30000, 30100, 30001, 30101}));
-        QCOMPARE(QSettings().value("Module/Settings/end_enable").toString(), QString("true"));
-        QCOMPARE(QSettings().value("Module/Settings/module_number_end").toString(), QString("2"));
+        compareSettings({{"Module/Settings/end_enable", "true"}, {"Module/Settings/module_number_end", "2"}});
     }
 
     void failedComparisonStopsTheRangeAtThatModule()
@@ -230,35 +361,18 @@ private slots:
         ModuleFaults flip;
         flip.flipFlashBitAt = 2100;
         bench.bank.setFaults(5, flip);
-        QVERIFY(bench.start());
-        bench.choose("IO_4096", 4, 6);
         MessageBoxRecorder recorder;
-        bench.clickUpdate();
+        QVERIFY(bench.update("IO_4096", 4, 6));
         QCOMPARE(recorder.count(), 1);
         QCOMPARE(recorder.last().icon, QMessageBox::Critical);
         QCOMPARE(recorder.last().text,
                  QString("Burning Firmware to module 5 Failed. Comparison is NOT equal. Content is "
                          "different between local file and flash."));
         QCOMPARE(bench.bank.startCount(4), 1);
-        QVERIFY(flashHolds(bench.bank, 4, image4096()));
+        QVERIFY(flashHolds(bench.bank, 4, firmwareImage(4096)));
         QCOMPARE(bench.bank.startCount(5), 0);
         QVERIFY(bench.bank.commands(6).empty());
-        QVERIFY(bench.page.findChild<QPushButton *>("button_update")->isEnabled());
-    }
-
-    void lostDataPacketIsFoundByTheComparison()
-    {
-        Bench bench("127.0.0.49");
-        ModuleFaults lose;
-        lose.loseDataPacket = 11;
-        bench.bank.setFaults(1, lose);
-        QVERIFY(bench.start());
-        bench.choose("IO_4096", 1, 1);
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        QCOMPARE(recorder.count(), 1);
-        QVERIFY(recorder.last().text.startsWith("Burning Firmware to module 1 Failed."));
-        QCOMPARE(bench.bank.startCount(1), 0);
+        QVERIFY(child<QPushButton>(bench.page, "button_update")->isEnabled());
     }
 
     void mismatchingModulesAreListedAndNothingIsWritten_data()
@@ -266,9 +380,8 @@ private slots:
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<std::vector<int>>("reads");
         QTest::addColumn<QString>("text");
-        QTest::newRow("product code")
-            << "IO_4096" << std::vector<int>{30100, 30200, 30300, 30400}
-            << "Firmware does not match with the module 3, 5";
+        QTest::newRow("product code") << "IO_4096" << std::vector<int>{30100, 30200, 30300, 30400}
+                                      << "Firmware does not match with the module 3, 5";
         QTest::newRow("hardware version")
             << "IO_V2" << std::vector<int>{30100, 30200, 30300, 30400, 30101, 30201, 30301, 30401}
             << "Firmware does not match with with the model 2, 4";
@@ -282,12 +395,9 @@ private slots:
         const bool productCase = firmware == "IO_4096";
         bench.bank.setModule(3, {productCase ? uint16_t(0x0A32) : kProductCode, 0x2000, false});
         bench.bank.setModule(5, {productCase ? uint16_t(0x0702) : kProductCode, 0x2000, false});
-        bench.bank.setModule(2, {kProductCode, 0x1000, false});
         bench.bank.setModule(4, {kProductCode, 0x0000, false});
-        QVERIFY(bench.start());
-        bench.choose(firmware, 2, 5);
         MessageBoxRecorder recorder;
-        bench.clickUpdate();
+        QVERIFY(bench.update(firmware, 2, 5));
         QCOMPARE(recorder.count(), 1);
         QCOMPARE(recorder.last().icon, QMessageBox::Critical);
         QCOMPARE(recorder.last().title, QString("Firmware matching error"));
@@ -297,21 +407,26 @@ private slots:
         QVERIFY(!QSettings().contains("Module/Settings/ip"));
     }
 
-    void advanceModeReadsNoRegister()
+    // The warning comes each time advance mode is checked, none when it is unchecked; the update
+    // then reads no register and writes a module of another product.
+    void advanceModeWarnsAndReadsNoRegister()
     {
-        Bench bench("127.0.0.51", 2);
+        Bench bench("127.0.0.51");
         bench.bank.setModule(2, {0x0702, 0x2000, false});
-        QVERIFY(bench.start());
-        bench.choose("IO_4096", 2, 2);
         MessageBoxRecorder recorder;
-        bench.page.findChild<QCheckBox *>("ADMode")->setChecked(true);
-        QCOMPARE(recorder.count(), 1);
-        bench.clickUpdate();
+        QCheckBox *advance = child<QCheckBox>(bench.page, "ADMode");
+        advance->setChecked(true);
+        advance->setChecked(false);
+        advance->setChecked(true);
         QCOMPARE(recorder.count(), 2);
-        QCOMPARE(recorder.last().text,
-                 QString("Burning firmware successful. Firmware of module 2 has been updated."));
+        QCOMPARE(recorder.last().icon, QMessageBox::Warning);
+        QCOMPARE(recorder.last().title, QString("Advance mode"));
+        QCOMPARE(recorder.last().text, kAdvanceWarning);
+        QVERIFY(bench.update("IO_4096", 2, 2));
+        QCOMPARE(recorder.count(), 3);
+        QCOMPARE(recorder.last().text, kUpdated.arg(2));
         QVERIFY(bench.bank.registerReads().empty());
-        QVERIFY(flashHolds(bench.bank, 2, image4096()));
+        QVERIFY(flashHolds(bench.bank, 2, firmwareImage(4096)));
     }
 
     void moduleThatDoesNotSynchronizeEndsTheRange()
@@ -320,41 +435,32 @@ private slots:
         ModuleFaults lowerCase;
         lowerCase.answersLowerCase = true;
         bench.bank.setFaults(2, lowerCase);
-        const Bytes old(4096, 0x5A);
-        bench.bank.setFlash(2, old);
-        QVERIFY(bench.start());
-        bench.choose("IO_4096", 1, 3);
+        const QByteArray old(4096, 0x5A);
+        bench.bank.setFlash(2, std::vector<uint8_t>(old.begin(), old.end()));
         MessageBoxRecorder recorder;
-        bench.clickUpdate();
+        QVERIFY(bench.update("IO_4096", 1, 3));
         QCOMPARE(recorder.count(), 1);
         QCOMPARE(recorder.last().icon, QMessageBox::Critical);
         QCOMPARE(recorder.last().text, QString("Connection failed. Synchronizing baudrate of module failed."));
         QCOMPARE(bench.bank.startCount(1), 1);
         QVERIFY(flashHolds(bench.bank, 2, old));
         QVERIFY(bench.bank.commands(3).empty());
+        // One "?" for module 1, fifteen for module 2.
+        const auto requests = bench.bank.requests();
+        QCOMPARE(std::count_if(requests.begin(), requests.end(),
+                               [](const ModuleBank::LoggedRequest &request) {
+                                   return request.pdu == std::vector<uint8_t>{0x6D, 0, 2, 1, '?'};
+                               }),
+                 16L);
     }
 
-    void lateRepliesWithinTheTimeOutStillUpdate()
-    {
-        Bench bench("127.0.0.53", 1);
-        ModuleFaults late;
-        late.replyDelayMs = 5;
-        bench.bank.setFaults(1, late);
-        QVERIFY(bench.start());
-        bench.choose("IO_4096", 1, 1);
-        MessageBoxRecorder recorder;
-        bench.clickUpdate();
-        QCOMPARE(recorder.count(), 1);
-        QCOMPARE(recorder.last().text,
-                 QString("Burning firmware successful. Firmware of module 1 has been updated."));
-    }
-
+    // Abort pressed once the third block written (block 3) has staged three chunks: that block is
+    // sealed with what was staged, block 0 is sealed empty, nothing is read back, and neither is
+    // module 1 started nor module 2 touched.
     void abortDuringTheThirdBlock()
     {
-        Bench bench("127.0.0.54", 1);
-        QVERIFY(bench.start());
-        bench.choose("IO_8192", 1, 1);
-        // Press Abort once the third block (block 3) has staged three chunks.
+        Bench bench("127.0.0.54");
+        QString label;
         QTimer abortPresser;
         abortPresser.setInterval(0);
         connect(&abortPresser, &QTimer::timeout, [&] {
@@ -363,49 +469,42 @@ private slots:
                 const QList<QPushButton *> buttons = dialog->findChildren<QPushButton *>();
                 QVERIFY(!buttons.isEmpty());
                 QCOMPARE(buttons.first()->text(), QString("Abort"));
+                label = dialog->labelText();
                 buttons.first()->click();
                 abortPresser.stop();
             }
         });
         abortPresser.start();
         MessageBoxRecorder recorder;
-        bench.clickUpdate();
+        QVERIFY(bench.update("IO_8192", 1, 2));
         QCOMPARE(recorder.count(), 1);
         QCOMPARE(recorder.last().icon, QMessageBox::Information);
         QCOMPARE(recorder.last().text, QString("User cancel the operation."));
+        QCOMPARE(label, QString("Burning Firmware to module 1..."));
         const Lines commands = bench.bank.commands(1);
         QCOMPARE(linesStartingWith(commands, 'C'),
                  (Lines{"C 1024 33555200 1024", "C 2048 33555200 1024", "C 3072 33555200 384",
                         "C 0 33555200 0"}));
+        QCOMPARE(linesStartingWith(commands, 'W').size(), size_t(8 + 8 + 3));
         QVERIFY(linesStartingWith(commands, 'R').empty());
         QCOMPARE(bench.bank.startCount(1), 0);
-        QVERIFY(bench.page.findChild<QPushButton *>("button_update")->isEnabled());
+        QVERIFY(bench.bank.commands(2).empty());
+        QVERIFY(child<QPushButton>(bench.page, "button_update")->isEnabled());
     }
 
     // A coupler whose Modbus server takes the connection but never answers: the reads count as
     // 0 and the box says which registers could not be read.
     void silentCouplerNamesTheUnreadRegisters()
     {
-        ModuleBank bank(2);
-        SimulatedCouplerSetup setup = couplerWithModules("127.0.0.39", bank);
-        setup.modbus = SimulatedCouplerSetup::Modbus::Silent;
-        SimulatedCoupler coupler(setup);
-        std::string failure;
-        QVERIFY(coupler.start(failure));
-        ModuleFirmwareWidget page(nullptr, TarnlowTest::environment(100, setup.modbusPort));
-        const char *names[] = {"lineEdit_ip1", "lineEdit_ip2", "lineEdit_ip3", "lineEdit_ip4"};
-        const char *parts[] = {"127", "0", "0", "39"};
-        for (int i = 0; i < 4; ++i)
-            page.findChild<QLineEdit *>(names[i])->setText(parts[i]);
-        QComboBox *files = page.findChild<QComboBox *>("comboBox_firmware_file");
-        files->setCurrentIndex(files->findText("IO_4096"));
+        Bench bench("127.0.0.39", 100, SimulatedCouplerSetup::Modbus::Silent);
         MessageBoxRecorder recorder;
-        QTest::mouseClick(page.findChild<QPushButton *>("button_update"), Qt::LeftButton);
+        QVERIFY(bench.update("IO_4096", 1, 2));
         QCOMPARE(recorder.count(), 1);
-        QCOMPARE(recorder.last().text, QString("Firmware does not match with the module 1"));
+        QCOMPARE(recorder.last().text, QString("Firmware does not match with the module 1, 2"));
         QCOMPARE(recorder.last().informative,
-                 QString("Register 30000 of module 1 could not be read: Connection timed out."));
-        QVERIFY(bank.requests().empty());
+                 QString("Register 30000 of module 1 could not be read: Connection timed out.\n"
+                         "Register 30100 of module 2 could not be read: Connection timed out."));
+        QVERIFY(bench.bank.requests().empty());
     }
 };
 

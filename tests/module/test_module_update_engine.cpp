@@ -1,29 +1,72 @@
-// The module update engine without a window: a scripted in-memory coupler holds every exchange a
-// run must make, in order, and fails on any other; the fixed waits are shortened to nothing.
-#include "core/fixed_waits.h"
+// The module update engine and its protocol layers without a window: the simulated module bank
+// straight behind the engine, with every raw request of a run compared byte for byte; and the
+// pass-through on a real libmodbus context against the simulated coupler.
 #include "firmware/hex_image.h"
+#include "modbus/modbus_tcp_link.h"
 #include "module/module_update_engine.h"
-#include "tests/module/scripted_pass_through_link.h"
+#include "sim/module_bank.h"
+#include "sim/simulated_coupler.h"
 #include "tests/support/test_main.h"
 
 #include <algorithm>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
+#include <deque>
 
 using Bytes = std::vector<uint8_t>;
+using Requests = std::vector<Bytes>;
 using Outcome = ModuleRunResult::Outcome;
 using Icon = UpdateOutcome::Icon;
-// Register address and the value it reads; a negative value: the read fails.
-using RegisterScript = std::vector<std::pair<int, int>>;
-
-Q_DECLARE_METATYPE(RegisterScript)
+using namespace std::string_literals;
 
 namespace {
 
 constexpr uint16_t kProductCode = 0x0A31;
-const char *const kOk = "0\r\n";
+const char *const kNotSynchronized = "Connection failed. Synchronizing baudrate of module failed.";
+
+// A boot-loader-bytes request as the link gets it: unit 1, function 109, 0, sub-function 2, the
+// count, the bytes.
+Bytes boot(const std::string &text)
+{
+    Bytes request(text.begin(), text.end());
+    request.insert(request.begin(), {1, 0x6D, 0, 2, static_cast<uint8_t>(text.size())});
+    return request;
+}
+
+// The bank without coupler or TCP: each raw request is recorded and handed to the bank as a PDU,
+// its answer framed as the coupler frames it; the answer to the boot text `unanswered` is lost.
+class BankLink : public PassThroughLink
+{
+public:
+    explicit BankLink(ModuleBank &bank) : m_bank(bank) {}
+
+    void setResponseTimeout(int, int) override {}
+    void sendRawRequest(const uint8_t *request, int length) override
+    {
+        requests.emplace_back(request, request + length);
+        const ExtensionReply reply = m_bank.handleUserFunction(Bytes(request + 1, request + length));
+        if (reply.send && (unanswered.empty() || requests.back() != boot(unanswered)))
+            m_replies.push_back(Mbap::frame(0, request[0], reply.pdu));
+    }
+    int receiveReply(uint8_t *frame) override
+    {
+        if (m_replies.empty())
+            return -1;
+        const Bytes reply = m_replies.front();
+        m_replies.pop_front();
+        std::copy(reply.begin(), reply.end(), frame);
+        return static_cast<int>(reply.size());
+    }
+    bool readHoldingRegister(int address, uint16_t &value) override
+    {
+        return m_bank.readHoldingRegister(address, value);
+    }
+
+    Requests requests;
+    std::string unanswered;
+
+private:
+    ModuleBank &m_bank;
+    std::deque<Bytes> m_replies;
+};
 
 class RecordingObserver : public ModuleUpdateObserver
 {
@@ -33,14 +76,9 @@ public:
     void setRange(int, int maximum) override { rangeMaximum = maximum; }
     void show() override { ++shown; }
     void debugLine(const QString &) override {}
-    void setProgressValue(int value) override
-    {
-        if (cancelAtValue && value >= *cancelAtValue)
-            canceled = true;
-    }
+    void setProgressValue(int) override {}
     bool wasCanceled() override { return canceled; }
 
-    std::optional<int> cancelAtValue;
     bool canceled = false;
     int checksPassedCount = 0;
     int shown = 0;
@@ -59,101 +97,74 @@ HexImage firmwareOf(int length)
     return hex;
 }
 
-std::string text(const Bytes &bytes, int offset, int n)
+// Every raw request of one module's update, in order: select, handshake, erase, blocks 1 to the
+// last and then block 0 (eight 128-byte chunks staged in RAM each), 192-byte reads, start, release.
+Requests moduleRequests(const HexImage &hex, int module, int lastSector)
 {
-    return std::string(bytes.begin() + offset, bytes.begin() + offset + n);
-}
-
-std::string command(const char *format, long a, long b)
-{
-    return QString::asprintf(format, a, b).toStdString();
-}
-
-void expectTargetControl(ScriptedPassThroughLink &link, uint8_t value, uint8_t marker, uint8_t sub = 1)
-{
-    link.expectRequest({1, 0x6D, 0x00, sub, value, marker}, ScriptedPassThroughLink::replyFrame(""));
-}
-
-void expectRegisters(ScriptedPassThroughLink &link, const RegisterScript &reads)
-{
-    for (const auto &read : reads)
-        link.expectRegisterRead(read.first, read.second < 0 ? std::nullopt
-                                                            : std::optional<uint16_t>(uint16_t(read.second)));
-}
-
-void expectSelectAndHandshake(ScriptedPassThroughLink &link, int module, const std::string &identification)
-{
-    expectTargetControl(link, 0, 0xAA);
-    expectTargetControl(link, uint8_t(module), 0xAA);
-    link.expectBootBytes("?", "Synchronized\r\n");
-    for (const char *line : {"Synchronized\r\n", "0\r\n", "A 0\r\n"})
-        link.expectBootBytes(line, kOk);
-    link.expectBootBytes("J\r\n", "0\r\n" + identification + "\r\n");
-}
-
-void expectErase(ScriptedPassThroughLink &link, int lastSector)
-{
-    link.expectBootBytes("U 41975\r\n", kOk);
-    link.expectBootBytes(command("P 0 %ld\r\n", lastSector, 0), kOk);
-    link.expectBootBytes(command("E 0 %ld\r\n", lastSector, 0), kOk);
-}
-
-void expectBlock(ScriptedPassThroughLink &link, const HexImage &hex, int address, int lastSector,
-                 int chunks = 8)
-{
-    link.expectBootBytes("U 41975\r\n", kOk);
-    for (int k = 0; k < chunks; ++k) {
-        link.expectBootBytes(command("W %ld %ld\r\n", 33555200 + 128 * k, 128), kOk);
-        link.expectBootBytes(text(hex.image, address + 128 * k, 128), std::nullopt);
+    const std::string sectors = " 0 " + std::to_string(lastSector) + "\r\n";
+    Requests requests = {{1, 0x6D, 0, 1, 0, 0xAA}, {1, 0x6D, 0, 1, static_cast<uint8_t>(module), 0xAA}};
+    for (const std::string &line :
+         {"?"s, "Synchronized\r\n"s, "0\r\n"s, "A 0\r\n"s, "J\r\n"s, "U 41975\r\n"s, "P" + sectors, "E" + sectors})
+        requests.push_back(boot(line));
+    const int blocks = (hex.imageLength + 1023) / 1024;
+    for (int i = 1; i <= blocks; ++i) {
+        const int address = 1024 * (i % blocks);
+        requests.push_back(boot("U 41975\r\n"));
+        for (int k = 0; k < 8; ++k) {
+            const auto chunk = hex.image.begin() + address + 128 * k;
+            requests.push_back(boot("W " + std::to_string(33555200 + 128 * k) + " 128\r\n"));
+            requests.push_back(boot(std::string(chunk, chunk + 128)));
+        }
+        requests.push_back(boot("P" + sectors));
+        requests.push_back(boot("C " + std::to_string(address) + " 33555200 1024\r\n"));
     }
-    link.expectBootBytes(command("P 0 %ld\r\n", lastSector, 0), kOk);
-    link.expectBootBytes(command("C %ld 33555200 %ld\r\n", address, 128 * chunks), kOk);
+    for (int offset = 0; offset < hex.imageLength; offset += 192)
+        requests.push_back(boot("R " + std::to_string(offset) + " "
+                                + std::to_string(std::min(192, hex.imageLength - offset)) + "\r\n"));
+    const auto &stub = SimulatedBootLoader::kStartStub;
+    for (const std::string &line :
+         {"W 33555200 24\r\n"s, std::string(stub.begin(), stub.end()) + "A 1\r\n", "U 41975\r\n"s, "G 33555200 T\r\n"s})
+        requests.push_back(boot(line));
+    requests.push_back({1, 0x6D, 0, 1, 1, 0x55});
+    requests.push_back({1, 0x6D, 0, 3, 0x55, 0xAA});
+    return requests;
 }
 
-void expectReadBack(ScriptedPassThroughLink &link, const Bytes &flash, int length, int silentOffset = -1)
+bool sameRequests(const Requests &sent, const Requests &expected)
 {
-    for (int offset = 0; offset < length; offset += 192) {
-        const int n = std::min(192, length - offset);
-        const std::optional<std::string> answer = offset == silentOffset
-            ? std::nullopt
-            : std::optional<std::string>("0\r\n" + text(flash, offset, n));
-        link.expectBootBytes(command("R %ld %ld\r\n", offset, n), answer);
+    const auto differ = std::mismatch(sent.begin(), sent.end(), expected.begin(), expected.end());
+    const bool same = differ.first == sent.end() && differ.second == expected.end();
+    if (!same)
+        qWarning("request %d of %d differs (expected %d)", int(differ.first - sent.begin()), int(sent.size()),
+                 int(expected.size()));
+    return same;
+}
+
+void compareResult(const ModuleRunResult &result, Outcome outcome, Icon icon, const QString &text)
+{
+    QCOMPARE(result.outcome, outcome);
+    QCOMPARE(result.box.icon, icon);
+    QCOMPARE(result.box.title, QString("Tarnlow"));
+    QCOMPARE(result.box.text, text);
+}
+
+// Sixteen modules that fit the firmware, the bank straight behind the engine.
+struct Engine {
+    Engine()
+    {
+        for (int module = 1; module <= ModuleBank::kMaxModules; ++module)
+            bank.setModule(module, {kProductCode, 0x1000, false});
     }
-}
+    ModuleRunResult run(const HexImage &hex, int first, int last)
+    {
+        ModuleUpdateEngine engine({link, first, last}, observer, [](int) {});
+        return engine.run(hex);
+    }
 
-void expectStart(ScriptedPassThroughLink &link)
-{
-    const Bytes stub = {0x04, 0x4C, 0x26, 0x68, 0x65, 0x68, 0x30, 0x46, 0x80, 0xF3, 0x08, 0x88,
-                        0x00, 0xBF, 0xBF, 0xF3, 0x6F, 0x8F, 0xA8, 0x47, 0x00, 0x00, 0x00, 0x00};
-    link.expectBootBytes("W 33555200 24\r\n", kOk);
-    link.expectBootBytes(text(stub, 0, 24) + "A 1\r\n", kOk);
-    link.expectBootBytes("U 41975\r\n", kOk);
-    link.expectBootBytes("G 33555200 T\r\n", kOk);
-    expectTargetControl(link, 1, 0x55);
-    expectTargetControl(link, 0x55, 0xAA, 3);
-}
-
-ModuleRunResult run(ScriptedPassThroughLink &link, RecordingObserver &observer, const HexImage &hex,
-                    int first, int last)
-{
-    ModuleUpdateEngine engine({link, first, last}, observer, [](int) {});
-    const ModuleRunResult result = engine.run(hex);
-    for (const std::string &surprise : link.unexpected)
-        qWarning("%s", surprise.c_str());
-    return result;
-}
-
-bool scriptPlayedOut(const ScriptedPassThroughLink &link)
-{
-    return link.unexpected.empty() && link.remaining() == 0;
-}
-
-void compareBox(const UpdateOutcome &box, UpdateOutcome::Icon icon, const QString &title, const QString &text)
-{
-    QCOMPARE(box.icon, icon);
-    QCOMPARE(box.title, title);
-    QCOMPARE(box.text, text);
-}
+    ModuleBank bank;
+    BankLink link{bank};
+    RecordingObserver observer;
+};
 
 }
 
@@ -162,149 +173,121 @@ class TestModuleUpdateEngine : public QObject
     Q_OBJECT
 
 private slots:
-
+    // Module 2 is the large-flash variant; each module is identified afresh.
     void twoModulesAreWrittenReadBackAndStartedInTurn()
     {
+        Engine engine;
+        engine.bank.setModule(1, {kProductCode, 0x1FFF, false});
+        engine.bank.setModule(2, {kProductCode, 0x0000, true});
         const HexImage hex = firmwareOf(1100);
-        ScriptedPassThroughLink link;
-        expectRegisters(link,
-                        {{30000, kProductCode}, {30100, kProductCode}, {30001, 0x1FFF}, {30101, 0x0000}});
-        for (int module : {1, 2}) {
-            const int lastSector = module == 1 ? 15 : 63;
-            expectSelectAndHandshake(link, module, module == 1 ? "1234" : "5449");
-            expectErase(link, lastSector);
-            expectBlock(link, hex, 1024, lastSector);
-            expectBlock(link, hex, 0, lastSector);
-            expectReadBack(link, hex.image, 1100);
-            expectStart(link);
-        }
-        RecordingObserver observer;
-        const ModuleRunResult result = run(link, observer, hex, 1, 2);
-        QVERIFY(scriptPlayedOut(link));
-        QCOMPARE(result.outcome, Outcome::Updated);
-        compareBox(result.box, Icon::Information, "Tarnlow",
-                   "Burning firmware successful. Firmware of module 1-2 has been updated.");
-        QCOMPARE(observer.checksPassedCount, 1);
-        QCOMPARE(observer.shown, 2);
-        QCOMPARE(observer.rangeMaximum, 2201);
-        QCOMPARE(observer.labels,
+        compareResult(engine.run(hex, 1, 2), Outcome::Updated, Icon::Information,
+                      "Burning firmware successful. Firmware of module 1-2 has been updated.");
+        Requests expected = moduleRequests(hex, 1, 15);
+        const Requests second = moduleRequests(hex, 2, 63);
+        expected.insert(expected.end(), second.begin(), second.end());
+        QVERIFY(sameRequests(engine.link.requests, expected));
+        QCOMPARE(engine.bank.registerReads(), (std::vector<int>{30000, 30100, 30001, 30101}));
+        QCOMPARE(engine.observer.checksPassedCount, 1);
+        QCOMPARE(engine.observer.shown, 2);
+        QCOMPARE(engine.observer.rangeMaximum, 2 * 1100 + 1);
+        QCOMPARE(engine.observer.labels,
                  QStringList({"Burning Firmware to module 1...", "Reading flash data on module 1 ...",
                               "Comparing data of module 1 ...", "Burning Firmware to module 2...",
                               "Reading flash data on module 2 ...", "Comparing data of module 2 ..."}));
     }
 
-    void mismatchingModulesEndTheRunBeforeAnyModuleIsTouched_data()
+    void handshakeGivesUpAfterFifteenAttempts_data()
     {
-        QTest::addColumn<RegisterScript>("reads");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("informative");
-        QTest::newRow("product code") << RegisterScript{{30100, kProductCode}, {30200, 0x0702}}
-                                      << "Firmware does not match with the module 3" << "";
-        QTest::newRow("hardware version")
-            << RegisterScript{{30100, kProductCode}, {30200, kProductCode}, {30101, 0x2000}, {30201, 0x1000}}
-            << "Firmware does not match with with the model 2" << "";
-        QTest::newRow("information registers unanswered")
-            << RegisterScript{{30100, -1}, {30200, -1}} << "Firmware does not match with the module 2, 3"
-            << "Register 30100 of module 2 could not be read: Connection timed out.\n"
-               "Register 30200 of module 3 could not be read: Connection timed out.";
+        QTest::addColumn<bool>("lowerCase");
+        QTest::newRow("never answers") << false;
+        QTest::newRow("lower-case answer") << true;
     }
-    void mismatchingModulesEndTheRunBeforeAnyModuleIsTouched()
+    void handshakeGivesUpAfterFifteenAttempts()
     {
-        QFETCH(RegisterScript, reads);
-        QFETCH(QString, text);
-        QFETCH(QString, informative);
-        ScriptedPassThroughLink link;
-        expectRegisters(link, reads);
-        RecordingObserver observer;
-        const ModuleRunResult result = run(link, observer, firmwareOf(2048), 2, 3);
-        QVERIFY(scriptPlayedOut(link));
-        QCOMPARE(result.outcome, Outcome::ModulesDoNotMatch);
-        compareBox(result.box, Icon::Critical, "Firmware matching error", text);
-        QCOMPARE(result.box.informative, informative);
-        QCOMPARE(observer.checksPassedCount, 0);
-    }
-
-    void moduleThatNeverSynchronizesIsNotErased()
-    {
-        ScriptedPassThroughLink link;
-        expectRegisters(link, {{30000, kProductCode}, {30001, 0x1000}});
-        expectTargetControl(link, 0, 0xAA);
-        expectTargetControl(link, 1, 0xAA);
-        for (int attempt = 0; attempt < 15; ++attempt)
-            link.expectBootBytes("?", "synchronized\r\n");
-        RecordingObserver observer;
-        const ModuleRunResult result = run(link, observer, firmwareOf(2048), 1, 1);
-        QVERIFY(scriptPlayedOut(link));
-        QCOMPARE(result.outcome, Outcome::NotSynchronized);
-        compareBox(result.box, Icon::Critical, "Tarnlow", "Connection failed. Synchronizing baudrate of module failed.");
-    }
-
-    // Whatever the read-back lacks, the module is neither started nor reported updated.
-    void readBackThatIsNotTheImageIsNoSuccess_data()
-    {
-        QTest::addColumn<int>("flippedByte");
-        QTest::addColumn<int>("silentRead");
-        QTest::newRow("one byte differs") << 400 << -1;
-        QTest::newRow("one read unanswered") << -1 << 384;
-    }
-    void readBackThatIsNotTheImageIsNoSuccess()
-    {
-        QFETCH(int, flippedByte);
-        QFETCH(int, silentRead);
-        HexImage hex = firmwareOf(700);
-        // Where the read goes unanswered the file holds 0xFF, as the read-back buffer starts:
-        // only the missing answer tells that those bytes were never verified.
-        if (silentRead >= 0)
-            std::fill(hex.image.begin() + silentRead, hex.image.begin() + silentRead + 192, 0xFF);
-        Bytes flash(hex.image.begin(), hex.image.begin() + 700);
-        if (flippedByte >= 0)
-            flash[size_t(flippedByte)] ^= 0x01;
-        ScriptedPassThroughLink link;
-        expectRegisters(link, {{30300, kProductCode}, {30301, 0x1000}});
-        expectSelectAndHandshake(link, 4, "1234");
-        expectErase(link, 15);
-        expectBlock(link, hex, 0, 15);
-        expectReadBack(link, flash, 700, silentRead);
-        RecordingObserver observer;
-        const ModuleRunResult result = run(link, observer, hex, 4, 4);
-        QVERIFY(scriptPlayedOut(link));
-        QCOMPARE(result.outcome, Outcome::FlashDiffers);
-        compareBox(result.box, Icon::Critical, "Tarnlow",
-                   "Burning Firmware to module 4 Failed. Comparison is NOT equal. Content is "
-                   "different between local file and flash.");
+        QFETCH(bool, lowerCase);
+        Engine engine;
+        ModuleFaults faults;
+        faults.neverSynchronizes = !lowerCase;
+        faults.answersLowerCase = lowerCase;
+        engine.bank.setFaults(1, faults);
+        const HexImage hex = firmwareOf(2048);
+        compareResult(engine.run(hex, 1, 1), Outcome::NotSynchronized, Icon::Critical, kNotSynchronized);
+        Requests expected = moduleRequests(hex, 1, 15);
+        expected.resize(2);
+        expected.insert(expected.end(), 15, boot("?"));
+        QVERIFY(sameRequests(engine.link.requests, expected));
     }
 
     // A stop asked for while the modules were checked: no module is selected.
     void stopDuringTheChecksTouchesNoModule()
     {
-        ScriptedPassThroughLink link;
-        expectRegisters(link, {{30000, kProductCode}, {30001, 0x1000}});
-        RecordingObserver observer;
-        observer.canceled = true;
-        const ModuleRunResult result = run(link, observer, firmwareOf(2048), 1, 1);
-        QVERIFY(scriptPlayedOut(link));
-        QCOMPARE(result.outcome, Outcome::Cancelled);
+        Engine engine;
+        engine.observer.canceled = true;
+        compareResult(engine.run(firmwareOf(2048), 16, 16), Outcome::Cancelled, Icon::Information,
+                      "User cancel the operation.");
+        QCOMPARE(engine.bank.registerReads(), (std::vector<int>{31500, 31501}));
+        QVERIFY(engine.link.requests.empty());
     }
 
-    // Abort noticed after the third chunk of block 2: that block is sealed with what was staged,
-    // block 0 is sealed empty, nothing is read back, neither module 1 is started nor module 2 touched.
-    void abortInsideABlockStopsAfterSealingIt()
+    // Where the read goes unanswered the file holds 0xFF, as the read-back buffer starts: only the
+    // missing answer tells that those bytes were never verified. The reads go on; no start.
+    void unansweredReadIsNoSuccess()
     {
-        const HexImage hex = firmwareOf(3072);
-        ScriptedPassThroughLink link;
-        expectRegisters(link,
-                        {{30000, kProductCode}, {30100, kProductCode}, {30001, 0x1000}, {30101, 0x1000}});
-        expectSelectAndHandshake(link, 1, "1234");
-        expectErase(link, 15);
-        expectBlock(link, hex, 1024, 15);
-        expectBlock(link, hex, 2048, 15, 3);
-        expectBlock(link, hex, 0, 15, 0);
-        RecordingObserver observer;
-        observer.cancelAtValue = 1024 + 2 * 128;
-        const ModuleRunResult result = run(link, observer, hex, 1, 2);
-        QVERIFY(scriptPlayedOut(link));
-        QCOMPARE(result.outcome, Outcome::Cancelled);
-        compareBox(result.box, Icon::Information, "Tarnlow", "User cancel the operation.");
+        Engine engine;
+        HexImage hex = firmwareOf(700);
+        std::fill(hex.image.begin() + 384, hex.image.begin() + 576, 0xFF);
+        engine.link.unanswered = "R 384 192\r\n";
+        compareResult(engine.run(hex, 4, 4), Outcome::FlashDiffers, Icon::Critical,
+                      "Burning Firmware to module 4 Failed. Comparison is NOT equal. Content is "
+                      "different between local file and flash.");
+        Requests expected = moduleRequests(hex, 4, 15);
+        expected.resize(expected.size() - 6);
+        QVERIFY(sameRequests(engine.link.requests, expected));
+    }
+
+    // Replies come in two TCP segments, the first shorter than the six bytes that announce the
+    // length. A reply that leaves after the response time-out is not taken for the next one.
+    void passThroughOverModbusTcp()
+    {
+        ModuleBank bank(1);
+        bank.setReplySplit(4);
+        SimulatedCouplerSetup setup;
+        setup.address = "127.0.0.41";
+        setup.modules = &bank;
+        setup.modbusPort = 0;
+        SimulatedCoupler coupler(setup);
+        std::string failure;
+        QVERIFY2(coupler.start(failure), failure.c_str());
+        const std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(setup.address, coupler.modbusPort());
+        QVERIFY(link);
+        link->setResponseTimeout(0, 100000);
+        ModuleTransport transport(*link, [](int) {});
+        const auto answer = [&] {
+            return std::string(reinterpret_cast<const char *>(transport.answer()), size_t(transport.answerLength()));
+        };
+        transport.selectModule(1);
+        QCOMPARE(answer(), std::string("\xAA"));   // the select's echo
+        ModuleFaults late;
+        late.replyDelayMs = 250;
+        bank.setFaults(1, late);
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!transport.exchangeBootText("?"));
+        QVERIFY(timer.elapsed() >= 90);
+        QCOMPARE(answer(), std::string("\xAA"));   // kept: no reply came
+        QTest::qSleep(400);
+        bank.setFaults(1, {});
+        QVERIFY(transport.exchangeBootText("Synchronized\r\n"));
+        QCOMPARE(answer(), std::string("OK\r\n"));
+    }
+
+    void impossibleLengthsAreRefused()
+    {
+        const std::vector<std::pair<int, int>> lengthAndFrame = {{3, 9}, {40, 46}, {254, 260}, {255, -1}, {256, -1}, {2, -1}};
+        for (const auto &[length, frame] : lengthAndFrame) {
+            const uint8_t header[6] = {0, 0, 0, 0, uint8_t(length >> 8), uint8_t(length)};
+            QCOMPARE(Mbap::frameLengthFromHeader(header), frame);
+        }
     }
 };
 
