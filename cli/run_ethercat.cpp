@@ -1,6 +1,7 @@
 #include "cli/device_runners.h"
 
 #include "coupler_ecat/ethercat_coupler_update.h"
+#include "coupler_ecat/ethercat_update_outcome.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -41,10 +42,11 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord 
     // The page offers only files that are there; a plan's file is read before the coupler is
     // taken into BOOT, so a wrong path leaves it running.
     if (!update.readFirmwareFile(fileName.constData(), size)) {
-        UpdateOutcome unreadable = update.outcome(0);
-        unreadable.informative = QStringLiteral("The file %1 cannot be read, is empty or is larger than %2 bytes.")
-                                     .arg(job.firmwareFile).arg(firmwareBufferSize);
-        return unreadable;
+        UpdateResult unreadable;
+        unreadable.cause = UpdateResult::Cause::FileUnreadable;
+        unreadable.detail = QStringLiteral("The file %1 cannot be read, is empty or is larger than %2 bytes.")
+                                .arg(job.firmwareFile).arg(firmwareBufferSize).toStdString();
+        return ethercatUpdateOutcome(unreadable);
     }
     record.imageSha256 = sha256OfFile(job.firmwareFile);
     if (report.stopRequested())
@@ -57,9 +59,8 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord 
         if (report.stopRequested())
             update.foeAbortRequested = true;
     };
-    const int result = update.updateSlaveFirmware(job.adapter.toUtf8().constData(), kCouplerPosition, fileName.constData());
-    record.deviceState = QString::fromStdString(update.stateLeftIn());
-    if (update.foeAbortRequested)
-        return UpdateOutcome::aborted();
-    return update.outcome(result);
+    const UpdateResult result = update.resultOf(
+        update.updateSlaveFirmware(job.adapter.toUtf8().constData(), kCouplerPosition, fileName.constData()));
+    record.deviceState = QString::fromStdString(result.deviceState);
+    return ethercatUpdateOutcome(result);
 }

@@ -160,7 +160,7 @@ int EthercatCouplerUpdate::writeFile(uint8_t slave, const char *fileName)
 {
     if (!readFirmwareFile(fileName, firmwareSize)) {
         say("File not read OK.\n");
-        explain(withPrintf("The firmware file could not be read, is empty or is larger than 8 MiB: %s", fileName));
+        explain(UpdateResult::Cause::FileUnreadable, withPrintf("The firmware file could not be read, is empty or is larger than 8 MiB: %s", fileName));
         return 0;
     }
     say(withPrintf("File read OK, %d bytes.\n", firmwareSize));
@@ -169,8 +169,9 @@ int EthercatCouplerUpdate::writeFile(uint8_t slave, const char *fileName)
     const int result = foeWriteAbortable(slave, fileName, foePassword, firmwareSize, firmwareBuffer.data(),
                                          foeTimeoutUs, &errorCode);
     say(withPrintf("result %d.\n", result));
+    m_foeErrorCode = errorCode;
     if (result <= 0)
-        explain(foeFailureText(result, errorCode));
+        explain(foeFailureCause(result), foeFailureText(result, errorCode));
     return result;
 }
 
@@ -192,6 +193,20 @@ int EthercatCouplerUpdate::readFirmwareFile(const char *path, int &size)
     return 1;
 }
 
+UpdateResult::Cause foeFailureCause(int result)
+{
+    using Cause = UpdateResult::Cause;
+    switch (result) {
+    case foeErrorReply: return Cause::TransferRefused;
+    case foeFileNotFoundReply: return Cause::TransferNotFound;
+    case foeUnexpectedReply: return Cause::TransferUnexpectedReply;
+    case foeWrongPacketAcknowledged: return Cause::TransferWrongAcknowledge;
+    case foeStillBusy: return Cause::TransferStillBusy;
+    case 0: return Cause::TransferTimedOut;
+    default: return Cause::TransferBroken;
+    }
+}
+
 std::string foeFailureText(int result, uint32_t errorCode)
 {
     switch (result) {
@@ -211,12 +226,15 @@ int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_
 {
     int result = 0;
     m_why.clear();
+    m_cause = UpdateResult::Cause::None;
+    m_foeErrorCode = 0;
+    m_writeStoppedByAbort = false;
     m_leftIn.reset();
     m_bootstrapMailbox = {};
     say("Starting firmware update example\n");
     if (!master.ec_init(interfaceName)) {
         say(withPrintf("No socket connection on %s\nExcecute as root\n", interfaceName));
-        explain(adapterFailureText(interfaceName));
+        explain(UpdateResult::Cause::AdapterNotOpened, adapterFailureText(interfaceName));
         return 0;
     }
     say(withPrintf("ec_init on %s succeeded.\n", interfaceName));
@@ -230,12 +248,13 @@ int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_
             say(withPrintf("Slave %d state to BOOT.\n", slave));
             result = writeFile(slave, fileName);
         } else {
-            explain(bootFailureText(slave, master.ec_slave[slave]));
+            explain(UpdateResult::Cause::BootLoaderNotReached, bootFailureText(slave, master.ec_slave[slave]));
         }
         leaveBoot(slave);
     } else {
         say("No slaves found!\n");
-        explain(withPrintf("No EtherCAT slave %d answered on %s.", slave, interfaceName));
+        explain(UpdateResult::Cause::DeviceNotFound,
+                withPrintf("No EtherCAT slave %d answered on %s.", slave, interfaceName));
     }
     say("End firmware update example, close socket\n");
     master.ec_close();
@@ -250,18 +269,23 @@ std::string EthercatCouplerUpdate::stateLeftIn() const
 }
 
 // The file is in the coupler, but a coupler that did not come out of BOOT cleanly does not run it
-// yet: the box says so.
-UpdateOutcome EthercatCouplerUpdate::outcome(int result) const
+// yet: the result says so.
+UpdateResult EthercatCouplerUpdate::resultOf(int foeResult) const
 {
-    if (result > 0) {
-        UpdateOutcome written = UpdateOutcome::verified("Update firmware successfully.");
-        if (m_leftIn && (!m_leftIn->known || (m_leftIn->status & stateMask) == BOOT
-                         || (m_leftIn->status & alErrorIndication)))
-            written.informative = QString::fromStdString(
-                "The coupler did not leave BOOT cleanly (state " + stateLeftIn()
-                + "); switch it off and on again to start the new firmware.");
-        return written;
+    UpdateResult result;
+    result.deviceState = stateLeftIn();
+    if (m_writeStoppedByAbort) {
+        result.kind = UpdateResult::Kind::Aborted;
+        return result;
     }
-    return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, QString(), "Update Firmware failed.",
-                                 QString::fromStdString(m_why));
+    if (foeResult > 0) {
+        result.kind = UpdateResult::Kind::Written;
+        result.leftCleanly = !m_leftIn || (m_leftIn->known && (m_leftIn->status & stateMask) != BOOT
+                                           && !(m_leftIn->status & alErrorIndication));
+        return result;
+    }
+    result.cause = m_cause;
+    result.deviceErrorCode = m_foeErrorCode;
+    result.detail = m_why;
+    return result;
 }

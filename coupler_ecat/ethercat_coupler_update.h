@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/fixed_waits.h"
-#include "core/update_outcome.h"
+#include "core/update_result.h"
 #include "ethercat/ethercat_master.h"
 
 #include <atomic>
@@ -55,8 +55,9 @@ public:
     // The AL state the slave was left in ("PRE-OP", "BOOT + ERROR, AL status code 0x0011",
     // "unknown" when it no longer answered); empty when no slave was found.
     std::string stateLeftIn() const;
-    // The page's one box for a run that ended with `result`.
-    UpdateOutcome outcome(int result) const;
+    // How the run that updateSlaveFirmware ended with `foeResult` went: written, failed with its
+    // cause, or aborted when Abort stopped the FoE write (its positive count is no success).
+    UpdateResult resultOf(int foeResult) const;
 
     // Reads the file into firmwareBuffer; 1 on success, 0 when it cannot be opened, is empty or
     // is larger than the buffer.
@@ -92,14 +93,23 @@ private:
     bool bootFromInit(uint8_t slave);
     void leaveBoot(uint8_t slave);
     int writeFile(uint8_t slave, const char *fileName);
-    void explain(const std::string &text) { m_why = text; }
+    void explain(UpdateResult::Cause cause, const std::string &text)
+    {
+        m_cause = cause;
+        m_why = text;
+    }
     void say(const std::string &text);
 
     Wait m_wait;
+    UpdateResult::Cause m_cause = UpdateResult::Cause::None;
+    uint32_t m_foeErrorCode = 0;
+    bool m_writeStoppedByAbort = false;
     std::string m_why;
     Ethercat::MailboxArea m_bootstrapMailbox;
     std::optional<SlaveState> m_leftIn;
 };
 
-// The cause of a failed FoE write, from its result and the error code of an FoE error reply.
+// The cause of a failed FoE write, from its result and the error code of an FoE error reply,
+// as a result's cause and in the technician's words.
+UpdateResult::Cause foeFailureCause(int result);
 std::string foeFailureText(int result, uint32_t errorCode);

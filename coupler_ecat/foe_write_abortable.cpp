@@ -43,6 +43,7 @@ Next judge(const Bytes &reply, uint32_t dataMessagesSent, int &result, uint32_t 
 int EthercatCouplerUpdate::foeWriteAbortable(uint16_t slave, const char *fileName, uint32_t password, int size,
                                              const uint8_t *data, int timeoutUs, uint32_t *errorCode)
 {
+    m_writeStoppedByAbort = false;
     Slave &target = master.ec_slave[slave];
     Bytes incoming(target.mbx_rl, 0);
     master.ec_clearmbx(incoming);
@@ -92,7 +93,12 @@ int EthercatCouplerUpdate::foeWriteAbortable(uint16_t slave, const char *fileNam
         setMailboxCounter(last, target.mbx_cnt);
         master.ec_clearmbx(incoming);
         exchanged = master.mailboxExchange(slave, last, incoming, mailboxSendTimeoutUs, timeoutUs);
-        if (exchanged.sent <= 0 || foeAbortRequested)
+        if (exchanged.sent <= 0)
             return exchanged.sent;
+        if (foeAbortRequested) {
+            // The positive count of a write stopped here is no success.
+            m_writeStoppedByAbort = true;
+            return exchanged.sent;
+        }
     }
 }

@@ -8,6 +8,7 @@
 #include "coupler_ecat/adapter_list.h"
 #include "coupler_ecat/firmware_updator_thread.h"
 #include "coupler_ecat/ethercat_coupler_update.h"
+#include "coupler_ecat/ethercat_update_outcome.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -155,5 +156,5 @@ void TarnlowECAT::burnFirmware()
     // has said it is done.
     if (aborted || !workerDone)
         return;
-    showOutcome(this, update->outcome(worker->result()));
+    showOutcome(this, ethercatUpdateOutcome(update->resultOf(worker->result())));
 }

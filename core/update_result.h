@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// How an update ended, as facts without a person's words: what happened, why, and what else is
+// known of the device. The pages and the command line each turn it into their own texts; nothing
+// above the protocol layer passes a bare error number on.
+struct UpdateResult {
+    enum class Kind {
+        Verified,   // written, read back and equal
+        Written,    // every part acknowledged; the device offers no read-back
+        Failed,
+        Aborted,    // the user stopped it
+    };
+    enum class Cause {
+        None,
+        FileUnreadable,            // missing, empty, or larger than the device takes
+        AdapterNotOpened,
+        DeviceNotFound,
+        BootLoaderNotReached,
+        TransferRefused,           // the boot loader answered with an error code
+        TransferNotFound,          // ... with its "file not found" code
+        TransferUnexpectedReply,   // an answer that belongs to no step of the transfer
+        TransferWrongAcknowledge,  // another part acknowledged than the one sent
+        TransferStillBusy,         // busy through every resend
+        TransferTimedOut,          // no answer within the time-out
+        TransferBroken,            // a message could not be sent or read
+    };
+
+    Kind kind = Kind::Failed;
+    Cause cause = Cause::None;
+    uint32_t deviceErrorCode = 0;   // the boot loader's own code of a refusal
+    // What a technician can act on, in the engine's diagnostic words (OS errors, addresses).
+    std::string detail;
+    // The state the device was left in, where it was read back ("PRE-OP", "unknown"); empty
+    // where it was not.
+    std::string deviceState;
+    // False when the device did not come out of its boot loader as it should after the transfer.
+    bool leftCleanly = true;
+};
