@@ -26,6 +26,11 @@ struct UpdateResult {
         TransferStillBusy,         // busy through every resend
         TransferTimedOut,          // no answer within the time-out
         TransferBroken,            // a message could not be sent or read
+        HardwareVersionMismatch,   // the device's register says the file is not for it
+        ProductCodeMismatch,
+        ReplyMalformed,            // a reply that is not the answer to the request
+        SendFailed,                // the system refused to send a request
+        FlashDiffers,              // what was read back is not the file
     };
 
     Kind kind = Kind::Failed;
@@ -33,6 +38,16 @@ struct UpdateResult {
     uint32_t deviceErrorCode = 0;   // the boot loader's own code of a refusal
     // What a technician can act on, in the engine's diagnostic words (OS errors, addresses).
     std::string detail;
+    // The device's address as the requests were sent to it.
+    std::string address;
+    // The exchange that failed, in the protocol's own words ("WRITE DATA page:256, ...").
+    std::string exchange;
+    // A register that did not fit: its address, what it read, or why it could not be read, and
+    // what the file's header asks for there.
+    int registerAddress = 0;
+    uint16_t registerValue = 0;
+    std::string registerReadFailure;
+    uint32_t fileValue = 0;
     // The state the device was left in, where it was read back ("PRE-OP", "unknown"); empty
     // where it was not.
     std::string deviceState;

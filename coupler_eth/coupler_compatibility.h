@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/update_outcome.h"
+#include "core/update_result.h"
 #include "firmware/hex_image.h"
 
 #include <optional>
@@ -10,9 +10,9 @@
 // then the product code (3004). Nothing when the firmware fits, and nothing when the coupler
 // does not answer Modbus at all (one already in its boot loader): it is then updated without
 // the checks. A register that cannot be read counts as 0, which hardware of version 1 reads too;
-// the box's informative text then says why. One connection to `modbusPort` of `ip`, with the
+// the refusal then says why. One connection to `modbusPort` of `ip`, with the
 // library's default response time-out and slave address.
-std::optional<UpdateOutcome> checkCouplerCompatibility(const HexImage &hex, const std::string &ip, int modbusPort);
+std::optional<UpdateResult> checkCouplerCompatibility(const HexImage &hex, const std::string &ip, int modbusPort);
 
 // The coupler's own holding registers that tell which firmware fits it.
 constexpr int kCouplerProductCodeRegister = 3004;

@@ -5,7 +5,6 @@
 #include "coupler_eth/coupler_compatibility.h"
 #include "platform/datagram_socket.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
 
@@ -29,55 +28,30 @@ std::string firstDifference(const std::vector<uint8_t> &image, const std::vector
     return text;
 }
 
-QString tr(const char *text)
+UpdateResult ended(UpdateResult::Kind kind, UpdateResult::Cause cause = UpdateResult::Cause::None)
 {
-    return QCoreApplication::translate("CouplerFirmwareWidget", text);
+    UpdateResult result;
+    result.kind = kind;
+    result.cause = cause;
+    return result;
 }
 
 }
 
-UpdateOutcome CouplerUpdateEngine::update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack)
+UpdateResult CouplerUpdateEngine::update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack)
 {
-    if (auto refusal = checkCouplerCompatibility(hex, ip, m_modbusPort))
+    if (auto refusal = checkCouplerCompatibility(hex, ip, m_modbusPort)) {
+        refusal->address = ip;
         return *refusal;
+    }
     m_observer.waitBeforeRun(kWaitBeforeRunMs, m_wait);
     m_observer.runStarts(2 * paddedLength(hex.imageLength) + 1);
     // A stop asked for during the checks or the wait comes before the coupler is touched.
     if (m_observer.wasCanceled())
-        return UpdateOutcome::aborted();
-    return outcomeOf(run(hex.image, hex.imageLength, readBack), ip);
-}
-
-UpdateOutcome CouplerUpdateEngine::outcomeOf(const CouplerRunResult &result, const std::string &ip)
-{
-    using Outcome = CouplerRunResult::Outcome;
-    const QString detail = QString::fromStdString(result.detail);
-    switch (result.outcome) {
-    case Outcome::Verified:
-        return UpdateOutcome::verified(tr("Firmware of Remote IO has beed updated."), tr("Burning Firmware Successful"));
-    case Outcome::Cancelled:
-        return UpdateOutcome::aborted();
-    case Outcome::FormatError:
-        // The reply bytes stand in the text one character each.
-        return UpdateOutcome::failed(
-            UpdateOutcome::Icon::Critical, tr("Format error exception"),
-            tr("In function: %1").arg(QString::fromLatin1(result.text.data(), static_cast<int>(result.text.size()))),
-            detail);
-    case Outcome::SendFailed: {
-        QString why = detail;
-        if (DatagramSocket::addressFromText(ip) == INADDR_NONE)
-            why += tr("\n255.255.255.255 is no coupler's address: fill in all four IP fields.");
-        return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, tr("Sending failed exception"),
-                                     QString::fromStdString(result.text), why);
-    }
-    case Outcome::FlashDiffers: {
-        UpdateOutcome outcome = UpdateOutcome::failed(UpdateOutcome::Icon::Critical, tr("Burning Firmware Failed"),
-                                                      tr("Flash data is different from file content"), detail);
-        outcome.withoutParent = true;
-        return outcome;
-    }
-    }
-    return UpdateOutcome::aborted();
+        return ended(UpdateResult::Kind::Aborted);
+    UpdateResult result = run(hex.image, hex.imageLength, readBack);
+    result.address = ip;
+    return result;
 }
 
 CouplerUpdateEngine::CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer,
@@ -86,35 +60,40 @@ CouplerUpdateEngine::CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObs
 {
 }
 
-CouplerRunResult CouplerUpdateEngine::run(const std::vector<uint8_t> &image, int imageLength,
-                                          std::vector<uint8_t> &readBack)
+UpdateResult CouplerUpdateEngine::run(const std::vector<uint8_t> &image, int imageLength,
+                                      std::vector<uint8_t> &readBack)
 {
     m_progressValue = 0;
-    const CouplerRunResult written = faultsEnd([&] { return writeAndVerify(image, imageLength, readBack); });
-    if (written.outcome != CouplerRunResult::Outcome::Verified)
+    const UpdateResult written = faultsEnd([&] { return writeAndVerify(image, imageLength, readBack); });
+    if (written.kind != UpdateResult::Kind::Verified)
         return written;
     // Starting the firmware comes after the verified write; a fault there still ends the run in
     // its own message, and no success is claimed.
     return faultsEnd([&] {
         runUserMode();
-        return CouplerRunResult{};
+        return ended(UpdateResult::Kind::Verified);
     });
 }
 
 template <typename Steps>
-CouplerRunResult CouplerUpdateEngine::faultsEnd(Steps steps)
+UpdateResult CouplerUpdateEngine::faultsEnd(Steps steps)
 {
     try {
         return steps();
     } catch (const FormatErrorException &fault) {
-        return {CouplerRunResult::Outcome::FormatError, fault.text(), fault.detail()};
+        UpdateResult result = ended(UpdateResult::Kind::Failed, UpdateResult::Cause::ReplyMalformed);
+        result.exchange = fault.text();
+        result.detail = fault.detail();
+        return result;
     } catch (const SendFailedException &fault) {
-        return {CouplerRunResult::Outcome::SendFailed, fault.what(),
-                DatagramSocket::errorText(fault.errorCode())};
+        UpdateResult result = ended(UpdateResult::Kind::Failed, UpdateResult::Cause::SendFailed);
+        result.exchange = fault.what();
+        result.detail = DatagramSocket::errorText(fault.errorCode());
+        return result;
     }
 }
 
-CouplerRunResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> &image, int imageLength,
+UpdateResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> &image, int imageLength,
                                                      std::vector<uint8_t> &readBack)
 {
     enterBootMode();
@@ -124,11 +103,14 @@ CouplerRunResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> 
     writeChecksum();
     readPages(readBack, imageLength);
     if (m_observer.wasCanceled())
-        return {CouplerRunResult::Outcome::Cancelled, {}, {}};
+        return ended(UpdateResult::Kind::Aborted);
     m_observer.setLabelText(QStringLiteral("Comparing Data..."));
-    if (!std::equal(image.begin(), image.begin() + imageLength, readBack.begin()))
-        return {CouplerRunResult::Outcome::FlashDiffers, {}, firstDifference(image, readBack, imageLength)};
-    return {};
+    if (!std::equal(image.begin(), image.begin() + imageLength, readBack.begin())) {
+        UpdateResult differs = ended(UpdateResult::Kind::Failed, UpdateResult::Cause::FlashDiffers);
+        differs.detail = firstDifference(image, readBack, imageLength);
+        return differs;
+    }
+    return ended(UpdateResult::Kind::Verified);
 }
 
 void CouplerUpdateEngine::enterBootMode()

@@ -3,7 +3,7 @@
 // One Ethernet coupler update over the boot protocol, without any widget: boot mode, the pages
 // written, the checksum sealed, the pages read back and compared, the firmware started.
 #include "core/fixed_waits.h"
-#include "core/update_outcome.h"
+#include "core/update_result.h"
 #include "coupler_eth/coupler_boot_protocol.h"
 #include "firmware/hex_image.h"
 
@@ -29,15 +29,6 @@ public:
     virtual void runStarts(int maximum) { (void)maximum; }
 };
 
-// How a run ended. `text` is the exception's text for the two protocol faults; `detail` is what
-// else is known (the OS error, the reply in hexadecimal, the first differing byte).
-struct CouplerRunResult {
-    enum class Outcome { Verified, Cancelled, FormatError, SendFailed, FlashDiffers };
-    Outcome outcome = Outcome::Verified;
-    std::string text;
-    std::string detail;
-};
-
 class CouplerUpdateEngine
 {
 public:
@@ -51,15 +42,14 @@ public:
                         int modbusPort);
 
     // The whole update of the coupler at `ip` with the loaded file: its registers checked
-    // against the file header, the wait, the run; ends in the page's one box.
-    UpdateOutcome update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack);
-
-    // The box of a run's result; `ip` is the address the requests went to.
-    static UpdateOutcome outcomeOf(const CouplerRunResult &result, const std::string &ip);
+    // against the file header, the wait, the run. For a protocol fault the result's exchange is
+    // the exception's text and its detail what else is known (the OS error, the reply in
+    // hexadecimal); for a flash that differs, the first differing byte.
+    UpdateResult update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack);
 
     // The whole run for the first `imageLength` bytes of `image` (padded with its own 0xFF fill
     // to whole pages); `readBack` (as large as `image`) receives the flash read back.
-    CouplerRunResult run(const std::vector<uint8_t> &image, int imageLength,
+    UpdateResult run(const std::vector<uint8_t> &image, int imageLength,
                          std::vector<uint8_t> &readBack);
 
     // The exchanges, in the order run() makes them. They throw FormatErrorException and
@@ -74,8 +64,8 @@ public:
 private:
     // Runs `steps`; a protocol fault ends them in its result.
     template <typename Steps>
-    CouplerRunResult faultsEnd(Steps steps);
-    CouplerRunResult writeAndVerify(const std::vector<uint8_t> &image, int imageLength,
+    UpdateResult faultsEnd(Steps steps);
+    UpdateResult writeAndVerify(const std::vector<uint8_t> &image, int imageLength,
                                     std::vector<uint8_t> &readBack);
     void exchangePage(CouplerBootCommand command, int offset, const uint8_t *pageData,
                       uint8_t *readInto);

@@ -1,6 +1,7 @@
 #include "coupler_eth/coupler_update_session.h"
 
 #include "coupler_eth/coupler_boot_protocol.h"
+#include "coupler_eth/coupler_update_outcome.h"
 #include "platform/datagram_socket.h"
 
 #include <QUdpSocket>
@@ -28,5 +29,5 @@ CouplerUpdateSession::CouplerUpdateSession(QUdpSocket &socket, const std::string
 
 UpdateOutcome CouplerUpdateSession::update(const HexImage &hex, std::vector<uint8_t> &readBack)
 {
-    return m_engine.update(hex, m_ip, readBack);
+    return couplerUpdateOutcome(m_engine.update(hex, m_ip, readBack));
 }

@@ -21,7 +21,8 @@ public:
     CouplerUpdateSession(QUdpSocket &socket, const std::string &ip, CouplerUpdateObserver &observer,
                          const UpdateEnvironment &environment);
 
-    // The checks, the wait and the run for the loaded file; `readBack` receives the flash.
+    // The checks, the wait and the run for the loaded file, ended in the page's box; `readBack`
+    // receives the flash.
     UpdateOutcome update(const HexImage &hex, std::vector<uint8_t> &readBack);
 
 private:

@@ -154,7 +154,7 @@ private slots:
         StoppedRun run;
         CouplerUpdateEngine engine(run, run, FixedWaits(1000).blocking(), FreePort::tcp("127.0.0.1"));
         std::vector<uint8_t> readBack(hex.image.size());
-        QCOMPARE(engine.update(hex, "127.0.0.1", readBack).kind, UpdateOutcome::Kind::Aborted);
+        QCOMPARE(int(engine.update(hex, "127.0.0.1", readBack).kind), int(UpdateResult::Kind::Aborted));
         QVERIFY(run.sent.empty());
     }
 };
