@@ -1,6 +1,7 @@
 #include "cli/device_runners.h"
 
 #include "coupler_can/canopen_update_engine.h"
+#include "coupler_can/canopen_update_outcome.h"
 #include "coupler_can/serial_open_failure.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
 
@@ -39,7 +40,7 @@ UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &r
     CanopenRunObserver observer(report, 2 * qint64(hex.imageLength));
     CanopenUpdateEngine engine(connection, job.node, observer, job.environment.waits.blocking());
     std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
-    const UpdateOutcome outcome = engine.run(hex.image, hex.imageLength, readBack).box;
+    const UpdateOutcome outcome = canopenUpdateOutcome(engine.run(hex.image, hex.imageLength, readBack));
     connection.close();
     return outcome;
 }

@@ -31,6 +31,8 @@ struct UpdateResult {
         ReplyMalformed,            // a reply that is not the answer to the request
         SendFailed,                // the system refused to send a request
         FlashDiffers,              // what was read back is not the file
+        UserFirmwareNotStarted,    // written and verified, but the new firmware did not start
+        ConnectionFailed,          // the device's server could not be reached
     };
 
     Kind kind = Kind::Failed;

@@ -13,19 +13,23 @@
 #include <stdexcept>
 
 using namespace BootLoaderObjects;
-using Outcome = CanopenRunResult::Outcome;
+using Kind = UpdateResult::Kind;
+using Cause = UpdateResult::Cause;
 
 namespace {
 
-// The texts are the page's: translated in its class context.
+// The progress labels are the page's: translated in its class context.
 QString tr(const char *text)
 {
     return QCoreApplication::translate("OsmerinRemoteIOFirmwareUpdater", text);
 }
 
-CanopenRunResult critical(Outcome outcome, const QString &title, const QString &text)
+UpdateResult ended(Kind kind, Cause cause = Cause::None)
 {
-    return {outcome, UpdateOutcome::failed(UpdateOutcome::Icon::Critical, title, text)};
+    UpdateResult result;
+    result.kind = kind;
+    result.cause = cause;
+    return result;
 }
 
 int roundedLength(int imageLength)
@@ -47,7 +51,7 @@ int CanopenUpdateEngine::progressMaximum(int imageLength)
     return 2 * roundedLength(imageLength) + 1;
 }
 
-CanopenRunResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int imageLength,
+UpdateResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int imageLength,
                                           std::vector<uint8_t> &readBack)
 {
     const size_t wholePages = static_cast<size_t>(roundedLength(imageLength));
@@ -60,37 +64,36 @@ CanopenRunResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int
     } catch (timeout_exception *timeout) {
         // Thrown as a new object; the catcher owns it.
         const std::unique_ptr<timeout_exception> owned(timeout);
-        return critical(Outcome::ReadTimeout, tr("Read timeout"), QString::fromStdString(owned->what()));
+        UpdateResult timedOut = ended(Kind::Failed, Cause::TransferTimedOut);
+        timedOut.exchange = owned->what();
+        return timedOut;
     }
 }
 
-CanopenRunResult CanopenUpdateEngine::runSteps(const std::vector<uint8_t> &image, int imageLength,
+UpdateResult CanopenUpdateEngine::runSteps(const std::vector<uint8_t> &image, int imageLength,
                                                std::vector<uint8_t> &readBack)
 {
     // A stop asked for before the run comes before the boot request.
     if (m_observer.wasCanceled())
-        return {Outcome::Cancelled, UpdateOutcome::aborted()};
+        return ended(Kind::Aborted);
     if (!enterBootMode())
-        return critical(Outcome::BootModeFailed, QCoreApplication::applicationName(),
-                        tr("Enter Boot Mode Failed"));
+        return ended(Kind::Failed, Cause::BootLoaderNotReached);
     writeFirmware(image, imageLength);
     m_observer.setLabelText(QStringLiteral("Reading Flash for comparing..."));
     std::fill(readBack.begin(), readBack.end(), 0xFF);
     readFlash(readBack, imageLength);
     // Abort is no failure: the coupler stays in its boot loader and no box is shown.
     if (m_observer.wasCanceled())
-        return {Outcome::Cancelled, UpdateOutcome::aborted()};
+        return ended(Kind::Aborted);
     if (!compareImage(image, readBack, imageLength))
-        return critical(Outcome::FileDifferent, tr("Burning Firmware Failed"), tr("File is different"));
+        return ended(Kind::Failed, Cause::FlashDiffers);
     reportVerified();
     m_observer.setLabelText(tr("Enter user mode...(wait 5 second)"));
     if (!enterUserMode())
-        return critical(Outcome::UserModeFailed, QCoreApplication::applicationName(),
-                        tr("Enter User Mode Failed"));
+        return ended(Kind::Failed, Cause::UserFirmwareNotStarted);
     m_observer.setRange(0, 1);
     m_observer.setValue(1);
-    return {Outcome::Updated,
-            UpdateOutcome::verified(tr("Firmware of remote IO has beed updated."), tr("Burning Firmware Successful"))};
+    return ended(Kind::Verified);
 }
 
 int CanopenUpdateEngine::forEachPage(int imageLength,

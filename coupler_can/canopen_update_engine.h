@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/update_outcome.h"
+#include "core/update_result.h"
 
 // One CANopen coupler update over expedited SDO, without any widget: boot loader entered, the
 // pages written through the page buffer, read back and compared, the verification reported and
@@ -28,14 +28,6 @@ public:
     virtual void debugLine(const QString &line) = 0;
 };
 
-// How a run ended, and the one box that tells it (none after Abort).
-struct CanopenRunResult {
-    enum class Outcome { Updated, Cancelled, BootModeFailed, ReadTimeout, FileDifferent, UserModeFailed };
-
-    Outcome outcome = Outcome::Updated;
-    UpdateOutcome box;
-};
-
 class CanopenUpdateEngine
 {
 public:
@@ -50,7 +42,8 @@ public:
     // The whole update of the first `imageLength` bytes of `image` (whole pages are sent, the
     // last one padded with the image's own 0xFF filling); `readBack` (as large as `image`)
     // receives the flash read back.
-    CanopenRunResult run(const std::vector<uint8_t> &image, int imageLength,
+    // A read that timed out ends the run with the timeout's text as the result's exchange.
+    UpdateResult run(const std::vector<uint8_t> &image, int imageLength,
                          std::vector<uint8_t> &readBack);
 
     // The steps, in the order run() takes them. They let the link's timeout_exception pass.
@@ -65,7 +58,7 @@ public:
     bool checkUserMode();
 
 private:
-    CanopenRunResult runSteps(const std::vector<uint8_t> &image, int imageLength,
+    UpdateResult runSteps(const std::vector<uint8_t> &image, int imageLength,
                               std::vector<uint8_t> &readBack);
     // Calls `transferPage(byteIndex, address)` for each page until Abort; returns the bytes done.
     int forEachPage(int imageLength, const std::function<void(int, uint32_t)> &transferPage);

@@ -7,6 +7,7 @@
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
 #include "coupler_can/canopen_update_engine.h"
+#include "coupler_can/canopen_update_outcome.h"
 #include "coupler_can/enum_serial_com.h"
 #include "coupler_can/serial_open_failure.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"
@@ -183,6 +184,5 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
     showProgressDialog();
     ProgressDialogObserver observer(*m_progress);
     CanopenUpdateEngine engine(*m_connection, m_nodeId, observer, m_environment.waits.blocking());
-    const CanopenRunResult result = engine.run(m_hex.image, m_hex.imageLength, m_readBack);
-    showOutcome(this, result.box);
+    showOutcome(this, canopenUpdateOutcome(engine.run(m_hex.image, m_hex.imageLength, m_readBack)));
 }

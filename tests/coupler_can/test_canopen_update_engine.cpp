@@ -3,6 +3,7 @@
 // one trace lists the requests, pauses, guard frame and progress reports in the order they came.
 #include "coupler_can/canopen_comm.h"
 #include "coupler_can/canopen_update_engine.h"
+#include "coupler_can/canopen_update_outcome.h"
 #include "coupler_can/sdo_messages.h"
 #include "coupler_can/timeout_exception.h"
 #include "sim/canopen_simulated_coupler.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-using Outcome = CanopenRunResult::Outcome;
+using Kind = UpdateResult::Kind;
 constexpr uint8_t nodeId = 5;
 
 QByteArray le(uint32_t value)
@@ -90,7 +91,7 @@ struct Harness : CANopenCOMM, CanopenUpdateObserver {
         trace << "debug " + QString(line).replace(QRegularExpression("\\d+ microsecond$"), "N microsecond");
     }
 
-    CanopenRunResult run(int length)
+    UpdateResult run(int length)
     {
         padded = FirmwareBuilder::pattern(length) + QByteArray((256 - length % 256) % 256, '\xFF');
         image.assign(padded.begin(), padded.end());
@@ -110,8 +111,8 @@ private slots:
     void updateMakesTheseRequestsPausesAndReports()
     {
         Harness h(false);
-        const CanopenRunResult result = h.run(300);
-        QCOMPARE(int(result.outcome), int(Outcome::Updated));
+        const UpdateResult result = h.run(300);
+        QCOMPARE(int(result.kind), int(Kind::Verified));
         QStringList expected = {"range 0 1025", "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 6d 72 6f 6e",
                                 sdo(0x23, 0x5100, 1, bootKey), "pause 500", sdo(0x23, 0x5100, 2, bootKey),
                                 "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 74 6f 6f 62",
@@ -160,11 +161,12 @@ private slots:
         QFETCH(QString, message);
         Harness h(false);
         h.coupler.faults.silentFromRequest = silentFrom;
-        const CanopenRunResult result = h.run(256);
-        QCOMPARE(int(result.outcome), int(Outcome::ReadTimeout));
-        QCOMPARE(int(result.box.icon), int(UpdateOutcome::Icon::Critical));
-        QCOMPARE(result.box.title, QString("Read timeout"));
-        QCOMPARE(result.box.text, message);
+        const UpdateResult result = h.run(256);
+        QCOMPARE(int(result.cause), int(UpdateResult::Cause::TransferTimedOut));
+        const UpdateOutcome box = canopenUpdateOutcome(result);
+        QCOMPARE(int(box.icon), int(UpdateOutcome::Icon::Critical));
+        QCOMPARE(box.title, QString("Read timeout"));
+        QCOMPARE(box.text, message);
         QCOMPARE(int(h.coupler.requests().size()), silentFrom);
     }
 
@@ -173,9 +175,9 @@ private slots:
     {
         Harness h(true);
         h.canceled = true;
-        const CanopenRunResult result = h.run(256);
-        QCOMPARE(int(result.outcome), int(Outcome::Cancelled));
-        QVERIFY(!result.box.showsBox());
+        const UpdateResult result = h.run(256);
+        QCOMPARE(int(result.kind), int(Kind::Aborted));
+        QVERIFY(!canopenUpdateOutcome(result).showsBox());
         QCOMPARE(h.trace, QStringList{"range 0 513"});
     }
 };

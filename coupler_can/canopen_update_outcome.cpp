@@ -1,0 +1,42 @@
+#include "coupler_can/canopen_update_outcome.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("OsmerinRemoteIOFirmwareUpdater", text);
+}
+
+UpdateOutcome critical(const QString &title, const QString &text)
+{
+    return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, title, text);
+}
+
+}
+
+UpdateOutcome canopenUpdateOutcome(const UpdateResult &result)
+{
+    using Cause = UpdateResult::Cause;
+    switch (result.kind) {
+    case UpdateResult::Kind::Verified:
+    case UpdateResult::Kind::Written:
+        return UpdateOutcome::verified(tr("Firmware of remote IO has beed updated."), tr("Burning Firmware Successful"));
+    case UpdateResult::Kind::Aborted:
+        return UpdateOutcome::aborted();
+    case UpdateResult::Kind::Failed:
+        break;
+    }
+    switch (result.cause) {
+    case Cause::BootLoaderNotReached:
+        return critical(QCoreApplication::applicationName(), tr("Enter Boot Mode Failed"));
+    case Cause::FlashDiffers:
+        return critical(tr("Burning Firmware Failed"), tr("File is different"));
+    case Cause::UserFirmwareNotStarted:
+        return critical(QCoreApplication::applicationName(), tr("Enter User Mode Failed"));
+    case Cause::TransferTimedOut:
+    default:
+        return critical(tr("Read timeout"), QString::fromStdString(result.exchange));
+    }
+}

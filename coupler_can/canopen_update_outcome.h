@@ -1,0 +1,8 @@
+#pragma once
+
+#include "core/update_outcome.h"
+#include "core/update_result.h"
+
+// The CANopen page's one box for a run's result, which the command line reports in the same
+// words (none after Abort: the coupler stays in its boot loader).
+UpdateOutcome canopenUpdateOutcome(const UpdateResult &result);
