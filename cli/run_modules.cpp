@@ -2,6 +2,7 @@
 
 #include "modbus/modbus_tcp_link.h"
 #include "module/module_update_engine.h"
+#include "module/module_update_outcome.h"
 
 namespace {
 
@@ -47,10 +48,10 @@ UpdateOutcome runModules(const DeviceJob &job, const HexImage &hex, RunReport &r
     std::string failure;
     std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
     if (!link)
-        return ModuleUpdateEngine::connectionFailure(ip, port, failure);
+        return moduleUpdateOutcome(ModuleUpdateEngine::connectionFailure(ip, port, failure));
     report.phase(QStringLiteral("Checking the modules"));
     ModuleRunObserver observer(report, job, hex.imageLength);
     ModuleUpdateEngine engine({*link, job.firstModule, job.lastModule, job.advanceMode}, observer,
                               job.environment.waits.blocking());
-    return engine.run(hex).box;
+    return moduleUpdateOutcome(engine.run(hex));
 }

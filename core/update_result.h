@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // How an update ended, as facts without a person's words: what happened, why, and what else is
 // known of the device. The pages and the command line each turn it into their own texts; nothing
@@ -50,6 +51,20 @@ struct UpdateResult {
     uint16_t registerValue = 0;
     std::string registerReadFailure;
     uint32_t fileValue = 0;
+    // Registers of a range's devices that could not be read, and why.
+    struct UnreadRegister {
+        int address;
+        int module;
+        std::string failure;
+    };
+    std::vector<UnreadRegister> unreadRegisters;
+    // The range a run covered, and the devices of it the cause concerns (those that did not fit,
+    // or the one the run ended at).
+    int firstModule = 0;
+    int lastModule = 0;
+    std::vector<int> modules;
+    // The server port the connection went to.
+    int port = 0;
     // The state the device was left in, where it was read back ("PRE-OP", "unknown"); empty
     // where it was not.
     std::string deviceState;

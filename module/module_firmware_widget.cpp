@@ -8,6 +8,7 @@
 #include "page_support/show_message.h"
 #include "modbus/modbus_tcp_link.h"
 #include "module/module_update_engine.h"
+#include "module/module_update_outcome.h"
 
 #include <QDebug>
 #include <QIntValidator>
@@ -174,7 +175,7 @@ void ModuleFirmwareWidget::on_button_update_clicked()
     std::string failure;
     std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
     if (!link) {
-        showOutcome(this, ModuleUpdateEngine::connectionFailure(ip, port, failure));
+        showOutcome(this, moduleUpdateOutcome(ModuleUpdateEngine::connectionFailure(ip, port, failure)));
         return;
     }
     ui->button_update->setEnabled(false);
@@ -216,9 +217,9 @@ void ModuleFirmwareWidget::updateModules(PassThroughLink &link)
     report(engine.run(m_hex));
 }
 
-void ModuleFirmwareWidget::report(const ModuleRunResult &result)
+void ModuleFirmwareWidget::report(const UpdateResult &result)
 {
-    if (result.outcome == ModuleRunResult::Outcome::Updated)
+    if (result.kind == UpdateResult::Kind::Verified)
         m_progressDialog->close();
-    showOutcome(this, result.box);
+    showOutcome(this, moduleUpdateOutcome(result));
 }

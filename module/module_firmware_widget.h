@@ -11,7 +11,7 @@
 class IpAddressFields;
 class PassThroughLink;
 class QProgressDialog;
-struct ModuleRunResult;
+struct UpdateResult;
 
 namespace Ui {
 class ModuleFirmwareWidget;
@@ -49,7 +49,7 @@ private:
 
     void updateModules(PassThroughLink &link);
     QProgressDialog &createProgressDialog(int firstModule);
-    void report(const ModuleRunResult &result);
+    void report(const UpdateResult &result);
 
     UpdateEnvironment m_environment;
     Ui::ModuleFirmwareWidget *ui;

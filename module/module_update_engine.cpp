@@ -5,34 +5,19 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QStringList>
 
 #include <algorithm>
 #include <utility>
 
 namespace {
 
-using Outcome = ModuleRunResult::Outcome;
-using Icon = UpdateOutcome::Icon;
+using Kind = UpdateResult::Kind;
+using Cause = UpdateResult::Cause;
 
-// The boxes belong to the module page, so their texts are translated in its context.
+// The progress labels belong to the module page, so they are translated in its context.
 QString pageText(const char *source)
 {
     return QCoreApplication::translate("ModuleFirmwareWidget", source);
-}
-
-// A box titled with the application's name, as every box at the end of a module run is.
-ModuleRunResult closingBox(Outcome outcome, Icon icon, const QString &text)
-{
-    const UpdateOutcome::Kind kind = outcome == Outcome::Updated ? UpdateOutcome::Kind::Verified
-        : outcome == Outcome::Cancelled                           ? UpdateOutcome::Kind::Aborted
-                                                                  : UpdateOutcome::Kind::Failed;
-    return {outcome, {kind, icon, QCoreApplication::applicationName(), text, QString(), false}};
-}
-
-ModuleRunResult cancelled()
-{
-    return closingBox(Outcome::Cancelled, Icon::Information, pageText("User cancel the operation."));
 }
 
 QString secondsSince(const QElapsedTimer &timer)
@@ -42,14 +27,26 @@ QString secondsSince(const QElapsedTimer &timer)
 
 }
 
-UpdateOutcome ModuleUpdateEngine::connectionFailure(const std::string &ip, int port, const std::string &failure)
+UpdateResult ModuleUpdateEngine::connectionFailure(const std::string &ip, int port, const std::string &failure)
 {
-    return UpdateOutcome::failed(Icon::Critical, pageText("Connection failed"),
-                                 pageText("Please check field of IP and port is correct"),
-                                 QStringLiteral("Modbus TCP %1:%2: %3.")
-                                     .arg(QString::fromStdString(ip))
-                                     .arg(port)
-                                     .arg(QString::fromStdString(failure)));
+    UpdateResult result;
+    result.cause = Cause::ConnectionFailed;
+    result.address = ip;
+    result.port = port;
+    result.detail = failure;
+    return result;
+}
+
+UpdateResult ModuleUpdateEngine::ended(Kind kind, Cause cause, int module) const
+{
+    UpdateResult result;
+    result.kind = kind;
+    result.cause = cause;
+    result.firstModule = m_target.firstModule;
+    result.lastModule = m_target.lastModule;
+    if (module > 0)
+        result.modules = {module};
+    return result;
 }
 
 ModuleUpdateEngine::ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer,
@@ -61,97 +58,87 @@ ModuleUpdateEngine::ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateOb
 {
 }
 
-ModuleRunResult ModuleUpdateEngine::run(const HexImage &firmware)
+UpdateResult ModuleUpdateEngine::run(const HexImage &firmware)
 {
     m_firmware = &firmware;
     m_readBackBuffer.assign(firmware.image.size(), 0xFF);
     if (!m_target.advanceMode) {
-        if (std::optional<ModuleRunResult> mismatch = checkProductCodes())
+        if (std::optional<UpdateResult> mismatch = checkProductCodes())
             return *mismatch;
-        if (std::optional<ModuleRunResult> mismatch = checkHardwareVersions())
+        if (std::optional<UpdateResult> mismatch = checkHardwareVersions())
             return *mismatch;
     }
     m_observer.checksPassed();
     // A stop asked for during the checks comes before any module is selected.
     if (m_observer.wasCanceled())
-        return cancelled();
+        return ended(Kind::Aborted);
     m_transport.clearRequestBuffer();
     m_transport.setResponseTimeout(0, kResponseTimeoutUs);
     for (int module = m_target.firstModule; module <= m_target.lastModule; ++module) {
-        if (std::optional<ModuleRunResult> end = updateModule(module))
+        if (std::optional<UpdateResult> end = updateModule(module))
             return *end;
     }
     if (m_observer.wasCanceled())
-        return cancelled();
-    return finished();
+        return ended(Kind::Aborted);
+    return ended(Kind::Verified);
 }
 
-std::optional<ModuleRunResult> ModuleUpdateEngine::checkProductCodes()
+std::optional<UpdateResult> ModuleUpdateEngine::checkProductCodes()
 {
     const uint32_t productCode = m_firmware->productCode;
     return checkModules(&ModuleTransport::productCodeRegister,
                         [productCode](uint16_t code) { return code == productCode; },
-                        "Firmware does not match with the module %1");
+                        Cause::ProductCodeMismatch);
 }
 
-std::optional<ModuleRunResult> ModuleUpdateEngine::checkHardwareVersions()
+std::optional<UpdateResult> ModuleUpdateEngine::checkHardwareVersions()
 {
     const int hardwareVersion = m_firmware->hardwareVersion;
     return checkModules(&ModuleTransport::hardwareVersionRegister,
                         [hardwareVersion](uint16_t version) {
                             return firmwareFitsHardware(hardwareVersion, version);
                         },
-                        "Firmware does not match with with the model %1");
+                        Cause::HardwareVersionMismatch);
 }
 
 // Lists the modules whose register does not fit, in ascending order; a register that cannot be
-// read counts as 0, and the informative text says which and why.
-std::optional<ModuleRunResult> ModuleUpdateEngine::checkModules(int (*registerOf)(int),
-                                                                const std::function<bool(uint16_t)> &fits,
-                                                                const char *text)
+// read counts as 0, and the result says which and why.
+std::optional<UpdateResult> ModuleUpdateEngine::checkModules(int (*registerOf)(int),
+                                                             const std::function<bool(uint16_t)> &fits,
+                                                             Cause cause)
 {
-    QStringList mismatched;
-    QStringList unread;
+    UpdateResult mismatch = ended(Kind::Failed, cause);
     for (int module = m_target.firstModule; module <= m_target.lastModule; ++module) {
         std::string failure;
         const int address = registerOf(module);
         if (fits(m_transport.readModuleRegister(address, &failure)))
             continue;
-        mismatched << QString::number(module);
+        mismatch.modules.push_back(module);
         if (!failure.empty())
-            unread << QStringLiteral("Register %1 of module %2 could not be read: %3.")
-                          .arg(address)
-                          .arg(module)
-                          .arg(QString::fromStdString(failure));
+            mismatch.unreadRegisters.push_back({address, module, failure});
     }
-    if (mismatched.isEmpty())
+    if (mismatch.modules.empty())
         return std::nullopt;
-    return ModuleRunResult{Outcome::ModulesDoNotMatch,
-                           UpdateOutcome::failed(Icon::Critical, pageText("Firmware matching error"),
-                                                 pageText(text).arg(mismatched.join(", ")), unread.join("\n"))};
+    return mismatch;
 }
 
 // One module from its selection to its start. A result when the run ends at this module.
-std::optional<ModuleRunResult> ModuleUpdateEngine::updateModule(int module)
+std::optional<UpdateResult> ModuleUpdateEngine::updateModule(int module)
 {
     beginModule(module);
     m_transport.selectModule(module);
     const std::optional<ModuleVariant> variant = m_bootLoader.synchronize();
     if (!variant)
-        return closingBox(Outcome::NotSynchronized, Icon::Critical,
-                          pageText("Connection failed. Synchronizing baudrate of module failed."));
+        return ended(Kind::Failed, Cause::BootLoaderNotReached, module);
     m_bootLoader.erase(*variant);
     writeImage(*variant);
     const bool readComplete = readBack(module);
     if (m_observer.wasCanceled())
-        return cancelled();
+        return ended(Kind::Aborted, Cause::None, module);
     m_observer.setLabelText(pageText("Comparing data of module %1 ...").arg(module));
     // Bytes that a read never brought back were not verified, whatever the buffer holds.
     if (!readComplete || !compareImage())
-        return closingBox(Outcome::FlashDiffers, Icon::Critical,
-                          pageText("Burning Firmware to module %1 Failed. Comparison is NOT equal. "
-                                   "Content is different between local file and flash.")
-                              .arg(module));
+        return ended(Kind::Failed, Cause::FlashDiffers, module);
     m_bootLoader.startModuleFirmware();
     return std::nullopt;
 }
@@ -199,14 +186,4 @@ bool ModuleUpdateEngine::compareImage() const
     const auto length = static_cast<size_t>(std::max(m_firmware->imageLength, 0));
     const auto image = m_firmware->image.begin();
     return std::equal(image, image + length, m_readBackBuffer.begin());
-}
-
-ModuleRunResult ModuleUpdateEngine::finished() const
-{
-    const int first = m_target.firstModule;
-    const int last = m_target.lastModule;
-    const QString text = first == last
-        ? pageText("Burning firmware successful. Firmware of module %1 has been updated.").arg(first)
-        : pageText("Burning firmware successful. Firmware of module %1-%2 has been updated.").arg(first).arg(last);
-    return closingBox(Outcome::Updated, Icon::Information, text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "core/update_outcome.h"
+#include "core/fixed_waits.h"
+#include "core/update_result.h"
 
 // One firmware file written to a range of I/O modules behind an Ethernet coupler, without any
 // widget: the matching checks against the modules' information registers, then for each module
@@ -46,15 +47,6 @@ struct ModuleRange {
     bool advanceMode = false;   // skips the matching checks
 };
 
-// How a run ended: the one box the user gets.
-struct ModuleRunResult {
-    enum class Outcome { Updated, Cancelled, ModulesDoNotMatch, NotSynchronized, FlashDiffers };
-
-    Outcome outcome = Outcome::Updated;
-    // The box; its informative text names the registers that could not be read.
-    UpdateOutcome box;
-};
-
 class ModuleUpdateEngine
 {
 public:
@@ -63,27 +55,29 @@ public:
     // `wait` blocks for the fixed pauses of the module side.
     ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer, Wait wait);
 
-    // The box when the coupler's Modbus TCP server cannot be reached; the cause as informative text.
-    static UpdateOutcome connectionFailure(const std::string &ip, int port, const std::string &failure);
+    // The result when the coupler's Modbus TCP server cannot be reached, with the reason.
+    static UpdateResult connectionFailure(const std::string &ip, int port, const std::string &failure);
 
-    // The whole run for the loaded `firmware`.
-    ModuleRunResult run(const HexImage &firmware);
+    // The whole run for the loaded `firmware`: verified, aborted, or failed with the modules
+    // that did not fit (and the registers that could not be read) or the module it ended at.
+    UpdateResult run(const HexImage &firmware);
 
     // The matching checks; each gives the run's end when a module does not fit.
-    std::optional<ModuleRunResult> checkProductCodes();
-    std::optional<ModuleRunResult> checkHardwareVersions();
+    std::optional<UpdateResult> checkProductCodes();
+    std::optional<UpdateResult> checkHardwareVersions();
     // True when flash read back equals the first imageLength bytes of the image.
     bool compareImage() const;
 
 private:
-    std::optional<ModuleRunResult> checkModules(int (*registerOf)(int),
-                                                const std::function<bool(uint16_t)> &fits,
-                                                const char *text);
-    std::optional<ModuleRunResult> updateModule(int module);
+    std::optional<UpdateResult> checkModules(int (*registerOf)(int), const std::function<bool(uint16_t)> &fits,
+                                             UpdateResult::Cause cause);
+    std::optional<UpdateResult> updateModule(int module);
     void beginModule(int module);
     void writeImage(ModuleVariant variant);
     bool readBack(int module);
-    ModuleRunResult finished() const;
+    // The run's end, over the whole range; `module` is the one it ended at (0: none).
+    UpdateResult ended(UpdateResult::Kind kind, UpdateResult::Cause cause = UpdateResult::Cause::None,
+                       int module = 0) const;
 
     ModuleRange m_target;
     ModuleUpdateObserver &m_observer;

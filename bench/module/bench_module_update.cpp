@@ -167,9 +167,9 @@ int main()
     CountingLink link(*tcp);
     NoObserver observer;
     ModuleUpdateEngine engine({link, kModule, kModule, true}, observer, FixedWaits().blocking());
-    const ModuleRunResult result = engine.run(hex);
+    const UpdateResult result = engine.run(hex);
     tcp.reset();
-    const bool equal = result.outcome == ModuleRunResult::Outcome::Updated;
+    const bool equal = result.kind == UpdateResult::Kind::Verified;
     const double total = secondsSince(start);
 
     const double pauses = (ModuleTransport::kSelectPauseMs + ModuleTransport::kSelectSettleMs

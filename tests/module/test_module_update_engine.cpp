@@ -4,6 +4,7 @@
 #include "firmware/hex_image.h"
 #include "modbus/modbus_tcp_link.h"
 #include "module/module_update_engine.h"
+#include "module/module_update_outcome.h"
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
 #include "tests/support/test_main.h"
@@ -13,7 +14,7 @@
 
 using Bytes = std::vector<uint8_t>;
 using Requests = std::vector<Bytes>;
-using Outcome = ModuleRunResult::Outcome;
+using Kind = UpdateResult::Kind;
 using Icon = UpdateOutcome::Icon;
 using namespace std::string_literals;
 
@@ -140,12 +141,13 @@ bool sameRequests(const Requests &sent, const Requests &expected)
     return same;
 }
 
-void compareResult(const ModuleRunResult &result, Outcome outcome, Icon icon, const QString &text)
+void compareResult(const UpdateResult &result, Kind kind, Icon icon, const QString &text)
 {
-    QCOMPARE(result.outcome, outcome);
-    QCOMPARE(result.box.icon, icon);
-    QCOMPARE(result.box.title, QString("Tarnlow"));
-    QCOMPARE(result.box.text, text);
+    QCOMPARE(int(result.kind), int(kind));
+    const UpdateOutcome box = moduleUpdateOutcome(result);
+    QCOMPARE(box.icon, icon);
+    QCOMPARE(box.title, QString("Tarnlow"));
+    QCOMPARE(box.text, text);
 }
 
 // Sixteen modules that fit the firmware, the bank straight behind the engine.
@@ -155,7 +157,7 @@ struct Engine {
         for (int module = 1; module <= ModuleBank::kMaxModules; ++module)
             bank.setModule(module, {kProductCode, 0x1000, false});
     }
-    ModuleRunResult run(const HexImage &hex, int first, int last)
+    UpdateResult run(const HexImage &hex, int first, int last)
     {
         ModuleUpdateEngine engine({link, first, last}, observer, [](int) {});
         return engine.run(hex);
@@ -180,7 +182,7 @@ private slots:
         engine.bank.setModule(1, {kProductCode, 0x1FFF, false});
         engine.bank.setModule(2, {kProductCode, 0x0000, true});
         const HexImage hex = firmwareOf(1100);
-        compareResult(engine.run(hex, 1, 2), Outcome::Updated, Icon::Information,
+        compareResult(engine.run(hex, 1, 2), Kind::Verified, Icon::Information,
                       "Burning firmware successful. Firmware of module 1-2 has been updated.");
         Requests expected = moduleRequests(hex, 1, 15);
         const Requests second = moduleRequests(hex, 2, 63);
@@ -211,7 +213,7 @@ private slots:
         faults.answersLowerCase = lowerCase;
         engine.bank.setFaults(1, faults);
         const HexImage hex = firmwareOf(2048);
-        compareResult(engine.run(hex, 1, 1), Outcome::NotSynchronized, Icon::Critical, kNotSynchronized);
+        compareResult(engine.run(hex, 1, 1), Kind::Failed, Icon::Critical, kNotSynchronized);
         Requests expected = moduleRequests(hex, 1, 15);
         expected.resize(2);
         expected.insert(expected.end(), 15, boot("?"));
@@ -223,7 +225,7 @@ private slots:
     {
         Engine engine;
         engine.observer.canceled = true;
-        compareResult(engine.run(firmwareOf(2048), 16, 16), Outcome::Cancelled, Icon::Information,
+        compareResult(engine.run(firmwareOf(2048), 16, 16), Kind::Aborted, Icon::Information,
                       "User cancel the operation.");
         QCOMPARE(engine.bank.registerReads(), (std::vector<int>{31500, 31501}));
         QVERIFY(engine.link.requests.empty());
@@ -237,7 +239,7 @@ private slots:
         HexImage hex = firmwareOf(700);
         std::fill(hex.image.begin() + 384, hex.image.begin() + 576, 0xFF);
         engine.link.unanswered = "R 384 192\r\n";
-        compareResult(engine.run(hex, 4, 4), Outcome::FlashDiffers, Icon::Critical,
+        compareResult(engine.run(hex, 4, 4), Kind::Failed, Icon::Critical,
                       "Burning Firmware to module 4 Failed. Comparison is NOT equal. Content is "
                       "different between local file and flash.");
         Requests expected = moduleRequests(hex, 4, 15);
