@@ -2,13 +2,14 @@
 
 # tarnlow_add_qt_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
 # A QtTest executable run by CTest on the offscreen platform. Each test runs in a sandbox of its
-# own (settings store and application directory), see tests/support/test_main.h.
+# own (settings store and firmware folders, see tests/support/test_main.h) and, where the system
+# allows it, in a network namespace of its own (tools/run-isolated.sh).
 function(tarnlow_add_qt_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE tarnlow_test_support ${T_LIBS} Qt5::Test)
-  add_test(NAME ${name} COMMAND ${name})
+  add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tools/run-isolated.sh $<TARGET_FILE:${name}>)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
