@@ -75,6 +75,11 @@ private slots:
         QCOMPARE(parseCommandLine({"tarnlow-cli", "ethercat", "--adapter", "eth0"}).usageError,
                  QString("no firmware file named"));
         QCOMPARE(parseCommandLine({"tarnlow-cli", "flash"}).usageError, QString("unknown verb \"flash\""));
+        // The coupler's own boot port cannot take the replies, neither as the first nor the last port.
+        QVERIFY(parseCommandLine({"tarnlow-cli", "coupler", "--ip", "10.0.0.1", "--file", "a.HEX", "--listen-port", "10275"})
+                    .usageError.startsWith("the listen port 10275 include 10275"));
+        QVERIFY(parseCommandLine({"tarnlow-cli", "plan", "p.csv", "--jobs", "2", "--listen-port", "10274"})
+                    .usageError.startsWith("the listen ports 10274 to 10275 include 10275"));
         QCOMPARE(parseCommandLine({"tarnlow-cli", "plan", "p.csv", "--jobs", "0"}).usageError,
                  QString("--jobs takes a number of at least 1"));
         const Command help = parseCommandLine({"tarnlow-cli", "--help"});
