@@ -70,4 +70,12 @@ struct UpdateResult {
     std::string deviceState;
     // False when the device did not come out of its boot loader as it should after the transfer.
     bool leftCleanly = true;
+
+    static UpdateResult ended(Kind kind, Cause cause = Cause::None)
+    {
+        UpdateResult result;
+        result.kind = kind;
+        result.cause = cause;
+        return result;
+    }
 };

@@ -24,14 +24,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("OsmerinRemoteIOFirmwareUpdater", text);
 }
 
-UpdateResult ended(Kind kind, Cause cause = Cause::None)
-{
-    UpdateResult result;
-    result.kind = kind;
-    result.cause = cause;
-    return result;
-}
-
 int roundedLength(int imageLength)
 {
     return (imageLength + PageSize - 1) / PageSize * PageSize;
@@ -64,7 +56,7 @@ UpdateResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int ima
     } catch (timeout_exception *timeout) {
         // Thrown as a new object; the catcher owns it.
         const std::unique_ptr<timeout_exception> owned(timeout);
-        UpdateResult timedOut = ended(Kind::Failed, Cause::TransferTimedOut);
+        UpdateResult timedOut = UpdateResult::ended(Kind::Failed, Cause::TransferTimedOut);
         timedOut.exchange = owned->what();
         return timedOut;
     }
@@ -75,25 +67,25 @@ UpdateResult CanopenUpdateEngine::runSteps(const std::vector<uint8_t> &image, in
 {
     // A stop asked for before the run comes before the boot request.
     if (m_observer.wasCanceled())
-        return ended(Kind::Aborted);
+        return UpdateResult::ended(Kind::Aborted);
     if (!enterBootMode())
-        return ended(Kind::Failed, Cause::BootLoaderNotReached);
+        return UpdateResult::ended(Kind::Failed, Cause::BootLoaderNotReached);
     writeFirmware(image, imageLength);
     m_observer.setLabelText(QStringLiteral("Reading Flash for comparing..."));
     std::fill(readBack.begin(), readBack.end(), 0xFF);
     readFlash(readBack, imageLength);
     // Abort is no failure: the coupler stays in its boot loader and no box is shown.
     if (m_observer.wasCanceled())
-        return ended(Kind::Aborted);
+        return UpdateResult::ended(Kind::Aborted);
     if (!compareImage(image, readBack, imageLength))
-        return ended(Kind::Failed, Cause::FlashDiffers);
+        return UpdateResult::ended(Kind::Failed, Cause::FlashDiffers);
     reportVerified();
     m_observer.setLabelText(tr("Enter user mode...(wait 5 second)"));
     if (!enterUserMode())
-        return ended(Kind::Failed, Cause::UserFirmwareNotStarted);
+        return UpdateResult::ended(Kind::Failed, Cause::UserFirmwareNotStarted);
     m_observer.setRange(0, 1);
     m_observer.setValue(1);
-    return ended(Kind::Verified);
+    return UpdateResult::ended(Kind::Verified);
 }
 
 int CanopenUpdateEngine::forEachPage(int imageLength,

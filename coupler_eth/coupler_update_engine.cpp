@@ -28,14 +28,6 @@ std::string firstDifference(const std::vector<uint8_t> &image, const std::vector
     return text;
 }
 
-UpdateResult ended(UpdateResult::Kind kind, UpdateResult::Cause cause = UpdateResult::Cause::None)
-{
-    UpdateResult result;
-    result.kind = kind;
-    result.cause = cause;
-    return result;
-}
-
 }
 
 UpdateResult CouplerUpdateEngine::update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack)
@@ -48,7 +40,7 @@ UpdateResult CouplerUpdateEngine::update(const HexImage &hex, const std::string 
     m_observer.runStarts(2 * paddedLength(hex.imageLength) + 1);
     // A stop asked for during the checks or the wait comes before the coupler is touched.
     if (m_observer.wasCanceled())
-        return ended(UpdateResult::Kind::Aborted);
+        return UpdateResult::ended(UpdateResult::Kind::Aborted);
     UpdateResult result = run(hex.image, hex.imageLength, readBack);
     result.address = ip;
     return result;
@@ -71,7 +63,7 @@ UpdateResult CouplerUpdateEngine::run(const std::vector<uint8_t> &image, int ima
     // its own message, and no success is claimed.
     return faultsEnd([&] {
         runUserMode();
-        return ended(UpdateResult::Kind::Verified);
+        return UpdateResult::ended(UpdateResult::Kind::Verified);
     });
 }
 
@@ -81,12 +73,12 @@ UpdateResult CouplerUpdateEngine::faultsEnd(Steps steps)
     try {
         return steps();
     } catch (const FormatErrorException &fault) {
-        UpdateResult result = ended(UpdateResult::Kind::Failed, UpdateResult::Cause::ReplyMalformed);
+        UpdateResult result = UpdateResult::ended(UpdateResult::Kind::Failed, UpdateResult::Cause::ReplyMalformed);
         result.exchange = fault.text();
         result.detail = fault.detail();
         return result;
     } catch (const SendFailedException &fault) {
-        UpdateResult result = ended(UpdateResult::Kind::Failed, UpdateResult::Cause::SendFailed);
+        UpdateResult result = UpdateResult::ended(UpdateResult::Kind::Failed, UpdateResult::Cause::SendFailed);
         result.exchange = fault.what();
         result.detail = DatagramSocket::errorText(fault.errorCode());
         return result;
@@ -103,14 +95,14 @@ UpdateResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> &ima
     writeChecksum();
     readPages(readBack, imageLength);
     if (m_observer.wasCanceled())
-        return ended(UpdateResult::Kind::Aborted);
+        return UpdateResult::ended(UpdateResult::Kind::Aborted);
     m_observer.setLabelText(QStringLiteral("Comparing Data..."));
     if (!std::equal(image.begin(), image.begin() + imageLength, readBack.begin())) {
-        UpdateResult differs = ended(UpdateResult::Kind::Failed, UpdateResult::Cause::FlashDiffers);
+        UpdateResult differs = UpdateResult::ended(UpdateResult::Kind::Failed, UpdateResult::Cause::FlashDiffers);
         differs.detail = firstDifference(image, readBack, imageLength);
         return differs;
     }
-    return ended(UpdateResult::Kind::Verified);
+    return UpdateResult::ended(UpdateResult::Kind::Verified);
 }
 
 void CouplerUpdateEngine::enterBootMode()

@@ -39,9 +39,7 @@ UpdateResult ModuleUpdateEngine::connectionFailure(const std::string &ip, int po
 
 UpdateResult ModuleUpdateEngine::ended(Kind kind, Cause cause, int module) const
 {
-    UpdateResult result;
-    result.kind = kind;
-    result.cause = cause;
+    UpdateResult result = UpdateResult::ended(kind, cause);
     result.firstModule = m_target.firstModule;
     result.lastModule = m_target.lastModule;
     if (module > 0)
