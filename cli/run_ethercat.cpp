@@ -1,5 +1,6 @@
 #include "cli/device_runners.h"
 
+#include "cli/reported_progress.h"
 #include "coupler_ecat/ethercat_coupler_update.h"
 #include "coupler_ecat/ethercat_update_outcome.h"
 
@@ -36,7 +37,11 @@ QString sha256OfFile(const QString &path)
 UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord &record)
 {
     report.phase(QStringLiteral("Reading the firmware file"));
-    EthercatCouplerUpdate update(Ethercat::defaultLinkOpener(), job.environment.waits.blocking());
+    // The phases come from the diagnostic lines; the bytes acknowledged are counted as they come.
+    ReportedProgress progress(report, nullptr, 0);
+    EthercatCouplerUpdate update(Ethercat::defaultLinkOpener(),
+                                 {progress, progress, job.environment.waits.blocking(),
+                                  [&report](const std::string &line) { phaseOfLine(line, report); }});
     const QByteArray fileName = job.firmwareFile.toUtf8();
     int size = 0;
     // The page offers only files that are there; a plan's file is read before the coupler is
@@ -52,13 +57,6 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord 
     if (report.stopRequested())
         return UpdateOutcome::aborted(QStringLiteral("Interrupted before anything was sent."));
     report.phase(QStringLiteral("Opening the adapter"));
-    update.onDiagnostic = [&report](const std::string &line) { phaseOfLine(line, report); };
-    update.onProgress = [&report, &update](std::size_t sent, std::size_t total) {
-        report.bytes(qint64(sent), qint64(total));
-        // Checked after every data message: the write stops there, as Abort stops it on the page.
-        if (report.stopRequested())
-            update.foeAbortRequested = true;
-    };
     const UpdateResult result = update.resultOf(
         update.updateSlaveFirmware(job.adapter.toUtf8().constData(), kCouplerPosition, fileName.constData()));
     record.deviceState = QString::fromStdString(result.deviceState);

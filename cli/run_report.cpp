@@ -14,12 +14,6 @@ void RunReport::phase(const QString &name)
     m_progress.phaseStarted(name);
 }
 
-void RunReport::steps(qint64 value, qint64 maximum, qint64 totalBytes)
-{
-    if (maximum > 0)
-        bytes(qMin(value, maximum) * totalBytes / maximum, totalBytes);
-}
-
 void RunReport::bytes(qint64 done, qint64 total)
 {
     m_progress.bytesDone(done, total);

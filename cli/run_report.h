@@ -6,8 +6,7 @@
 #include <QElapsedTimer>
 
 // One device's run as the engines report it: the phases timed into the record, the progress
-// passed on in bytes. An engine counts progress in its own steps; `total` bytes are spread
-// over them.
+// passed on in bytes.
 class RunReport
 {
 public:
@@ -15,8 +14,6 @@ public:
 
     // Ends the phase that runs and starts `name`, unless `name` is the one running.
     void phase(const QString &name);
-    // The engine's progress: `value` of `maximum` steps, covering `totalBytes` bytes.
-    void steps(qint64 value, qint64 maximum, qint64 totalBytes);
     void bytes(qint64 done, qint64 total);
     bool stopRequested() const { return m_progress.stopRequested(); }
     // Ends the phase that runs.

@@ -5,10 +5,10 @@
 #include "coupler_can/timeout_exception.h"
 #include "core/byte_order.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
@@ -18,10 +18,10 @@ using Cause = UpdateResult::Cause;
 
 namespace {
 
-// The progress labels are the page's: translated in its class context.
-QString tr(const char *text)
+std::string costLine(const char *verb, int bytes, const QElapsedTimer &timer)
 {
-    return QCoreApplication::translate("OsmerinRemoteIOFirmwareUpdater", text);
+    return std::string(verb) + " " + std::to_string(bytes) + " Bytes, Cost time " + std::to_string(timer.elapsed())
+           + " microsecond";
 }
 
 int roundedLength(int imageLength)
@@ -31,10 +31,8 @@ int roundedLength(int imageLength)
 
 }
 
-CanopenUpdateEngine::CanopenUpdateEngine(CANopenCOMM &link, int nodeId,
-                                         CanopenUpdateObserver &observer, Wait wait)
-    : m_link(link), m_nodeId(static_cast<uint8_t>(nodeId)), m_observer(observer),
-      m_wait(std::move(wait))
+CanopenUpdateEngine::CanopenUpdateEngine(CANopenCOMM &link, int nodeId, const UpdateTools &tools)
+    : m_link(link), m_nodeId(static_cast<uint8_t>(nodeId)), m_tools(tools)
 {
 }
 
@@ -50,7 +48,8 @@ UpdateResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int ima
     if (imageLength < 0 || image.size() < wholePages || readBack.size() < wholePages)
         throw std::invalid_argument("CanopenUpdateEngine::run: buffers shorter than the whole pages");
     progressCounter = 0;
-    m_observer.setRange(0, progressMaximum(imageLength));
+    m_tools.progress.setMaximum(progressMaximum(imageLength));
+    m_tools.progress.phase(UpdatePhase::Writing, 0);
     try {
         return runSteps(image, imageLength, readBack);
     } catch (timeout_exception *timeout) {
@@ -66,25 +65,25 @@ UpdateResult CanopenUpdateEngine::runSteps(const std::vector<uint8_t> &image, in
                                                std::vector<uint8_t> &readBack)
 {
     // A stop asked for before the run comes before the boot request.
-    if (m_observer.wasCanceled())
+    if (m_tools.cancel.requested())
         return UpdateResult::ended(Kind::Aborted);
     if (!enterBootMode())
         return UpdateResult::ended(Kind::Failed, Cause::BootLoaderNotReached);
     writeFirmware(image, imageLength);
-    m_observer.setLabelText(QStringLiteral("Reading Flash for comparing..."));
+    m_tools.progress.phase(UpdatePhase::ReadingBack, 0);
     std::fill(readBack.begin(), readBack.end(), 0xFF);
     readFlash(readBack, imageLength);
     // Abort is no failure: the coupler stays in its boot loader and no box is shown.
-    if (m_observer.wasCanceled())
+    if (m_tools.cancel.requested())
         return UpdateResult::ended(Kind::Aborted);
     if (!compareImage(image, readBack, imageLength))
         return UpdateResult::ended(Kind::Failed, Cause::FlashDiffers);
     reportVerified();
-    m_observer.setLabelText(tr("Enter user mode...(wait 5 second)"));
+    m_tools.progress.phase(UpdatePhase::StartingFirmware, 0);
     if (!enterUserMode())
         return UpdateResult::ended(Kind::Failed, Cause::UserFirmwareNotStarted);
-    m_observer.setRange(0, 1);
-    m_observer.setValue(1);
+    m_tools.progress.setMaximum(1);
+    m_tools.progress.setValue(1);
     return UpdateResult::ended(Kind::Verified);
 }
 
@@ -95,11 +94,11 @@ int CanopenUpdateEngine::forEachPage(int imageLength,
     int byteIndex = 0;
     while (byteIndex < imageLength) {
         // Abort is looked at between pages only, so a page once begun is always completed.
-        if (m_observer.wasCanceled())
+        if (m_tools.cancel.requested())
             break;
         transferPage(byteIndex, address);
         byteIndex += PageSize;
-        m_observer.setValue(progressCounter);
+        m_tools.progress.setValue(progressCounter);
         progressCounter += PageSize;
         address += PageSize;
     }
@@ -120,11 +119,11 @@ void CanopenUpdateEngine::writeFirmware(const std::vector<uint8_t> &image, int i
             m_link.sendDownloadRequest(m_nodeId, PageBufferObject, static_cast<uint8_t>(n), &value);
             m_link.readDownloadResponse(PageBufferObject, static_cast<uint8_t>(n), &echo);
         }
-        m_observer.debugLine(QStringLiteral("Byte index %1 Cost time %2 microsecond")
-                      .arg(byteIndex + PageSize).arg(pageTimer.elapsed()));
+        m_tools.logLine("Byte index " + std::to_string(byteIndex + PageSize) + " Cost time "
+                        + std::to_string(pageTimer.elapsed()) + " microsecond");
         writeCommand(ProgramPage, address);
     });
-    m_observer.debugLine(QStringLiteral("Write %1 Bytes, Cost time %2 microsecond").arg(written).arg(total.elapsed()));
+    m_tools.logLine(costLine("Write", written, total));
 }
 
 void CanopenUpdateEngine::readFlash(std::vector<uint8_t> &readBack, int imageLength)
@@ -140,7 +139,7 @@ void CanopenUpdateEngine::readFlash(std::vector<uint8_t> &readBack, int imageLen
             putLe32(&readBack[byteIndex + 4 * n], word);
         }
     });
-    m_observer.debugLine(QStringLiteral("Read %1 Bytes, Cost time %2 microsecond").arg(read).arg(total.elapsed()));
+    m_tools.logLine(costLine("Read", read, total));
 }
 
 bool CanopenUpdateEngine::compareImage(const std::vector<uint8_t> &image,
@@ -160,7 +159,7 @@ bool CanopenUpdateEngine::enterBootMode()
     if (checkBootMode())
         return true;
     sendUnansweredCommand(RequestBoot);
-    m_wait(EnterBootPauseMs);
+    m_tools.wait(EnterBootPauseMs);
     writeCommand(ConfirmBoot, BootKey);
     return checkBootMode();
 }
@@ -168,19 +167,20 @@ bool CanopenUpdateEngine::enterBootMode()
 bool CanopenUpdateEngine::enterUserMode()
 {
     sendUnansweredCommand(StartUser);
-    m_wait(UserFirmwareStartMs);
+    m_tools.wait(UserFirmwareStartMs);
     m_link.receiveGuard();
     return checkUserMode();
 }
 
 bool CanopenUpdateEngine::checkBootMode()
 {
-    m_observer.debugLine(QStringLiteral("Check is boot mode"));
+    m_tools.logLine("Check is boot mode");
     const uint32_t signature = readModeSignature();
     uint8_t wire[4];
     putLe32(wire, signature);
-    m_observer.debugLine(QStringLiteral("%1 %2 %3 %4").arg(wire[0], 0, 16).arg(wire[1], 0, 16)
-                  .arg(wire[2], 0, 16).arg(wire[3], 0, 16));
+    char line[16];
+    std::snprintf(line, sizeof line, "%x %x %x %x", wire[0], wire[1], wire[2], wire[3]);
+    m_tools.logLine(line);
     return signature == BootLoaderSignature;
 }
 

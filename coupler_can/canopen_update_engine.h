@@ -1,12 +1,11 @@
 #pragma once
 
 #include "core/update_result.h"
+#include "core/update_tools.h"
 
 // One CANopen coupler update over expedited SDO, without any widget: boot loader entered, the
 // pages written through the page buffer, read back and compared, the verification reported and
 // the user firmware started. The page shows what the run reports and the one box it ends in.
-
-#include <QString>
 
 #include <cstdint>
 #include <functional>
@@ -14,27 +13,10 @@
 
 class CANopenCOMM;
 
-// What the engine shows while it runs, and where it learns of Abort.
-class CanopenUpdateObserver
-{
-public:
-    virtual ~CanopenUpdateObserver() = default;
-    virtual void setLabelText(const QString &text) = 0;
-    virtual void setRange(int minimum, int maximum) = 0;
-    // Also the moment a window-modal dialog processes events, and so notices Abort.
-    virtual void setValue(int value) = 0;
-    virtual bool wasCanceled() = 0;
-    // Timing and mode lines for the debug log.
-    virtual void debugLine(const QString &line) = 0;
-};
-
 class CanopenUpdateEngine
 {
 public:
-    // Blocks for the given milliseconds; the page passes FixedWait::blocking.
-    using Wait = std::function<void(int milliseconds)>;
-
-    CanopenUpdateEngine(CANopenCOMM &link, int nodeId, CanopenUpdateObserver &observer, Wait wait);
+    CanopenUpdateEngine(CANopenCOMM &link, int nodeId, const UpdateTools &tools);
 
     // The progress maximum of an image: both transfers of every whole page, plus one.
     static int progressMaximum(int imageLength);
@@ -68,7 +50,6 @@ private:
 
     CANopenCOMM &m_link;
     uint8_t m_nodeId;
-    CanopenUpdateObserver &m_observer;
-    Wait m_wait;
+    UpdateTools m_tools;
     int progressCounter = 0;
 };

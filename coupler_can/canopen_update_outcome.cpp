@@ -40,3 +40,17 @@ UpdateOutcome canopenUpdateOutcome(const UpdateResult &result)
         return critical(tr("Read timeout"), QString::fromStdString(result.exchange));
     }
 }
+
+QString canopenPhaseLabel(UpdatePhase phase)
+{
+    switch (phase) {
+    case UpdatePhase::Writing:
+        return QStringLiteral("Burning Firmware to Remote IO...");
+    case UpdatePhase::ReadingBack:
+    case UpdatePhase::Comparing:   // the label stays while the flash is compared
+        return QStringLiteral("Reading Flash for comparing...");
+    case UpdatePhase::StartingFirmware:
+        break;
+    }
+    return tr("Enter user mode...(wait 5 second)");
+}

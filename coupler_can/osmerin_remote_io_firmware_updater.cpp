@@ -4,6 +4,7 @@
 #include "core/application_identity.h"
 #include "page_support/firmware_folder_panel.h"
 #include "page_support/hex_load_box.h"
+#include "page_support/dialog_progress.h"
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
 #include "coupler_can/canopen_update_engine.h"
@@ -27,21 +28,6 @@ const char *const comPortKey = "Settings/com_port";
 constexpr int defaultNodeId = 1;
 constexpr int firstNodeId = 1;
 constexpr int lastNodeId = 127;
-
-// The page's progress dialog and debug log, as the engine reports to them.
-class ProgressDialogObserver : public CanopenUpdateObserver
-{
-public:
-    explicit ProgressDialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
-    void setLabelText(const QString &text) override { UpdateProgressDialog::setLabelText(m_dialog, text); }
-    void setRange(int minimum, int maximum) override { m_dialog.setRange(minimum, maximum); }
-    void setValue(int value) override { m_dialog.setValue(value); }
-    bool wasCanceled() override { return m_dialog.wasCanceled(); }
-    void debugLine(const QString &line) override { qDebug().noquote() << line; }
-
-private:
-    QProgressDialog &m_dialog;
-};
 
 }
 
@@ -167,7 +153,7 @@ void OsmerinRemoteIOFirmwareUpdater::on_button_update_clicked()
 void OsmerinRemoteIOFirmwareUpdater::showProgressDialog()
 {
     delete m_progress;
-    m_progress = UpdateProgressDialog::create(this, QStringLiteral("Burning Firmware to Remote IO..."),
+    m_progress = UpdateProgressDialog::create(this, canopenPhaseLabel(UpdatePhase::Writing),
                                               CanopenUpdateEngine::progressMaximum(m_hex.imageLength),
                                               UpdateProgressDialog::TitleBar::CloseButtonOnly);
     m_progress->setValue(1);
@@ -182,7 +168,9 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
     if (!loadHexFile(this, "OsmerinRemoteIOFirmwareUpdater", m_hex, HexPageProfile::canopen()))
         return;
     showProgressDialog();
-    ProgressDialogObserver observer(*m_progress);
-    CanopenUpdateEngine engine(*m_connection, m_nodeId, observer, m_environment.waits.blocking());
+    DialogProgress progress([](UpdatePhase phase, int) { return canopenPhaseLabel(phase); });
+    progress.attach(*m_progress);
+    CanopenUpdateEngine engine(*m_connection, m_nodeId,
+                               {progress, progress, m_environment.waits.blocking(), debugLog()});
     showOutcome(this, canopenUpdateOutcome(engine.run(m_hex.image, m_hex.imageLength, m_readBack)));
 }

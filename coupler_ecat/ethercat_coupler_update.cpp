@@ -66,18 +66,16 @@ std::string syncManagerLine(const char *name, const SyncManagerRecord &record)
 }
 }
 
-void EthercatCouplerUpdate::say(const std::string &text)
+DiagnosticLog standardOutputLog()
 {
-    if (onDiagnostic) {
-        onDiagnostic(text);
-        return;
-    }
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    return [](const std::string &text) {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    };
 }
 
-EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener, Wait wait)
-    : master(std::move(opener)), firmwareBuffer(firmwareBufferSize, firmwareFill), m_wait(std::move(wait))
+EthercatCouplerUpdate::EthercatCouplerUpdate(Ethercat::LinkOpener opener, const UpdateTools &tools)
+    : master(std::move(opener)), firmwareBuffer(firmwareBufferSize, firmwareFill), m_tools(tools)
 {
 }
 

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "core/fixed_waits.h"
 #include "core/update_result.h"
+#include "core/update_tools.h"
 #include "ethercat/ethercat_master.h"
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,15 +34,14 @@ constexpr int foeStillBusy = -11;
 constexpr int foeBusyPauseMs = 20;
 constexpr int foeBusyResendLimit = 100;
 
-// One EtherCAT coupler update, without any widget: its own master, the firmware buffer and the
-// abort flag, so one object runs one update at a time and nothing is shared with anything else.
-// The diagnostic lines go to standard output unless onDiagnostic takes them.
+// One EtherCAT coupler update, without any widget: its own master and firmware buffer, so one
+// object runs one update at a time and nothing is shared with anything else. The FoE write
+// counts its bytes on the tools' progress and asks their cancel token after every data
+// message; their wait is the pause before a message the boot loader was busy for goes again.
 class EthercatCouplerUpdate
 {
 public:
-    // `wait` blocks for the pause before a message the boot loader was busy for is sent again.
-    explicit EthercatCouplerUpdate(Ethercat::LinkOpener opener = Ethercat::defaultLinkOpener(),
-                                   Wait wait = FixedWaits().blocking());
+    EthercatCouplerUpdate(Ethercat::LinkOpener opener, const UpdateTools &tools);
 
     // Opens the adapter, brings the slave at `slave` into BOOT, writes the file by FoE, takes the
     // slave out of BOOT through INIT, asks for PRE-OP and closes the adapter. Returns the FoE
@@ -72,13 +69,6 @@ public:
     Ethercat::Master master;
     std::vector<uint8_t> firmwareBuffer;
     int firmwareSize = 0;
-    // Set when the user aborts, from another thread; the FoE write stops after the data segment
-    // it is on.
-    std::atomic<bool> foeAbortRequested{false};
-    // Told the bytes acknowledged so far and the file's size after each data message.
-    std::function<void(std::size_t sent, std::size_t total)> onProgress;
-    // Where the diagnostic lines go; standard output when not set.
-    std::function<void(const std::string &line)> onDiagnostic;
 
 private:
     // The AL state the slave was left in, unless it could not be read.
@@ -98,9 +88,9 @@ private:
         m_cause = cause;
         m_why = text;
     }
-    void say(const std::string &text);
+    void say(const std::string &text) const { m_tools.logLine(text); }
 
-    Wait m_wait;
+    UpdateTools m_tools;
     UpdateResult::Cause m_cause = UpdateResult::Cause::None;
     uint32_t m_foeErrorCode = 0;
     bool m_writeStoppedByAbort = false;
@@ -108,6 +98,9 @@ private:
     Ethercat::MailboxArea m_bootstrapMailbox;
     std::optional<SlaveState> m_leftIn;
 };
+
+// The page's diagnostic lines: on standard output as they come.
+DiagnosticLog standardOutputLog();
 
 // The cause of a failed FoE write, from its result and the error code of an FoE error reply,
 // as a result's cause and in the technician's words.

@@ -60,6 +60,7 @@ int EthercatCouplerUpdate::foeWriteAbortable(uint16_t slave, const char *fileNam
         return exchanged.sent;
 
     const std::size_t total = std::size_t(std::max(size, 0));
+    m_tools.progress.setMaximum(int(total));
     std::size_t remaining = total;
     uint32_t dataMessagesSent = 0;
     bool closingMessageOwed = false;
@@ -74,11 +75,10 @@ int EthercatCouplerUpdate::foeWriteAbortable(uint16_t slave, const char *fileNam
         if (next == Next::Resend) {
             if (++busyAnswers > foeBusyResendLimit)
                 return foeStillBusy;
-            m_wait(foeBusyPauseMs);
+            m_tools.wait(foeBusyPauseMs);
         } else {
             busyAnswers = 0;
-            if (onProgress)
-                onProgress(total - remaining, total);
+            m_tools.progress.setValue(int(total - remaining));
             const std::size_t segment = std::min(remaining, maxdata);
             if (segment == 0 && !closingMessageOwed)
                 return exchanged.received;
@@ -95,7 +95,7 @@ int EthercatCouplerUpdate::foeWriteAbortable(uint16_t slave, const char *fileNam
         exchanged = master.mailboxExchange(slave, last, incoming, mailboxSendTimeoutUs, timeoutUs);
         if (exchanged.sent <= 0)
             return exchanged.sent;
-        if (foeAbortRequested) {
+        if (m_tools.cancel.requested()) {
             // The positive count of a write stopped here is no success.
             m_writeStoppedByAbort = true;
             return exchanged.sent;

@@ -29,7 +29,8 @@ TarnlowECAT::TarnlowECAT(QWidget *parent, const UpdateEnvironment &environment, 
     : QMainWindow(parent),
       m_environment(environment),
       ui(new Ui::TarnlowECAT),
-      update(new EthercatCouplerUpdate(std::move(opener), environment.waits.blocking()))
+      update(new EthercatCouplerUpdate(std::move(opener), {unshownProgress, foeAbortRequested,
+                                                           environment.waits.blocking(), standardOutputLog()}))
 {
     ApplicationIdentity::apply();
     ui->setupUi(this);
@@ -42,7 +43,7 @@ TarnlowECAT::TarnlowECAT(QWidget *parent, const UpdateEnvironment &environment, 
 TarnlowECAT::~TarnlowECAT()
 {
     // A worker may still run its closing steps after an abort; it must end before it goes.
-    update->foeAbortRequested = true;
+    foeAbortRequested.request();
     for (FirmwareUpdatorThread *worker : findChildren<FirmwareUpdatorThread *>())
         worker->wait();
     delete ui;
@@ -132,7 +133,7 @@ void TarnlowECAT::burnFirmware()
     QEventLoop loop;
     connect(progressDialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
     connect(progressDialog, &QProgressDialog::canceled, this, &TarnlowECAT::on_progress_dialog_abort);
-    update->foeAbortRequested = false;
+    foeAbortRequested.clear();
     aborted = false;
 
     auto *worker = new FirmwareUpdatorThread(*update, interfaceName, couplerPosition, firmwarePath, this);
@@ -150,7 +151,7 @@ void TarnlowECAT::burnFirmware()
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start();
     loop.exec();
-    update->foeAbortRequested = true;
+    foeAbortRequested.request();
 
     // The wait also ends when the application quits; the worker's results are only read once it
     // has said it is done.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/update_environment.h"
+#include "core/update_tools.h"
 #include "ethercat/ethercat_link.h"
 
 #include <QMainWindow>
@@ -47,7 +48,11 @@ private:
     Ui::TarnlowECAT *ui;
     QProgressDialog *progressDialog = nullptr;
     bool aborted = false;
-    // The master, the firmware buffer and the abort flag of this page's updates.
+    // Set by Abort in the GUI thread, read by the worker after every FoE data message.
+    CancelFlag foeAbortRequested;
+    // The page shows a busy dialog: the bytes counted are not shown.
+    UpdateProgress unshownProgress;
+    // The master and the firmware buffer of this page's updates.
     std::unique_ptr<EthercatCouplerUpdate> update;
     // The worker of the latest update while it runs: the master and the firmware buffer allow
     // one update at a time, so Update stays disabled until it is done.

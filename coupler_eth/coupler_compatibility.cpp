@@ -3,8 +3,6 @@
 #include "firmware/hardware_version.h"
 #include "modbus/modbus_tcp_link.h"
 
-#include <QDebug>
-
 #include <memory>
 
 namespace {
@@ -43,15 +41,14 @@ std::optional<UpdateResult> checkProductCode(ModbusTcpLink &modbus, const HexIma
 
 }
 
-std::optional<UpdateResult> checkCouplerCompatibility(const HexImage &hex, const std::string &ip, int modbusPort)
+std::optional<UpdateResult> checkCouplerCompatibility(const HexImage &hex, const std::string &ip, int modbusPort,
+                                                      const UpdateTools &tools)
 {
     std::string failure;
     const std::unique_ptr<ModbusTcpLink> modbus = ModbusTcpLink::connect(ip, modbusPort, &failure);
     if (!modbus) {
-        qDebug().noquote() << QStringLiteral("Modbus %1:%2 not reached (%3); checks skipped")
-                                  .arg(QString::fromStdString(ip))
-                                  .arg(modbusPort)
-                                  .arg(QString::fromStdString(failure));
+        tools.logLine("Modbus " + ip + ":" + std::to_string(modbusPort) + " not reached (" + failure
+                      + "); checks skipped");
         return std::nullopt;
     }
     if (auto refusal = checkFirmwareVersion(*modbus, hex))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/update_result.h"
+#include "core/update_tools.h"
 #include "firmware/hex_image.h"
 
 #include <optional>
@@ -11,8 +12,9 @@
 // does not answer Modbus at all (one already in its boot loader): it is then updated without
 // the checks. A register that cannot be read counts as 0, which hardware of version 1 reads too;
 // the refusal then says why. One connection to `modbusPort` of `ip`, with the
-// library's default response time-out and slave address.
-std::optional<UpdateResult> checkCouplerCompatibility(const HexImage &hex, const std::string &ip, int modbusPort);
+// library's default response time-out and slave address; a coupler not reached is logged.
+std::optional<UpdateResult> checkCouplerCompatibility(const HexImage &hex, const std::string &ip, int modbusPort,
+                                                      const UpdateTools &tools);
 
 // The coupler's own holding registers that tell which firmware fits it.
 constexpr int kCouplerProductCodeRegister = 3004;

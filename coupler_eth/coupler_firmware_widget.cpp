@@ -4,8 +4,10 @@
 #include "page_support/firmware_folder_panel.h"
 #include "page_support/hex_load_box.h"
 #include "page_support/ip_address_fields.h"
+#include "page_support/dialog_progress.h"
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
+#include "coupler_eth/coupler_update_outcome.h"
 #include "coupler_eth/coupler_update_session.h"
 #include "coupler_eth/coupler_listen_socket.h"
 #include "firmware/hardware_version.h"
@@ -30,23 +32,37 @@ const char *const kPortKey = "Coupler/Settings/port";
 // Mouse releases seen on the listen-port field of any coupler page since the program started.
 int portFieldReleases = 0;
 
-// The page's side of a run: the wait in a local event loop, and the window-modal dialog made
-// when the run starts (setting its value is where it processes events).
-class PageObserver : public CouplerUpdateObserver
+// The page's side of a run: the wait before it in a local event loop, so the GUI stays alive;
+// the window-modal dialog made when the writing begins; the fixed waits of the run itself block,
+// as the dialog's value updates are the only events processed while it runs.
+class PageRun : public DialogProgress
 {
 public:
-    PageObserver(std::function<QProgressDialog *(int maximum)> createDialog, const FixedWaits &waits)
-        : m_createDialog(std::move(createDialog)), m_waits(waits) {}
-    void waitBeforeRun(int milliseconds, const Wait &) override { m_waits.inLocalEventLoop(milliseconds); }
-    void runStarts(int maximum) override { m_dialog = m_createDialog(maximum); }
-    void setLabelText(const QString &text) override { UpdateProgressDialog::setLabelText(*m_dialog, text); }
-    void setValue(int value) override { m_dialog->setValue(value); }
-    bool wasCanceled() override { return m_dialog->wasCanceled(); }
+    PageRun(std::function<QProgressDialog &(int maximum)> createDialog, const FixedWaits &waits)
+        : DialogProgress([](UpdatePhase phase, int) { return couplerPhaseLabel(phase); }),
+          m_createDialog(std::move(createDialog)), m_waits(waits)
+    {
+    }
+    void phase(UpdatePhase phase, int module) override
+    {
+        if (phase == UpdatePhase::Writing && !hasDialog())
+            attach(m_createDialog(maximum()));
+        else
+            DialogProgress::phase(phase, module);
+    }
+    UpdateTools tools()
+    {
+        return {*this, *this, [this](int milliseconds) {
+                    if (hasDialog())
+                        m_waits.block(milliseconds);
+                    else
+                        m_waits.inLocalEventLoop(milliseconds);
+                }, debugLog()};
+    }
 
 private:
-    std::function<QProgressDialog *(int maximum)> m_createDialog;
+    std::function<QProgressDialog &(int maximum)> m_createDialog;
     FixedWaits m_waits;
-    QPointer<QProgressDialog> m_dialog;
 };
 
 // Clears the in-progress mark however the click ends.
@@ -177,11 +193,11 @@ void CouplerFirmwareWidget::readPendingDatagrams()
 // Checks, waits and runs; the button stays disabled from the start of the run to its box.
 void CouplerFirmwareWidget::runUpdate()
 {
-    PageObserver observer([this](int maximum) {
+    PageRun run([this](int maximum) -> QProgressDialog & {
         ui->button_update->setEnabled(false);
-        return createProgressDialog(maximum);
+        return *createProgressDialog(maximum);
     }, m_environment.waits);
-    CouplerUpdateSession session(*m_socket, ipFields().text().toStdString(), observer, m_environment);
+    CouplerUpdateSession session(*m_socket, ipFields().text().toStdString(), run.tools(), m_environment);
     const UpdateOutcome outcome = session.update(m_hex, m_readBackImage);
     if (m_progressDialog && outcome.kind == UpdateOutcome::Kind::Verified)
         m_progressDialog->close();
@@ -192,7 +208,7 @@ QProgressDialog *CouplerFirmwareWidget::createProgressDialog(int maximum)
 {
     if (m_progressDialog)
         m_progressDialog->deleteLater();
-    m_progressDialog = UpdateProgressDialog::create(this, QStringLiteral("Burning Firmware to Device..."), maximum,
+    m_progressDialog = UpdateProgressDialog::create(this, couplerPhaseLabel(UpdatePhase::Writing), maximum,
                                                     UpdateProgressDialog::TitleBar::Standard);
     m_progressDialog->setValue(1);
     UpdateProgressDialog::show(*m_progressDialog);

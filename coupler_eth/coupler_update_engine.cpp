@@ -5,7 +5,6 @@
 #include "coupler_eth/coupler_compatibility.h"
 #include "platform/datagram_socket.h"
 
-#include <QDebug>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -32,23 +31,24 @@ std::string firstDifference(const std::vector<uint8_t> &image, const std::vector
 
 UpdateResult CouplerUpdateEngine::update(const HexImage &hex, const std::string &ip, std::vector<uint8_t> &readBack)
 {
-    if (auto refusal = checkCouplerCompatibility(hex, ip, m_modbusPort)) {
+    if (auto refusal = checkCouplerCompatibility(hex, ip, m_modbusPort, m_tools)) {
         refusal->address = ip;
         return *refusal;
     }
-    m_observer.waitBeforeRun(kWaitBeforeRunMs, m_wait);
-    m_observer.runStarts(2 * paddedLength(hex.imageLength) + 1);
+    m_tools.progress.checksPassed();
+    m_tools.wait(kWaitBeforeRunMs);
+    m_tools.progress.setMaximum(2 * paddedLength(hex.imageLength) + 1);
+    m_tools.progress.phase(UpdatePhase::Writing, 0);
     // A stop asked for during the checks or the wait comes before the coupler is touched.
-    if (m_observer.wasCanceled())
+    if (m_tools.cancel.requested())
         return UpdateResult::ended(UpdateResult::Kind::Aborted);
     UpdateResult result = run(hex.image, hex.imageLength, readBack);
     result.address = ip;
     return result;
 }
 
-CouplerUpdateEngine::CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer,
-                                         Wait wait, int modbusPort)
-    : m_link(link), m_observer(observer), m_wait(std::move(wait)), m_modbusPort(modbusPort)
+CouplerUpdateEngine::CouplerUpdateEngine(CouplerBootLink &link, const UpdateTools &tools, int modbusPort)
+    : m_link(link), m_tools(tools), m_modbusPort(modbusPort)
 {
 }
 
@@ -89,14 +89,14 @@ UpdateResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> &ima
                                                      std::vector<uint8_t> &readBack)
 {
     enterBootMode();
-    m_wait(kModeChangeWaitMs);
+    m_tools.wait(kModeChangeWaitMs);
     confirmBootMode();
     writePages(image, imageLength);
     writeChecksum();
     readPages(readBack, imageLength);
-    if (m_observer.wasCanceled())
+    if (m_tools.cancel.requested())
         return UpdateResult::ended(UpdateResult::Kind::Aborted);
-    m_observer.setLabelText(QStringLiteral("Comparing Data..."));
+    m_tools.progress.phase(UpdatePhase::Comparing, 0);
     if (!std::equal(image.begin(), image.begin() + imageLength, readBack.begin())) {
         UpdateResult differs = UpdateResult::ended(UpdateResult::Kind::Failed, UpdateResult::Cause::FlashDiffers);
         differs.detail = firstDifference(image, readBack, imageLength);
@@ -124,7 +124,7 @@ bool CouplerUpdateEngine::confirmBootMode()
 void CouplerUpdateEngine::writePages(const std::vector<uint8_t> &image, int imageLength)
 {
     for (int offset = 0; offset < paddedLength(imageLength); offset += kPageBytes) {
-        if (m_observer.wasCanceled())
+        if (m_tools.cancel.requested())
             return;
         exchangePage(CouplerBootCommand::WriteData, offset, image.data() + offset, nullptr);
     }
@@ -132,10 +132,10 @@ void CouplerUpdateEngine::writePages(const std::vector<uint8_t> &image, int imag
 
 void CouplerUpdateEngine::readPages(std::vector<uint8_t> &readBack, int imageLength)
 {
-    m_observer.setLabelText(QStringLiteral("Reading Flash for comparing..."));
+    m_tools.progress.phase(UpdatePhase::ReadingBack, 0);
     std::fill(readBack.begin(), readBack.end(), 0xFF);
     for (int offset = 0; offset < paddedLength(imageLength); offset += kPageBytes) {
-        if (m_observer.wasCanceled())
+        if (m_tools.cancel.requested())
             return;
         exchangePage(CouplerBootCommand::ReadData, offset, nullptr, readBack.data() + offset);
     }
@@ -158,9 +158,9 @@ void CouplerUpdateEngine::exchangePage(CouplerBootCommand command, int offset, c
                                    replyDetail(reply, length));
     if (readInto)
         std::copy_n(reply + kPageDataOffset, kPageBytes, readInto);
-    const char *line = command == CouplerBootCommand::WriteData ? "Write Page %1:Cost time %2 micro second"
-                                                                : "Read Page %1:Cost time %2 micro second";
-    qDebug().noquote() << QString::fromLatin1(line).arg(page).arg(stopwatch.elapsed());
+    const char *verb = command == CouplerBootCommand::WriteData ? "Write" : "Read";
+    m_tools.logLine(std::string(verb) + " Page " + std::to_string(page) + ":Cost time "
+                + std::to_string(stopwatch.elapsed()) + " micro second");
     advanceProgress();
 }
 
@@ -185,7 +185,7 @@ void CouplerUpdateEngine::writeChecksum()
 void CouplerUpdateEngine::runUserMode()
 {
     sendHeaderOnly(CouplerBootCommand::RunUserMode);
-    m_wait(kModeChangeWaitMs);
+    m_tools.wait(kModeChangeWaitMs);
     confirmBootMode();
 }
 
@@ -204,6 +204,6 @@ std::string CouplerUpdateEngine::replyDetail(const uint8_t *reply, int length) c
 
 void CouplerUpdateEngine::advanceProgress()
 {
-    m_observer.setValue(m_progressValue);
+    m_tools.progress.setValue(m_progressValue);
     m_progressValue += kPageBytes;
 }

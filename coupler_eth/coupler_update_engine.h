@@ -2,32 +2,15 @@
 
 // One Ethernet coupler update over the boot protocol, without any widget: boot mode, the pages
 // written, the checksum sealed, the pages read back and compared, the firmware started.
-#include "core/fixed_waits.h"
 #include "core/update_result.h"
+#include "core/update_tools.h"
 #include "coupler_eth/coupler_boot_protocol.h"
 #include "firmware/hex_image.h"
-
-#include <QString>
 
 #include <string>
 #include <vector>
 
 class CouplerBootLink;
-
-// What the engine shows while it runs, and where it learns of Abort.
-class CouplerUpdateObserver
-{
-public:
-    virtual ~CouplerUpdateObserver() = default;
-    virtual void setLabelText(const QString &text) = 0;
-    // Also the moment a window-modal dialog processes events, and so notices Abort.
-    virtual void setValue(int value) = 0;
-    virtual bool wasCanceled() = 0;
-    // The wait between the checks and the run; a page waits in a local event loop instead.
-    virtual void waitBeforeRun(int milliseconds, const Wait &wait) { wait(milliseconds); }
-    // The run begins; its progress goes from 0 to `maximum`.
-    virtual void runStarts(int maximum) { (void)maximum; }
-};
 
 class CouplerUpdateEngine
 {
@@ -37,9 +20,8 @@ public:
     static constexpr int kModeChangeWaitMs = 5000;
     static constexpr int kWaitBeforeRunMs = 1500;
 
-    // `wait` blocks for the fixed waits; the register checks go to `modbusPort`.
-    CouplerUpdateEngine(CouplerBootLink &link, CouplerUpdateObserver &observer, Wait wait,
-                        int modbusPort);
+    // The register checks go to `modbusPort`.
+    CouplerUpdateEngine(CouplerBootLink &link, const UpdateTools &tools, int modbusPort);
 
     // The whole update of the coupler at `ip` with the loaded file: its registers checked
     // against the file header, the wait, the run. For a protocol fault the result's exchange is
@@ -74,8 +56,7 @@ private:
     void advanceProgress();
 
     CouplerBootLink &m_link;
-    CouplerUpdateObserver &m_observer;
-    Wait m_wait;
+    UpdateTools m_tools;
     int m_modbusPort;
     int m_progressValue = 0;
 };

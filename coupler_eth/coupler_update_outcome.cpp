@@ -77,3 +77,17 @@ UpdateOutcome couplerUpdateOutcome(const UpdateResult &result)
     }
     return failure(result);
 }
+
+QString couplerPhaseLabel(UpdatePhase phase)
+{
+    switch (phase) {
+    case UpdatePhase::Writing:
+        return QStringLiteral("Burning Firmware to Device...");
+    case UpdatePhase::ReadingBack:
+        return QStringLiteral("Reading Flash for comparing...");
+    case UpdatePhase::Comparing:
+    case UpdatePhase::StartingFirmware:   // the label stays while the firmware starts
+        break;
+    }
+    return QStringLiteral("Comparing Data...");
+}

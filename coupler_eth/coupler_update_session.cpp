@@ -18,12 +18,12 @@ int broadcastOff(QUdpSocket &socket)
 }
 
 CouplerUpdateSession::CouplerUpdateSession(QUdpSocket &socket, const std::string &ip,
-                                           CouplerUpdateObserver &observer, const UpdateEnvironment &environment)
+                                           const UpdateTools &tools, const UpdateEnvironment &environment)
     : m_ip(ip),
       m_link(broadcastOff(socket),
              DatagramSocket::socketAddress(DatagramSocket::addressFromText(ip), CouplerBoot::kDevicePort),
              socket.localPort()),
-      m_engine(m_link, observer, environment.waits.blocking(), environment.modbusPort)
+      m_engine(m_link, tools, environment.modbusPort)
 {
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // One coupler update as the page and the command line both run it: the link to the coupler's
-// boot port over the bound listen socket, and the engine on that link with the environment's
-// waits and Modbus port.
+// boot port over the bound listen socket, and the engine on that link with the caller's tools and
+// the environment's Modbus port.
 #include "core/update_environment.h"
 #include "core/update_outcome.h"
 #include "coupler_eth/coupler_udp_link.h"
@@ -18,7 +18,7 @@ class CouplerUpdateSession
 public:
     // Broadcast is turned off on `socket` (Qt turns it on for its UDP sockets): an incomplete
     // address (255.255.255.255) must fail to send rather than reach every coupler on the network.
-    CouplerUpdateSession(QUdpSocket &socket, const std::string &ip, CouplerUpdateObserver &observer,
+    CouplerUpdateSession(QUdpSocket &socket, const std::string &ip, const UpdateTools &tools,
                          const UpdateEnvironment &environment);
 
     // The checks, the wait and the run for the loaded file, ended in the page's box; `readBack`

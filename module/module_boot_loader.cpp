@@ -15,8 +15,8 @@ std::string format(const char *pattern, long long a, long long b)
 
 }
 
-ModuleBootLoader::ModuleBootLoader(ModuleTransport &transport, BootProgress &progress)
-    : m_transport(transport), m_progress(progress)
+ModuleBootLoader::ModuleBootLoader(ModuleTransport &transport, UpdateProgress &progress, CancelToken &cancel)
+    : m_transport(transport), m_progress(progress), m_cancel(cancel)
 {
 }
 
@@ -62,7 +62,7 @@ void ModuleBootLoader::erase(ModuleVariant variant)
 
 void ModuleBootLoader::advanceProgress(int bytes)
 {
-    m_progress.setProgressValue(m_progressCounter);
+    m_progress.setValue(m_progressCounter);
     m_progressCounter += bytes;
 }
 
@@ -72,7 +72,7 @@ void ModuleBootLoader::writeFlashBlock(const std::vector<uint8_t> &image, int fl
     m_transport.exchangeBootText(kUnlockCommand);
     int staged = 0;
     for (int k = 0; k < kChunksPerBlock; ++k) {
-        if (m_progress.wasCanceled())
+        if (m_cancel.requested())
             break;
         const long long ramAddress = kRamStagingAddress + static_cast<long long>(kRamChunkBytes) * k;
         m_transport.exchangeBootText(format("W %lld %lld\r\n", ramAddress, kRamChunkBytes));
@@ -87,7 +87,7 @@ void ModuleBootLoader::writeFlashBlock(const std::vector<uint8_t> &image, int fl
 bool ModuleBootLoader::readFlash(int imageLength, std::vector<uint8_t> &readBack)
 {
     bool complete = true;
-    for (int offset = 0; offset < imageLength && !m_progress.wasCanceled();) {
+    for (int offset = 0; offset < imageLength && !m_cancel.requested();) {
         const int n = std::min(kReadChunkBytes, imageLength - offset);
         const bool replied = m_transport.exchangeBootText(format("R %lld %lld\r\n", offset, n));
         if (replied && m_transport.answerLength() >= kReturnCodeLineBytes + n) {

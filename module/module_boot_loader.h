@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/update_tools.h"
 #include "module/module_transport.h"
 
 #include <array>
@@ -8,15 +9,6 @@
 #include <vector>
 
 enum class ModuleVariant { Standard, LargeFlash };
-
-// Where a run shows its progress and learns that the user has cancelled.
-class BootProgress
-{
-public:
-    virtual ~BootProgress() = default;
-    virtual void setProgressValue(int value) = 0;
-    virtual bool wasCanceled() = 0;
-};
 
 // The text protocol of a module's boot loader, spoken through the coupler's pass-through.
 // Every answer from the "A 0" command on starts with a three-character return-code line, which
@@ -41,7 +33,8 @@ public:
         0x00, 0xBF, 0xBF, 0xF3, 0x6F, 0x8F, 0xA8, 0x47, 0x00, 0x00, 0x00, 0x00};
     static constexpr const char *kStartStubTrailer = "A 1\r\n";
 
-    ModuleBootLoader(ModuleTransport &transport, BootProgress &progress);
+    // Each chunk written or read is counted on `progress`; `cancel` is asked between chunks.
+    ModuleBootLoader(ModuleTransport &transport, UpdateProgress &progress, CancelToken &cancel);
 
     static int lastSector(ModuleVariant variant);
 
@@ -63,6 +56,7 @@ private:
     void advanceProgress(int bytes);
 
     ModuleTransport &m_transport;
-    BootProgress &m_progress;
+    UpdateProgress &m_progress;
+    CancelToken &m_cancel;
     int m_progressCounter = 0;
 };

@@ -4,11 +4,12 @@
 #include "page_support/firmware_folder_panel.h"
 #include "page_support/hex_load_box.h"
 #include "page_support/ip_address_fields.h"
+#include "page_support/dialog_progress.h"
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
-#include "modbus/modbus_tcp_link.h"
 #include "module/module_update_engine.h"
 #include "module/module_update_outcome.h"
+#include "module/module_update_session.h"
 
 #include <QDebug>
 #include <QIntValidator>
@@ -29,25 +30,18 @@ constexpr int kLowestModule = ModuleRange::kLowestModule;
 constexpr int kHighestModule = ModuleRange::kHighestModule;
 
 // The run's window-modal dialog, which exists from the moment the modules have passed their
-// checks; setting its value is where the dialog processes events and notices Abort.
-class DialogObserver : public ModuleUpdateObserver
+// checks.
+class PageRun : public DialogProgress
 {
 public:
-    explicit DialogObserver(std::function<QProgressDialog &()> checksPassed)
-        : m_checksPassed(std::move(checksPassed))
+    explicit PageRun(std::function<QProgressDialog &()> checksPassed)
+        : DialogProgress(&modulePhaseLabel), m_checksPassed(std::move(checksPassed))
     {
     }
-    void checksPassed() override { m_dialog = &m_checksPassed(); }
-    void setLabelText(const QString &text) override { UpdateProgressDialog::setLabelText(*m_dialog, text); }
-    void setRange(int minimum, int maximum) override { m_dialog->setRange(minimum, maximum); }
-    void show() override { UpdateProgressDialog::show(*m_dialog); }
-    void debugLine(const QString &line) override { qDebug().noquote() << line; }
-    void setProgressValue(int value) override { m_dialog->setValue(value); }
-    bool wasCanceled() override { return m_dialog->wasCanceled(); }
+    void checksPassed() override { attach(m_checksPassed()); }
 
 private:
     std::function<QProgressDialog &()> m_checksPassed;
-    QProgressDialog *m_dialog = nullptr;
 };
 
 int storedModuleNumber(const QVariant &stored, int fallback, int lowest)
@@ -170,17 +164,15 @@ void ModuleFirmwareWidget::on_ADMode_toggled(bool checked)
 
 void ModuleFirmwareWidget::on_button_update_clicked()
 {
-    const std::string ip = ipAddress();
-    const int port = ui->lineEdit_port->text().toInt();
-    std::string failure;
-    std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
-    if (!link) {
-        showOutcome(this, moduleUpdateOutcome(ModuleUpdateEngine::connectionFailure(ip, port, failure)));
-        return;
-    }
-    ui->button_update->setEnabled(false);
-    updateModules(*link);
-    link.reset();
+    {
+        ModuleUpdateSession session(ipAddress(), ui->lineEdit_port->text().toInt());
+        if (const std::optional<UpdateResult> failure = session.connectionFailure()) {
+            showOutcome(this, moduleUpdateOutcome(*failure));
+            return;
+        }
+        ui->button_update->setEnabled(false);
+        updateModules(session);
+    }   // the connection is closed before the button comes back
     ui->button_update->setEnabled(true);
     if (m_progressDialog) {
         m_progressDialog->close();
@@ -196,7 +188,7 @@ QProgressDialog &ModuleFirmwareWidget::createProgressDialog(int firstModule)
     return *m_progressDialog;
 }
 
-void ModuleFirmwareWidget::updateModules(PassThroughLink &link)
+void ModuleFirmwareWidget::updateModules(ModuleUpdateSession &session)
 {
     m_progressDialog = nullptr;
     m_hex.fileName = ui->comboBox_firmware_file->itemData(ui->comboBox_firmware_file->currentIndex(),
@@ -208,13 +200,12 @@ void ModuleFirmwareWidget::updateModules(PassThroughLink &link)
     if (!loadHexFile(this, "ModuleFirmwareWidget", m_hex, HexPageProfile::module()))
         return;
     // The settings are stored once the modules have passed their checks, before any is touched.
-    DialogObserver observer([&]() -> QProgressDialog & {
+    PageRun run([&]() -> QProgressDialog & {
         saveSettings(ipAddress(), ui->lineEdit_port->text().toInt(), first, last);
         return createProgressDialog(first);
     });
-    ModuleUpdateEngine engine({link, first, last, ui->ADMode->isChecked()}, observer,
-                              m_environment.waits.blocking());
-    report(engine.run(m_hex));
+    report(session.update(first, last, ui->ADMode->isChecked(), m_hex,
+                          {run, run, m_environment.waits.blocking(), debugLog()}));
 }
 
 void ModuleFirmwareWidget::report(const UpdateResult &result)

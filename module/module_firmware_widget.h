@@ -9,7 +9,7 @@
 #include <string>
 
 class IpAddressFields;
-class PassThroughLink;
+class ModuleUpdateSession;
 class QProgressDialog;
 struct UpdateResult;
 
@@ -47,7 +47,7 @@ private:
     void loadSettings();
     void saveSettings(const std::string &ip, int port, int first, int last);
 
-    void updateModules(PassThroughLink &link);
+    void updateModules(ModuleUpdateSession &session);
     QProgressDialog &createProgressDialog(int firstModule);
     void report(const UpdateResult &result);
 

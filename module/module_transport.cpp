@@ -1,7 +1,6 @@
 #include "module/module_transport.h"
 
 
-#include <QDebug>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -10,7 +9,10 @@
 
 using namespace PassThroughFrame;
 
-ModuleTransport::ModuleTransport(PassThroughLink &link, Wait wait) : m_link(link), m_wait(std::move(wait)) {}
+ModuleTransport::ModuleTransport(PassThroughLink &link, Wait wait, DiagnosticLog log)
+    : m_link(link), m_wait(std::move(wait)), m_log(std::move(log))
+{
+}
 
 int ModuleTransport::productCodeRegister(int module)
 {
@@ -80,10 +82,12 @@ bool ModuleTransport::exchangeBootText(const std::string &text)
 {
     QElapsedTimer timer;
     timer.start();
-    qDebug().noquote() << QString::fromStdString(text);
+    if (m_log)
+        m_log(text);
     const bool replied = exchangeBootBytes(reinterpret_cast<const uint8_t *>(text.data()),
                                            static_cast<int>(text.size()));
-    qDebug().noquote() << QString("Cost time %1 microsecond").arg(timer.elapsed());
+    if (m_log)
+        m_log("Cost time " + std::to_string(timer.elapsed()) + " microsecond");
     return replied;
 }
 

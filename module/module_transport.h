@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/fixed_waits.h"
+#include "core/update_tools.h"
 #include "modbus/pass_through_link.h"
 #include "module/pass_through_frame.h"
 
@@ -10,7 +10,7 @@
 // The module side of a coupler: selecting one module, carrying boot-loader bytes to it inside
 // function 109 and reading the module information registers. Holds the request and reply
 // buffers of one run; the answer of a module is the reply from byte 11 on. The fixed pauses of
-// the module side go through `wait`.
+// the module side go through `wait`, each boot-loader exchange's text and time to `log`.
 class ModuleTransport
 {
 public:
@@ -19,7 +19,7 @@ public:
     static constexpr int kInformationBlockBase = 29900;
     static constexpr int kInformationBlockStride = 100;
 
-    ModuleTransport(PassThroughLink &link, Wait wait);
+    ModuleTransport(PassThroughLink &link, Wait wait, DiagnosticLog log = nullptr);
 
     static int productCodeRegister(int module);
     static int hardwareVersionRegister(int module);
@@ -52,6 +52,7 @@ private:
 
     PassThroughLink &m_link;
     Wait m_wait;
+    DiagnosticLog m_log;
     uint8_t m_request[PassThroughFrame::kRequestBufferBytes] = {};
     uint8_t m_reply[PassThroughFrame::kMaxFrameBytes] = {};
     int m_replyLength = 0;

@@ -3,7 +3,6 @@
 #include "firmware/hardware_version.h"
 #include "firmware/hex_image.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -14,27 +13,11 @@ namespace {
 using Kind = UpdateResult::Kind;
 using Cause = UpdateResult::Cause;
 
-// The progress labels belong to the module page, so they are translated in its context.
-QString pageText(const char *source)
+std::string secondsSince(const QElapsedTimer &timer)
 {
-    return QCoreApplication::translate("ModuleFirmwareWidget", source);
+    return "Cost time " + std::to_string(timer.elapsed() / 1000) + " second";
 }
 
-QString secondsSince(const QElapsedTimer &timer)
-{
-    return QStringLiteral("Cost time %1 second").arg(timer.elapsed() / 1000);
-}
-
-}
-
-UpdateResult ModuleUpdateEngine::connectionFailure(const std::string &ip, int port, const std::string &failure)
-{
-    UpdateResult result;
-    result.cause = Cause::ConnectionFailed;
-    result.address = ip;
-    result.port = port;
-    result.detail = failure;
-    return result;
 }
 
 UpdateResult ModuleUpdateEngine::ended(Kind kind, Cause cause, int module) const
@@ -47,12 +30,11 @@ UpdateResult ModuleUpdateEngine::ended(Kind kind, Cause cause, int module) const
     return result;
 }
 
-ModuleUpdateEngine::ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer,
-                                       Wait wait)
+ModuleUpdateEngine::ModuleUpdateEngine(const ModuleRange &target, const UpdateTools &tools)
     : m_target(target),
-      m_observer(observer),
-      m_transport(target.link, std::move(wait)),
-      m_bootLoader(m_transport, observer)
+      m_tools(tools),
+      m_transport(target.link, tools.wait, tools.log),
+      m_bootLoader(m_transport, tools.progress, tools.cancel)
 {
 }
 
@@ -66,9 +48,9 @@ UpdateResult ModuleUpdateEngine::run(const HexImage &firmware)
         if (std::optional<UpdateResult> mismatch = checkHardwareVersions())
             return *mismatch;
     }
-    m_observer.checksPassed();
+    m_tools.progress.checksPassed();
     // A stop asked for during the checks comes before any module is selected.
-    if (m_observer.wasCanceled())
+    if (m_tools.cancel.requested())
         return ended(Kind::Aborted);
     m_transport.clearRequestBuffer();
     m_transport.setResponseTimeout(0, kResponseTimeoutUs);
@@ -76,7 +58,7 @@ UpdateResult ModuleUpdateEngine::run(const HexImage &firmware)
         if (std::optional<UpdateResult> end = updateModule(module))
             return *end;
     }
-    if (m_observer.wasCanceled())
+    if (m_tools.cancel.requested())
         return ended(Kind::Aborted);
     return ended(Kind::Verified);
 }
@@ -131,9 +113,9 @@ std::optional<UpdateResult> ModuleUpdateEngine::updateModule(int module)
     m_bootLoader.erase(*variant);
     writeImage(*variant);
     const bool readComplete = readBack(module);
-    if (m_observer.wasCanceled())
+    if (m_tools.cancel.requested())
         return ended(Kind::Aborted, Cause::None, module);
-    m_observer.setLabelText(pageText("Comparing data of module %1 ...").arg(module));
+    m_tools.progress.phase(UpdatePhase::Comparing, module);
     // Bytes that a read never brought back were not verified, whatever the buffer holds.
     if (!readComplete || !compareImage())
         return ended(Kind::Failed, Cause::FlashDiffers, module);
@@ -143,11 +125,10 @@ std::optional<UpdateResult> ModuleUpdateEngine::updateModule(int module)
 
 void ModuleUpdateEngine::beginModule(int module)
 {
-    m_observer.setRange(0, 2 * m_firmware->imageLength + 1);
+    m_tools.progress.setMaximum(2 * m_firmware->imageLength + 1);
     m_bootLoader.resetProgressCounter();
-    m_observer.setProgressValue(1);
-    m_observer.setLabelText(pageText("Burning Firmware to module %1...").arg(module));
-    m_observer.show();
+    m_tools.progress.setValue(1);
+    m_tools.progress.phase(UpdatePhase::Writing, module);
 }
 
 // Blocks 1 to the last first, block 0 last: it holds the vector table, so the module's start
@@ -160,12 +141,12 @@ void ModuleUpdateEngine::writeImage(ModuleVariant variant)
     timer.start();
     for (int block = 1; block < blockCount; ++block) {
         m_bootLoader.writeFlashBlock(m_firmware->image, block * blockBytes, variant);
-        if (m_observer.wasCanceled())
+        if (m_tools.cancel.requested())
             break;
     }
     m_bootLoader.writeFlashBlock(m_firmware->image, 0, variant);
-    m_observer.setProgressValue(m_firmware->imageLength);
-    m_observer.debugLine(secondsSince(timer));
+    m_tools.progress.setValue(m_firmware->imageLength);
+    m_tools.logLine(secondsSince(timer));
 }
 
 bool ModuleUpdateEngine::readBack(int module)
@@ -173,9 +154,9 @@ bool ModuleUpdateEngine::readBack(int module)
     std::fill(m_readBackBuffer.begin(), m_readBackBuffer.end(), 0xFF);
     QElapsedTimer timer;
     timer.start();
-    m_observer.setLabelText(pageText("Reading flash data on module %1 ...").arg(module));
+    m_tools.progress.phase(UpdatePhase::ReadingBack, module);
     const bool complete = m_bootLoader.readFlash(m_firmware->imageLength, m_readBackBuffer);
-    m_observer.debugLine(secondsSince(timer));
+    m_tools.logLine(secondsSince(timer));
     return complete;
 }
 

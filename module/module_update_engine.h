@@ -1,15 +1,13 @@
 #pragma once
 
-#include "core/fixed_waits.h"
 #include "core/update_result.h"
+#include "core/update_tools.h"
 
 // One firmware file written to a range of I/O modules behind an Ethernet coupler, without any
 // widget: the matching checks against the modules' information registers, then for each module
 // select, handshake, erase, write, read-back, comparison and start.
 #include "module/module_boot_loader.h"
 #include "module/module_transport.h"
-
-#include <QString>
 
 #include <cstdint>
 #include <functional>
@@ -19,21 +17,6 @@
 
 class PassThroughLink;
 struct HexImage;
-
-// What the engine shows while it runs and where it learns of Abort (setProgressValue and
-// wasCanceled come from BootProgress).
-class ModuleUpdateObserver : public BootProgress
-{
-public:
-    // The modules fit the file, or advance mode skipped the checks; no module has been touched.
-    // Every other call of the run comes after this one.
-    virtual void checksPassed() = 0;
-    virtual void setLabelText(const QString &text) = 0;
-    virtual void setRange(int minimum, int maximum) = 0;
-    // Each module's run begins by showing the progress.
-    virtual void show() = 0;
-    virtual void debugLine(const QString &line) = 0;
-};
 
 // The coupler to talk through and the modules to update, first to last.
 struct ModuleRange {
@@ -52,11 +35,7 @@ class ModuleUpdateEngine
 public:
     static constexpr int kResponseTimeoutUs = 500000;
 
-    // `wait` blocks for the fixed pauses of the module side.
-    ModuleUpdateEngine(const ModuleRange &target, ModuleUpdateObserver &observer, Wait wait);
-
-    // The result when the coupler's Modbus TCP server cannot be reached, with the reason.
-    static UpdateResult connectionFailure(const std::string &ip, int port, const std::string &failure);
+    ModuleUpdateEngine(const ModuleRange &target, const UpdateTools &tools);
 
     // The whole run for the loaded `firmware`: verified, aborted, or failed with the modules
     // that did not fit (and the registers that could not be read) or the module it ended at.
@@ -80,7 +59,7 @@ private:
                        int module = 0) const;
 
     ModuleRange m_target;
-    ModuleUpdateObserver &m_observer;
+    UpdateTools m_tools;
     ModuleTransport m_transport;
     ModuleBootLoader m_bootLoader;
     const HexImage *m_firmware = nullptr;

@@ -87,3 +87,17 @@ UpdateOutcome moduleUpdateOutcome(const UpdateResult &result)
     }
     return failure(result);
 }
+
+QString modulePhaseLabel(UpdatePhase phase, int module)
+{
+    switch (phase) {
+    case UpdatePhase::Writing:
+        return pageText("Burning Firmware to module %1...").arg(module);
+    case UpdatePhase::ReadingBack:
+        return pageText("Reading flash data on module %1 ...").arg(module);
+    case UpdatePhase::Comparing:
+    case UpdatePhase::StartingFirmware:   // the label stays while the module's firmware starts
+        break;
+    }
+    return pageText("Comparing data of module %1 ...").arg(module);
+}

@@ -157,7 +157,9 @@ int main()
         std::printf("skipped: the veth pair and network namespace need root\n");
         return 0;
     }
-    EthercatCouplerUpdate engine;
+    UpdateProgress unshown;
+    CancelFlag never;
+    EthercatCouplerUpdate engine(Ethercat::defaultLinkOpener(), {unshown, never, FixedWaits().blocking(), standardOutputLog()});
     fillPattern(engine.firmwareBuffer);
     bool allOk = true;
     for (const Reference &reference : references)

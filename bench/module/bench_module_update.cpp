@@ -65,20 +65,6 @@ private:
     PassThroughLink &m_inner;
 };
 
-class NoObserver : public ModuleUpdateObserver
-{
-public:
-    void checksPassed() override {}
-    void setLabelText(const QString &) override {}
-    void setRange(int, int) override {}
-    void show() override {}
-    void debugLine(const QString &) override {}
-    void setProgressValue(int) override {}
-    bool wasCanceled() override { return false; }
-};
-
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
 // Mean time of one request/reply of kRoundTripBytes over a loopback TCP connection with
 // TCP_NODELAY, between two threads: what an exchange costs when both ends answer at once.
 double loopbackRoundTripSeconds()
@@ -138,8 +124,6 @@ double loopbackRoundTripSeconds()
 
 int main()
 {
-    qInstallMessageHandler(quiet);
-
     ModuleBank bank(1);
     bank.setModule(kModule, {0x0A31, 0x1000, true});
     SimulatedCouplerSetup setup;
@@ -165,8 +149,9 @@ int main()
         return 1;
     }
     CountingLink link(*tcp);
-    NoObserver observer;
-    ModuleUpdateEngine engine({link, kModule, kModule, true}, observer, FixedWaits().blocking());
+    UpdateProgress unshown;
+    CancelFlag never;
+    ModuleUpdateEngine engine({link, kModule, kModule, true}, {unshown, never, FixedWaits().blocking(), nullptr});
     const UpdateResult result = engine.run(hex);
     tcp.reset();
     const bool equal = result.kind == UpdateResult::Kind::Verified;

@@ -32,7 +32,7 @@ QString sdo(uint8_t command, uint16_t index, uint8_t subIndex, const QByteArray 
     return QString::fromLatin1((QByteArray(head, 7) + data).toHex(' '));
 }
 
-struct Harness : CANopenCOMM, CanopenUpdateObserver {
+struct Harness : CANopenCOMM, UpdateProgress, CancelToken {
     CanopenSimulatedCoupler coupler;
     QByteArray pending;  // answer bytes the engine has not read yet
     QStringList trace;
@@ -81,14 +81,14 @@ struct Harness : CANopenCOMM, CanopenUpdateObserver {
         trace << "guard";
     }
 
-    void setLabelText(const QString &text) override { trace << "label " + text; }
-    void setRange(int minimum, int maximum) override { trace << QString("range %1 %2").arg(minimum).arg(maximum); }
+    void phase(UpdatePhase phase, int) override { trace << "label " + canopenPhaseLabel(phase); }
+    void setMaximum(int maximum) override { trace << QString("range 0 %1").arg(maximum); }
     void setValue(int value) override { trace << QString("value %1").arg(value); }
-    bool wasCanceled() override { return canceled; }
+    bool requested() override { return canceled; }
     // The cost times vary from run to run.
-    void debugLine(const QString &line) override
+    void debugLine(const std::string &line)
     {
-        trace << "debug " + QString(line).replace(QRegularExpression("\\d+ microsecond$"), "N microsecond");
+        trace << "debug " + QString::fromStdString(line).replace(QRegularExpression("\\d+ microsecond$"), "N microsecond");
     }
 
     UpdateResult run(int length)
@@ -96,7 +96,9 @@ struct Harness : CANopenCOMM, CanopenUpdateObserver {
         padded = FirmwareBuilder::pattern(length) + QByteArray((256 - length % 256) % 256, '\xFF');
         image.assign(padded.begin(), padded.end());
         readBack.assign(image.size(), 0);
-        CanopenUpdateEngine engine(*this, nodeId, *this, [this](int ms) { trace << QString("pause %1").arg(ms); });
+        CanopenUpdateEngine engine(*this, nodeId,
+                                   {*this, *this, [this](int ms) { trace << QString("pause %1").arg(ms); },
+                                    [this](const std::string &line) { debugLine(line); }});
         return engine.run(image, length, readBack);
     }
 };
@@ -113,7 +115,7 @@ private slots:
         Harness h(false);
         const UpdateResult result = h.run(300);
         QCOMPARE(int(result.kind), int(Kind::Verified));
-        QStringList expected = {"range 0 1025", "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 6d 72 6f 6e",
+        QStringList expected = {"range 0 1025", "label Burning Firmware to Remote IO...", "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 6d 72 6f 6e",
                                 sdo(0x23, 0x5100, 1, bootKey), "pause 500", sdo(0x23, 0x5100, 2, bootKey),
                                 "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 74 6f 6f 62",
                                 sdo(0x23, 0x5100, 8, le(0x9B27E05A))};
@@ -178,7 +180,7 @@ private slots:
         const UpdateResult result = h.run(256);
         QCOMPARE(int(result.kind), int(Kind::Aborted));
         QVERIFY(!canopenUpdateOutcome(result).showsBox());
-        QCOMPARE(h.trace, QStringList{"range 0 513"});
+        QCOMPARE(h.trace, (QStringList{"range 0 513", "label Burning Firmware to Remote IO..."}));
     }
 };
 

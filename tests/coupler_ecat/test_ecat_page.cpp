@@ -65,6 +65,24 @@ QString firmware(const QByteArray &content)
     return SandboxFiles::write("engine/Coupler.BIN", content);
 }
 
+// The engine as the page builds it: no progress shown, the abort flag, the product's waits and
+// the diagnostic lines on standard output. `onValue` sees the bytes acknowledged.
+struct PageTools : UpdateProgress {
+    CancelFlag abort;
+    std::function<void(int)> onValue;
+    void setValue(int value) override
+    {
+        if (onValue)
+            onValue(value);
+    }
+};
+struct PageEngine : PageTools, EthercatCouplerUpdate {
+    explicit PageEngine(Ethercat::LinkOpener opener = Ethercat::defaultLinkOpener())
+        : EthercatCouplerUpdate(std::move(opener), {*this, abort, FixedWaits().blocking(), standardOutputLog()})
+    {
+    }
+};
+
 struct Run {
     int result = 0;
     QByteArray output;   // what went to standard output
@@ -373,7 +391,7 @@ private slots:
             bringToPreOp(coupler, startState & Ethercat::alErrorIndication);
         coupler.faults.alControlDelayMs = 2;
         const std::size_t earlierRequests = coupler.record().alControlWrites.size();
-        EthercatCouplerUpdate engine(segment(&coupler));
+        PageEngine engine(segment(&coupler));
         const QString path = firmware(pattern(1000));
         const Run run = update(engine, path);
         QVERIFY(run.result > 0);
@@ -435,7 +453,7 @@ private slots:
         QFETCH(QVector<int>, segments);
         Coupler coupler(uint16_t(mailboxSize), true);
         coupler.faults.busyReplies = busy;
-        EthercatCouplerUpdate engine(segment(&coupler));
+        PageEngine engine(segment(&coupler));
         QVERIFY(update(engine, firmware(pattern(fileSize))).result > 0);
         QVector<int> sizes;
         for (std::size_t size : coupler.record().foeSegmentSizes)
@@ -519,7 +537,7 @@ private slots:
             faults(wanted);
         Coupler coupler(128, !wanted.neverBoot);
         coupler.faults = wanted;
-        EthercatCouplerUpdate engine(segment(onTheCable ? &coupler : nullptr));
+        PageEngine engine(segment(onTheCable ? &coupler : nullptr));
         const QString path = fileSize < 0 ? QString() : firmware(QByteArray(fileSize, '\x5A'));
         const Run run = update(engine, path);
         QCOMPARE(run.result, result);
@@ -539,7 +557,7 @@ private slots:
     void fileOfExactly8MiBIsRead()
     {
         int size = 0;
-        EthercatCouplerUpdate engine;
+        PageEngine engine;
         const QString path = firmware(QByteArray(firmwareBufferSize, '\x11'));
         QCOMPARE(engine.readFirmwareFile(path.toUtf8().constData(), size), 1);
         QCOMPARE(size, firmwareBufferSize);
@@ -547,7 +565,7 @@ private slots:
 
     void anAdapterThatCannotBeOpened()
     {
-        EthercatCouplerUpdate engine([](const std::string &) { return nullptr; });
+        PageEngine engine([](const std::string &) { return nullptr; });
         const Run run = update(engine, "x");
         QCOMPARE(run.result, 0);
         QCOMPARE(run.output, QByteArray("Starting firmware update example\n"
@@ -571,11 +589,12 @@ private slots:
         QFETCH(int, abortAfterBytes);
         QFETCH(std::vector<uint32_t>, packets);
         Coupler coupler(128, true);
-        EthercatCouplerUpdate engine(segment(&coupler));
-        engine.foeAbortRequested = abortAfterBytes == 0;
-        engine.onProgress = [&](std::size_t sent, std::size_t) {
-            if (abortAfterBytes > 0 && sent >= std::size_t(abortAfterBytes))
-                engine.foeAbortRequested = true;
+        PageEngine engine(segment(&coupler));
+        if (abortAfterBytes == 0)
+            engine.abort.request();
+        engine.onValue = [&](int sent) {
+            if (abortAfterBytes > 0 && sent >= abortAfterBytes)
+                engine.abort.request();
         };
         // The count of the last message sent, as foeWriteAbortable returns it, is no success.
         const Run run = update(engine, firmware(pattern(4096)));
@@ -606,7 +625,7 @@ private slots:
         // The cable is pulled once the file is in: from the first state request after it, no
         // frame comes back.
         bool cut = false;
-        EthercatCouplerUpdate engine(segment(&coupler, [&](const Ethercat::Bytes &frame) {
+        PageEngine engine(segment(&coupler, [&](const Ethercat::Bytes &frame) {
             const auto datagram = Ethercat::decodeFrame(frame);
             cut = cut || (cableCut && coupler.record().fileComplete && datagram && datagram->offset == Ethercat::Register::alControl);
             return cut ? Harm::LoseFrame : Harm::None;
@@ -645,7 +664,7 @@ private slots:
         QFETCH(Harm, harm);
         Coupler coupler(128, true);
         int seen = 0;
-        EthercatCouplerUpdate engine(segment(&coupler, [&](const Ethercat::Bytes &frame) {
+        PageEngine engine(segment(&coupler, [&](const Ethercat::Bytes &frame) {
             const auto datagram = Ethercat::decodeFrame(frame);
             const bool harmed = datagram && int(datagram->command) == command && datagram->offset == offset && ++seen % 3 == 0;
             return harmed ? harm : Harm::None;

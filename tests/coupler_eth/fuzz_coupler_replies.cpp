@@ -46,16 +46,6 @@ private:
     size_t m_at = 0;
 };
 
-class NoDialog : public CouplerUpdateObserver
-{
-public:
-    void setLabelText(const QString &) override {}
-    void setValue(int) override {}
-    bool wasCanceled() override { return false; }
-};
-
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
 void checkReplies(const uint8_t *data, size_t size)
 {
     const uint16_t page = static_cast<uint16_t>(data[0] << 8 | data[1]);
@@ -74,17 +64,13 @@ void checkReplies(const uint8_t *data, size_t size)
 
 void runEngine(const uint8_t *data, size_t size)
 {
-    static const bool prepared = [] {
-        qInstallMessageHandler(quiet);
-        return true;
-    }();
-    (void)prepared;
     const int imageLength = (data[0] << 8 | data[1]) % (kImageBytes + 1);
     std::vector<uint8_t> image(kImageBytes, 0xA5);
     std::vector<uint8_t> readBack(kImageBytes, 0);
     FuzzedLink link(data + 2, size - 2);
-    NoDialog observer;
-    CouplerUpdateEngine engine(link, observer, [](int) {}, UpdateEnvironment::kStandardModbusPort);
+    UpdateProgress unshown;
+    CancelFlag never;
+    CouplerUpdateEngine engine(link, {unshown, never, [](int) {}, nullptr}, UpdateEnvironment::kStandardModbusPort);
     (void)engine.run(image, imageLength, readBack);
 }
 

@@ -43,15 +43,13 @@ struct Exchange {
 };
 
 // A run stopped before it began, towards a boot loader that never answers.
-struct StoppedRun : CouplerBootLink, CouplerUpdateObserver {
+struct StoppedRun : CouplerBootLink, UpdateProgress, CancelToken {
     uint16_t listenPort() const override { return kPort; }
     void send(Command, const Bytes &request) override { sent.push_back(request); }
     int receiveReply(uint8_t *) override { return -1; }
     std::string peerText() const override { return "silent coupler"; }
     int replyWindowMs() const override { return 150; }
-    void setLabelText(const QString &) override {}
-    void setValue(int) override {}
-    bool wasCanceled() override { return true; }
+    bool requested() override { return true; }
     std::vector<Bytes> sent;
 };
 
@@ -152,7 +150,7 @@ private slots:
         HexImage hex(HexPageProfile::coupler());
         hex.imageLength = 1000;
         StoppedRun run;
-        CouplerUpdateEngine engine(run, run, FixedWaits(1000).blocking(), FreePort::tcp("127.0.0.1"));
+        CouplerUpdateEngine engine(run, {run, run, FixedWaits(1000).blocking(), nullptr}, FreePort::tcp("127.0.0.1"));
         std::vector<uint8_t> readBack(hex.image.size());
         QCOMPARE(int(engine.update(hex, "127.0.0.1", readBack).kind), int(UpdateResult::Kind::Aborted));
         QVERIFY(run.sent.empty());

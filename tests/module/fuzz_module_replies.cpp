@@ -50,28 +50,15 @@ private:
     size_t m_offset = 0;
 };
 
-class NoProgress : public BootProgress
-{
-public:
-    void setProgressValue(int) override {}
-    bool wasCanceled() override { return false; }
-};
-
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool prepared = [] {
-        qInstallMessageHandler(quiet);
-        return true;
-    }();
-    (void)prepared;
     FuzzedLink link(data, size);
     ModuleTransport transport(link, [](int) {});
-    NoProgress progress;
-    ModuleBootLoader loader(transport, progress);
+    UpdateProgress unshown;
+    CancelFlag never;
+    ModuleBootLoader loader(transport, unshown, never);
     transport.readModuleRegister(30000);
     const std::optional<ModuleVariant> variant = loader.synchronize();
     std::vector<uint8_t> readBack(4096, 0xFF);

@@ -69,20 +69,17 @@ private:
     std::deque<Bytes> m_replies;
 };
 
-class RecordingObserver : public ModuleUpdateObserver
+// The phases as the page labels them.
+class RecordingProgress : public UpdateProgress, public CancelToken
 {
 public:
     void checksPassed() override { ++checksPassedCount; }
-    void setLabelText(const QString &text) override { labels << text; }
-    void setRange(int, int maximum) override { rangeMaximum = maximum; }
-    void show() override { ++shown; }
-    void debugLine(const QString &) override {}
-    void setProgressValue(int) override {}
-    bool wasCanceled() override { return canceled; }
+    void phase(UpdatePhase phase, int module) override { labels << modulePhaseLabel(phase, module); }
+    void setMaximum(int maximum) override { rangeMaximum = maximum; }
+    bool requested() override { return canceled; }
 
     bool canceled = false;
     int checksPassedCount = 0;
-    int shown = 0;
     int rangeMaximum = 0;
     QStringList labels;
 };
@@ -159,13 +156,13 @@ struct Engine {
     }
     UpdateResult run(const HexImage &hex, int first, int last)
     {
-        ModuleUpdateEngine engine({link, first, last}, observer, [](int) {});
+        ModuleUpdateEngine engine({link, first, last}, {observer, observer, [](int) {}, nullptr});
         return engine.run(hex);
     }
 
     ModuleBank bank;
     BankLink link{bank};
-    RecordingObserver observer;
+    RecordingProgress observer;
 };
 
 }
@@ -190,7 +187,6 @@ private slots:
         QVERIFY(sameRequests(engine.link.requests, expected));
         QCOMPARE(engine.bank.registerReads(), (std::vector<int>{30000, 30100, 30001, 30101}));
         QCOMPARE(engine.observer.checksPassedCount, 1);
-        QCOMPARE(engine.observer.shown, 2);
         QCOMPARE(engine.observer.rangeMaximum, 2 * 1100 + 1);
         QCOMPARE(engine.observer.labels,
                  QStringList({"Burning Firmware to module 1...", "Reading flash data on module 1 ...",
