@@ -10,8 +10,7 @@
 #include "coupler_can/canopen_update_engine.h"
 #include "coupler_can/canopen_update_outcome.h"
 #include "coupler_can/enum_serial_com.h"
-#include "coupler_can/serial_open_failure.h"
-#include "coupler_can/usb_pass_through_canopen_comm.h"
+#include "coupler_can/canopen_update_session.h"
 
 #include <QDebug>
 #include <QEvent>
@@ -116,38 +115,32 @@ void OsmerinRemoteIOFirmwareUpdater::saveSettings()
                       ui->comboBox_firmware_file->currentText());
 }
 
-std::unique_ptr<USBPassThroughCANopenCOMM> OsmerinRemoteIOFirmwareUpdater::openSerial()
+CANopenCOMM *OsmerinRemoteIOFirmwareUpdater::openSerial()
 {
     if (ui->comboBox->currentIndex() < 0)
         return nullptr;
     const int port = ui->comboBox->currentData().value<EnumSerialCOM::DATA>().port;
     QSettings().setValue(comPortKey, QString::number(port));
-    auto connection = std::make_unique<USBPassThroughCANopenCOMM>();
-    try {
-        connection->openPort(port);
-    } catch (const std::exception &failure) {
-        showOutcome(this, serialOpenFailure(QStringLiteral("COM%1").arg(port), failure));
-        // A port that did not open would only end the update in a "Read timeout" later.
+    m_session = std::make_unique<CanopenUpdateSession>("COM" + std::to_string(port));
+    if (m_session->openFailure()) {
+        showOutcome(this, *m_session->openFailure());
+        m_session.reset();
         return nullptr;
     }
-    return connection;
+    return &m_session->connection();
 }
 
 void OsmerinRemoteIOFirmwareUpdater::on_button_update_clicked()
 {
     ui->button_update->setEnabled(false);
-    m_port = openSerial();
-    m_connection = m_port.get();
+    m_connection = openSerial();
     if (m_connection)
         burnFirmware();
     ui->button_update->setEnabled(true);
     if (m_progress)
         m_progress->close();
-    if (m_port) {
-        m_port->close();
-        m_port.reset();
-        m_connection = nullptr;
-    }
+    m_connection = nullptr;
+    m_session.reset();
 }
 
 void OsmerinRemoteIOFirmwareUpdater::showProgressDialog()
@@ -170,7 +163,7 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
     showProgressDialog();
     DialogProgress progress([](UpdatePhase phase, int) { return canopenPhaseLabel(phase); });
     progress.attach(*m_progress);
-    CanopenUpdateEngine engine(*m_connection, m_nodeId,
-                               {progress, progress, m_environment.waits.blocking(), debugLog()});
-    showOutcome(this, canopenUpdateOutcome(engine.run(m_hex.image, m_hex.imageLength, m_readBack)));
+    const UpdateResult result = m_session->update(m_nodeId, m_hex.image, m_hex.imageLength, m_readBack,
+                                                  {progress, progress, m_environment.waits.blocking(), debugLog()});
+    showOutcome(this, canopenUpdateOutcome(result));
 }

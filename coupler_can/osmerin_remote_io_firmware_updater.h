@@ -11,7 +11,7 @@
 
 class CANopenCOMM;
 class QProgressDialog;
-class USBPassThroughCANopenCOMM;
+class CanopenUpdateSession;
 
 namespace Ui {
 class OsmerinRemoteIOFirmwareUpdater;
@@ -38,7 +38,9 @@ private:
     void loadSettings();
     void saveSettings();
     void refreshComPorts();
-    std::unique_ptr<USBPassThroughCANopenCOMM> openSerial();
+    // Opens the chosen port for this update; null (after its box) when none is chosen or it did
+    // not open.
+    CANopenCOMM *openSerial();
 
     // The update proper: settings, image, progress dialog, the engine's run and its one box.
     void burnFirmware();
@@ -50,6 +52,6 @@ private:
     std::vector<uint8_t> m_readBack;
     int m_nodeId = 1;
     QProgressDialog *m_progress = nullptr;
-    std::unique_ptr<USBPassThroughCANopenCOMM> m_port;
+    std::unique_ptr<CanopenUpdateSession> m_session;
     CANopenCOMM *m_connection = nullptr;
 };
