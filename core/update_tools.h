@@ -23,7 +23,7 @@ class UpdateProgress
 public:
     virtual ~UpdateProgress() = default;
     // The device fits the file, or its checks were skipped; nothing has reached its boot loader
-    // yet. Every other call comes after this one.
+    // yet. A kind whose devices are checked calls it before anything else.
     virtual void checksPassed() {}
     // A phase begins; on a range of modules, for the module given (0 elsewhere).
     virtual void phase(UpdatePhase, int /*module*/) {}
