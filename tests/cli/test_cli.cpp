@@ -168,9 +168,10 @@ private slots:
         QStringList phases;
         for (const QJsonValue &phase : verified["phases"].toArray())
             phases << phase["name"].toString();
-        QCOMPARE(phases, QStringList({"Loading the firmware file", "Opening the listen port", "Checking the coupler's registers",
-                                      "Waiting before the run", "Burning Firmware to Device...",
-                                      "Reading Flash for comparing...", "Comparing Data..."}));
+        QCOMPARE(phases, QStringList({"Loading the firmware file", "Opening the listen port",
+                                      "Checking the coupler's registers", "Waiting before the run",
+                                      "Burning Firmware to Device...", "Reading Flash for comparing...",
+                                      "Comparing Data..."}));
         // Not a terminal: plain lines, each with its time.
         for (const QString &line : run.out.split('\n', Qt::SkipEmptyParts))
             QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d ").match(line).hasMatch(), qPrintable(line));
