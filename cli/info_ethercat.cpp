@@ -1,5 +1,6 @@
 #include "cli/device_info.h"
 
+#include "cli/adapter_warning.h"
 #include "cli/hex_text.h"
 #include "ethercat/ethercat_master.h"
 #include "ethercat/sii_identity.h"
@@ -39,6 +40,7 @@ QString slaveLine(Master &master, uint16_t position)
 DeviceInfo readEthercatInfo(const DeviceJob &target)
 {
     DeviceInfo info;
+    warnOfPlantAdapter(target.adapter);
     Master master;
     if (!master.ec_init(target.adapter.toLocal8Bit().constData())) {
         info.failure = QStringLiteral("the network adapter %1 could not be opened for raw EtherCAT frames")

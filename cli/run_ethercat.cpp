@@ -1,5 +1,6 @@
 #include "cli/device_runners.h"
 
+#include "cli/adapter_warning.h"
 #include "cli/reported_progress.h"
 #include "coupler_ecat/ethercat_coupler_update.h"
 #include "coupler_ecat/ethercat_update_outcome.h"
@@ -57,6 +58,7 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord 
     if (report.stopRequested())
         return UpdateOutcome::aborted(QStringLiteral("Interrupted before anything was sent."));
     report.phase(QStringLiteral("Opening the adapter"));
+    warnOfPlantAdapter(job.adapter);
     const UpdateResult result = update.resultOf(
         update.updateSlaveFirmware(job.adapter.toUtf8().constData(), kCouplerPosition, fileName.constData()));
     record.deviceState = QString::fromStdString(result.deviceState);

@@ -38,6 +38,16 @@ TarnlowECAT::TarnlowECAT(QWidget *parent, const UpdateEnvironment &environment, 
     ui->comboBox->installEventFilter(this);
     loadFirmwareFolder();
     loadSettings();
+    // Without an adapter chosen there is nothing to update: the page chooses none that carries
+    // the plant's network.
+    connect(ui->comboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &TarnlowECAT::updateButtonState);
+    updateButtonState();
+}
+
+void TarnlowECAT::updateButtonState()
+{
+    ui->button_update->setEnabled(!insideUpdate && !runningWorker && ui->comboBox->currentIndex() >= 0);
 }
 
 TarnlowECAT::~TarnlowECAT()
@@ -104,8 +114,7 @@ void TarnlowECAT::on_button_update_clicked()
     insideUpdate = true;
     burnFirmware();
     insideUpdate = false;
-    if (!runningWorker)
-        ui->button_update->setEnabled(true);
+    updateButtonState();
     if (progressDialog) {
         progressDialog->close();
         progressDialog->deleteLater();
@@ -143,8 +152,7 @@ void TarnlowECAT::burnFirmware()
     connect(worker, &FirmwareUpdatorThread::done, this, [this, worker] {
         if (runningWorker == worker)
             runningWorker = nullptr;
-        if (!insideUpdate)
-            ui->button_update->setEnabled(true);
+        updateButtonState();
     });
     connect(worker, &FirmwareUpdatorThread::done, &loop, &QEventLoop::quit);
     // Gone once its closing steps are over, also after an Abort.

@@ -43,6 +43,8 @@ private:
     void loadSettings();
     void saveSettings();
     void burnFirmware();
+    // Update is usable when an adapter is chosen and no update runs.
+    void updateButtonState();
 
     UpdateEnvironment m_environment;
     Ui::TarnlowECAT *ui;

@@ -1,4 +1,5 @@
 // Plan files and command lines: what is accepted, and the message that names a bad line.
+#include "cli/adapter_warning.h"
 #include "cli/command_line.h"
 #include "cli/plan_file.h"
 #include "tests/support/test_main.h"
@@ -86,6 +87,20 @@ private slots:
         QVERIFY(help.usageError.isEmpty());
         for (const char *verb : {"coupler", "module", "canopen", "ethercat", "plan"})
             QVERIFY(help.helpText.contains(QStringLiteral("tarnlow-cli %1 ").arg(verb)));
+    }
+
+    // Raw frames out of the plant network's adapter are warned of, not refused.
+    void anAdapterOfThePlantNetworkIsWarnedOf()
+    {
+        const QVector<AdapterEntry> entries = {{"eth0 \u2014 192.0.2.2", "eth0", "", true, true},
+                                               {"ppp0", "ppp0", "", false, true},
+                                               {"eth1 \u2014 no IPv4", "eth1", "", false, false}};
+        QCOMPARE(plantAdapterWarning("eth0", entries),
+                 QString("warning: the network adapter eth0 carries an IPv4 address and the default route "
+                         "(eth0 \u2014 192.0.2.2): make sure it is the cable to the EtherCAT segment, not the plant network"));
+        QVERIFY(plantAdapterWarning("ppp0", entries).contains("carries the default route (ppp0)"));
+        QVERIFY(plantAdapterWarning("eth1", entries).isEmpty());
+        QVERIFY(plantAdapterWarning("eth7", entries).isEmpty());
     }
 };
 

@@ -3,6 +3,7 @@
 // close button, the stored keys; the state changes from wherever the coupler is, the file as
 // the boot loader receives it, every result of the FoE write and the lines on standard output.
 #include "coupler_ecat/adapter_list.h"
+#include "platform/default_route.h"
 #include "coupler_ecat/ethercat_coupler_update.h"
 #include "coupler_ecat/ethercat_update_outcome.h"
 #include "coupler_ecat/tarnlow_ecat.h"
@@ -223,7 +224,9 @@ private slots:
         pcap_if_t plant = adapter("eth0", nullptr);
         plant.addresses = &first;
         QCOMPARE(adapterDisplayText(plant), QString("eth0 \u2014 00:1b:21:aa:bb:cc \u2014 192.168.10.5"));
+        QVERIFY(adapterEntries(&plant)[0].carriesIpv4);
         first.next = nullptr;
+        QVERIFY(!adapterEntries(&plant)[0].carriesIpv4);
         QCOMPARE(adapterDisplayText(plant), QString("eth0 \u2014 00:1b:21:aa:bb:cc \u2014 no IPv4"));
         QCOMPARE(captureNameOfDisplayText("eth0 \u2014 00:1b:21:aa:bb:cc \u2014 10.0.0.1"), QString("eth0"));
         QCOMPARE(captureNameOfDisplayText("lo"), QString("lo"));
@@ -251,6 +254,34 @@ private slots:
         box.setCurrentIndex(1);
         fillAdapterComboBox(&box, {{"eth9 \u2014 no IPv4", "eth9", ""}, {"eth0 \u2014 10.0.0.2", "eth0", ""}});
         QCOMPARE(box.currentData().toString(), QString("eth0"));
+
+        // Nothing shown before: the first adapter with neither IPv4 nor the default route, or none.
+        const AdapterEntry plant{"eth0 \u2014 192.0.2.2", "eth0", "", true, true};
+        const AdapterEntry routed{"ppp0 \u2014 no IPv4", "ppp0", "", false, true};
+        const AdapterEntry segment{"eth1 \u2014 no IPv4", "eth1", "", false, false};
+        QComboBox fresh;
+        fillAdapterComboBox(&fresh, {plant, routed, segment});
+        QCOMPARE(fresh.currentData().toString(), QString("eth1"));
+        QComboBox none;
+        fillAdapterComboBox(&none, {plant, routed});
+        QCOMPARE(none.currentIndex(), -1);
+    }
+
+    void theDefaultRouteIsReadFromTheRoutingTables()
+    {
+        const std::string ipv4 = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\n"
+                                 "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\n"
+                                 "eth1\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\n"
+                                 "eth2\t00000000\t00000000\t0000\t0\t0\t0\t00000000\t0\n";
+        const std::string zero(32, '0');
+        const std::string ipv6 = zero + " 00 " + zero + " 00 " + zero + " 00000400 00000001 00000000 00000003 wlan0\n"
+                                 + zero + " 00 " + zero + " 00 " + zero + " ffffffff 00000001 00000000 00200200 lo\n"
+                                 "fe800000000000000000000000000000 40 " + zero + " 00 " + zero
+                                 + " 00000100 00000001 00000000 00000001 eth1\n";
+        QCOMPARE(defaultRouteInterfacesIn(ipv4, ipv6), (std::set<std::string>{"eth0", "wlan0"}));
+        const pcap_if_t lo = adapter("lo", nullptr);
+        const QVector<AdapterEntry> entries = adapterEntries(&lo, {"lo"});
+        QVERIFY(entries[0].carriesDefaultRoute && !entries[0].carriesIpv4);
     }
 
     // Update with the busy dialog ends in one box, the keys stored and nothing of the run left
@@ -313,6 +344,7 @@ private slots:
         QFETCH(bool, closeButton);
         Coupler coupler(128);  // in INIT: the worker is busy with the state changes for seconds
         Page page(segment(&coupler));
+        page.adapters()->setCurrentIndex(page.adapters()->findData("lo"));
         MessageBoxRecorder boxes;
         // The user acts while Update's own wait runs: from a timer inside that wait.
         QPointer<QProgressDialog> dialog;
@@ -344,13 +376,20 @@ private slots:
         QCOMPARE(coupler.record().alControlWrites.back(), uint16_t(Ethercat::PRE_OP));
     }
 
-    void withoutAdaptersUpdateDoesNothing()
+    // With no choice stored, an adapter that carries IPv4 (here the only one, lo) is not chosen
+    // for the user: Update stays unusable until one is chosen, and without adapters it does
+    // nothing.
+    void noAdapterIsChosenForTheUser()
     {
         Page page;
+        QCOMPARE(page.adapters()->currentIndex(), -1);
+        QVERIFY(!page.update()->isEnabled());
+        page.adapters()->setCurrentIndex(page.adapters()->findData("lo"));
+        QVERIFY(page.update()->isEnabled());
         page.adapters()->clear();
+        QVERIFY(!page.update()->isEnabled());
         MessageBoxRecorder boxes;
         page.update()->click();
-        QVERIFY(page.update()->isEnabled());
         QVERIFY(page.dialogs().isEmpty());
         QCOMPARE(boxes.count(), 0);
         QVERIFY(!QSettings().contains("Settings/nic"));
