@@ -12,10 +12,12 @@ const QCommandLineOption kReport(QStringLiteral("report"), "Write a JSON record 
 const QCommandLineOption kQuiet(QStringLiteral("quiet"), "Print only each device's outcome.");
 const QCommandLineOption kIp(QStringLiteral("ip"), "The Ethernet coupler's IPv4 address.", "A");
 const QCommandLineOption kFile(QStringLiteral("file"), "The firmware file.", "F");
-const QCommandLineOption kListenPort(QStringLiteral("listen-port"), "Local UDP port for the coupler's replies (default 23456).", "P",
+const QCommandLineOption kListenPort(QStringLiteral("listen-port"), "Local UDP port for the coupler's replies (default 0: one the system chooses).", "P",
                                      QString::number(DeviceJob::kDefaultListenPort));
 const QCommandLineOption kFirst(QStringLiteral("first"), "First module to update.", "N");
 const QCommandLineOption kLast(QStringLiteral("last"), "Last module to update (default: the first).", "M");
+const QCommandLineOption kFirstRead(QStringLiteral("first"), "First module to read.", "N");
+const QCommandLineOption kLastRead(QStringLiteral("last"), "Last module to read (default: the first).", "M");
 const QCommandLineOption kAdvance(QStringLiteral("advance"), "Advance mode: skip the modules' matching checks.");
 const QCommandLineOption kPort(QStringLiteral("port"), "The CANopen coupler's serial port: COMn or a device path.", "PORT");
 const QCommandLineOption kNode(QStringLiteral("node"), "The CANopen node ID (default 1).", "N", QString::number(DeviceJob::kDefaultNode));
@@ -44,7 +46,7 @@ const QList<VerbSpec> &verbs()
         {"plan", "Update every device of a plan file (CSV, one device per line).",
          "tarnlow-cli plan fleet.csv --jobs 4 --report fleet.json", {kJobs, kStopOnFailure, kListenPort}},
         {"info", "Read what a device says about itself, changing nothing: info coupler|canopen|ethercat.",
-         "tarnlow-cli info coupler --ip 192.168.1.10", {kIp, kFirst, kLast, kPort, kNode, kAdapter}},
+         "tarnlow-cli info coupler --ip 192.168.1.10", {kIp, kFirstRead, kLastRead, kPort, kNode, kAdapter}},
     };
     return list;
 }

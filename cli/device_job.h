@@ -8,7 +8,9 @@
 enum class DeviceKind { Coupler, Module, Canopen, Ethercat };
 
 struct DeviceJob {
-    static constexpr int kDefaultListenPort = 23456;
+    // The system chooses the listen port, so a page that keeps its own (23456) after an update
+    // and the command line can run side by side.
+    static constexpr int kDefaultListenPort = 0;
     static constexpr int kDefaultNode = 1;
 
     DeviceKind kind = DeviceKind::Coupler;

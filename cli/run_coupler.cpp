@@ -10,8 +10,12 @@ UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &r
     report.phase(QStringLiteral("Opening the listen port"));
     UpdateOutcome refusal;
     const std::unique_ptr<QUdpSocket> socket = bindCouplerListenPort(uint16_t(job.listenPort), refusal);
-    if (!socket)
+    if (!socket) {
+        const QString choice = QStringLiteral("Choose another listen port with --listen-port, or 0 to let the system "
+                                              "choose one.");
+        refusal.informative = refusal.informative.isEmpty() ? choice : refusal.informative + QStringLiteral(" ") + choice;
         return refusal;
+    }
     ReportedProgress progress(report, [](UpdatePhase phase, int) { return couplerPhaseLabel(phase); },
                               2 * qint64(hex.imageLength));
     progress.setChecksPassedPhase(QStringLiteral("Waiting before the run"));

@@ -42,6 +42,8 @@ QString checkListenPorts(int base, int jobs)
                                     : QStringLiteral("the listen ports %1 to %2").arg(base).arg(last);
     if (base < 1 || last > 65535)
         return ports + (jobs == 1 ? QStringLiteral(" is") : QStringLiteral(" are")) + QStringLiteral(" not between 1 and 65535");
+    if (jobs == 1 && base == CouplerBoot::kDevicePort)
+        return ports + QStringLiteral(" is the coupler's boot port");
     if (base <= CouplerBoot::kDevicePort && CouplerBoot::kDevicePort <= last)
         return ports + QStringLiteral(" include %1, the coupler's boot port").arg(CouplerBoot::kDevicePort);
     return QString();

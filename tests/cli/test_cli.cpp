@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
+#include <QUdpSocket>
 
 #include <csignal>
 #include <memory>
@@ -140,9 +141,13 @@ class TestCli : public QObject
 
 private slots:
     // Three couplers, the third made for another product: the two others are still updated,
-    // the report tells each, the exit status says a device failed.
+    // the report tells each, the exit status says a device failed. The GUI holds its listen port
+    // meanwhile: the command line's ports are the system's choice; one taken is named with the
+    // option that changes it.
     void aPlanWithOneFailingDevice()
     {
+        QUdpSocket gui;
+        QVERIFY(gui.bind(QHostAddress::AnyIPv4, 23456, QAbstractSocket::DontShareAddress));
         auto first = coupler("127.0.0.111");
         auto second = coupler("127.0.0.112");
         auto other = coupler("127.0.0.113", {"--product-code", "0A31"});
@@ -151,7 +156,7 @@ private slots:
         const QString plan = writePlan(QStringLiteral("# three couplers\ncoupler, 127.0.0.111, %1\n"
                                                       "coupler, 127.0.0.113, %1\ncoupler, 127.0.0.112, %1\n")
                                            .arg(firmware));
-        const CliRun run = runCli({"plan", plan, "--listen-port", "0"});
+        const CliRun run = runCli({"plan", plan});
         QCOMPARE(run.status, 1);
         QCOMPARE(run.devices.size(), 3);
         const QStringList outcomes = {run.devices[0]["outcome"].toString(), run.devices[1]["outcome"].toString(),
@@ -180,6 +185,12 @@ private slots:
         QCOMPARE(run.devices[1]["title"].toString(), QString("Product Code matching error"));
         QVERIFY(first->stop().contains("flash sealed, started 1 times"));
         QVERIFY(other->stop().contains("started 0 times"));
+
+        const CliRun taken = runCli({"coupler", "--ip", "127.0.0.111", "--file", firmware, "--listen-port", "23456"});
+        QCOMPARE(taken.devices[0]["title"].toString(), QString("Port binding failed"));
+        QVERIFY2(taken.devices[0]["detail"].toString().endsWith(
+                     "Choose another listen port with --listen-port, or 0 to let the system choose one."),
+                 qPrintable(taken.devices[0]["detail"].toString()));
     }
 
     // Two couplers at once, each on a listen port of its own: both verified, their runs overlap
