@@ -28,9 +28,11 @@ struct DeviceRecord {
     // Whether the device's flash was read back and compared. The EtherCAT coupler's boot loader
     // offers no read-back: its success is every FoE packet acknowledged.
     bool readBack = true;
-    // The state the device was left in, where the run read it back (the EtherCAT coupler's AL
-    // state); empty where it was not read.
+    // The state the device was left in: the EtherCAT coupler's AL state as read back, for the
+    // others what they run now and the next step; empty where nothing is known.
     QString deviceState;
+    // The phase that ran when a stop (Ctrl-C) was first seen; empty when none was.
+    QString stoppedIn;
 };
 
 // "verified", "failed" or "aborted", as the report and the outcome lines name an outcome; a

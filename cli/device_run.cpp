@@ -64,6 +64,8 @@ DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress)
     record.readBack = job.kind != DeviceKind::Ethercat;
     record.outcome = job.kind == DeviceKind::Ethercat ? runEthercat(job, report, record)
                                                       : runHexDevice(job, record, report);
+    if (record.deviceState.isEmpty())
+        record.deviceState = record.outcome.deviceState;
     report.finish();
     record.ended = QDateTime::currentDateTimeUtc();
     return record;

@@ -65,6 +65,7 @@ QJsonObject deviceOf(const DeviceRecord &record)
         {"outcome", outcomeName(record)},
         {"readBack", record.readBack},
         {"deviceState", record.deviceState.isEmpty() ? QJsonValue() : QJsonValue(record.deviceState)},
+        {"stoppedIn", record.stoppedIn.isEmpty() ? QJsonValue() : QJsonValue(record.stoppedIn)},
         {"title", record.outcome.title.isEmpty() ? QCoreApplication::applicationName() : record.outcome.title},
         {"message", record.outcome.text},
         {"detail", record.outcome.informative},

@@ -122,12 +122,16 @@ QString ProgressDisplay::outcomeLine(const DeviceRecord &record)
     // The box's own title often names the failure ("Read timeout", "Port binding failed").
     if (!record.outcome.title.isEmpty() && record.outcome.title != QCoreApplication::applicationName())
         text += record.outcome.title + QStringLiteral(": ");
-    text += record.outcome.text;
+    QStringList parts = {record.outcome.text};
     if (!record.outcome.informative.isEmpty())
-        text += QStringLiteral(" (%1)").arg(record.outcome.informative);
+        parts << QStringLiteral("(%1)").arg(record.outcome.informative);
     if (record.outcome.kind == UpdateOutcome::Kind::Verified && !record.readBack)
-        text += QStringLiteral(" (no read-back: the boot loader acknowledged every packet)");
-    return text;
+        parts << QStringLiteral("(no read-back: the boot loader acknowledged every packet)");
+    if (record.outcome.kind == UpdateOutcome::Kind::Aborted && !record.stoppedIn.isEmpty())
+        parts << QStringLiteral("Stopped while \"%1\".").arg(record.stoppedIn);
+    parts << record.outcome.deviceState;
+    parts.removeAll(QString());
+    return (text + parts.join(QLatin1Char(' '))).trimmed();
 }
 
 // A finished line goes above the redrawn block; in line mode it carries the time.

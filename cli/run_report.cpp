@@ -14,6 +14,14 @@ void RunReport::phase(const QString &name)
     m_progress.phaseStarted(name);
 }
 
+bool RunReport::stopRequested()
+{
+    const bool stop = m_progress.stopRequested();
+    if (stop && m_record.stoppedIn.isEmpty())
+        m_record.stoppedIn = m_phase;
+    return stop;
+}
+
 void RunReport::bytes(qint64 done, qint64 total)
 {
     m_progress.bytesDone(done, total);

@@ -15,7 +15,8 @@ public:
     // Ends the phase that runs and starts `name`, unless `name` is the one running.
     void phase(const QString &name);
     void bytes(qint64 done, qint64 total);
-    bool stopRequested() const { return m_progress.stopRequested(); }
+    // Whether the run must stop; the first time it must, the record keeps the phase that runs.
+    bool stopRequested();
     // Ends the phase that runs.
     void finish();
 

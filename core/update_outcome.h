@@ -14,19 +14,22 @@ struct UpdateOutcome {
     QString text;
     QString informative;  // what else is known, for the technician
     bool withoutParent = false;  // the box stands alone rather than over the page
+    // What the device runs now and the next step, where the run knows; below the informative
+    // text in the box.
+    QString deviceState;
 
     static UpdateOutcome verified(const QString &text, const QString &title = QString())
     {
-        return {Kind::Verified, Icon::Information, title, text, QString(), false};
+        return {Kind::Verified, Icon::Information, title, text, QString(), false, QString()};
     }
     static UpdateOutcome failed(Icon icon, const QString &title, const QString &text,
                                 const QString &informative = QString())
     {
-        return {Kind::Failed, icon, title, text, informative, false};
+        return {Kind::Failed, icon, title, text, informative, false, QString()};
     }
     static UpdateOutcome aborted(const QString &text = QString())
     {
-        return {Kind::Aborted, Icon::Information, QString(), text, QString(), false};
+        return {Kind::Aborted, Icon::Information, QString(), text, QString(), false, QString()};
     }
     bool showsBox() const { return !text.isEmpty(); }
 };

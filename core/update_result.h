@@ -36,8 +36,21 @@ struct UpdateResult {
         ConnectionFailed,          // the device's server could not be reached
     };
 
+    // What a device runs after the run, as far as the engine knows.
+    enum class DeviceAfter {
+        Unknown,
+        Untouched,               // nothing reached its boot loader: it runs what it ran before
+        Unanswered,              // asked to enter its boot loader, but it did not answer
+        InBootLoader,            // left in its boot loader without the new firmware
+        NewFirmware,             // runs the new firmware
+        NewFirmwareUnconfirmed,  // written and verified, but it did not confirm that it runs it
+    };
+
     Kind kind = Kind::Failed;
     Cause cause = Cause::None;
+    DeviceAfter deviceAfter = DeviceAfter::Unknown;
+    // Of a range, each device from the first on.
+    std::vector<DeviceAfter> rangeAfter;
     uint32_t deviceErrorCode = 0;   // the boot loader's own code of a refusal
     // What a technician can act on, in the engine's diagnostic words (OS errors, addresses).
     std::string detail;

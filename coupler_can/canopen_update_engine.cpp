@@ -48,17 +48,20 @@ UpdateResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int ima
     if (imageLength < 0 || image.size() < wholePages || readBack.size() < wholePages)
         throw std::invalid_argument("CanopenUpdateEngine::run: buffers shorter than the whole pages");
     progressCounter = 0;
+    m_deviceAfter = UpdateResult::DeviceAfter::Untouched;
     m_tools.progress.setMaximum(progressMaximum(imageLength));
     m_tools.progress.phase(UpdatePhase::Writing, 0);
+    UpdateResult result;
     try {
-        return runSteps(image, imageLength, readBack);
+        result = runSteps(image, imageLength, readBack);
     } catch (timeout_exception *timeout) {
         // Thrown as a new object; the catcher owns it.
         const std::unique_ptr<timeout_exception> owned(timeout);
-        UpdateResult timedOut = UpdateResult::ended(Kind::Failed, Cause::TransferTimedOut);
-        timedOut.exchange = owned->what();
-        return timedOut;
+        result = UpdateResult::ended(Kind::Failed, Cause::TransferTimedOut);
+        result.exchange = owned->what();
     }
+    result.deviceAfter = m_deviceAfter;
+    return result;
 }
 
 UpdateResult CanopenUpdateEngine::runSteps(const std::vector<uint8_t> &image, int imageLength,
@@ -156,20 +159,28 @@ void CanopenUpdateEngine::reportVerified()
 bool CanopenUpdateEngine::enterBootMode()
 {
     // A coupler left in its boot loader by an interrupted update goes straight on.
-    if (checkBootMode())
-        return true;
-    sendUnansweredCommand(RequestBoot);
-    m_tools.wait(EnterBootPauseMs);
-    writeCommand(ConfirmBoot, BootKey);
-    return checkBootMode();
+    if (!checkBootMode()) {
+        sendUnansweredCommand(RequestBoot);
+        m_deviceAfter = UpdateResult::DeviceAfter::Unanswered;
+        m_tools.wait(EnterBootPauseMs);
+        writeCommand(ConfirmBoot, BootKey);
+        if (!checkBootMode())
+            return false;
+    }
+    m_deviceAfter = UpdateResult::DeviceAfter::InBootLoader;
+    return true;
 }
 
 bool CanopenUpdateEngine::enterUserMode()
 {
     sendUnansweredCommand(StartUser);
+    m_deviceAfter = UpdateResult::DeviceAfter::NewFirmwareUnconfirmed;
     m_tools.wait(UserFirmwareStartMs);
     m_link.receiveGuard();
-    return checkUserMode();
+    if (!checkUserMode())
+        return false;
+    m_deviceAfter = UpdateResult::DeviceAfter::NewFirmware;
+    return true;
 }
 
 bool CanopenUpdateEngine::checkBootMode()

@@ -52,4 +52,5 @@ private:
     uint8_t m_nodeId;
     UpdateTools m_tools;
     int progressCounter = 0;
+    UpdateResult::DeviceAfter m_deviceAfter = UpdateResult::DeviceAfter::Unknown;
 };

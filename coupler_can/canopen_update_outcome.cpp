@@ -1,5 +1,7 @@
 #include "coupler_can/canopen_update_outcome.h"
 
+#include "core/device_after_text.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -14,9 +16,8 @@ UpdateOutcome critical(const QString &title, const QString &text)
     return UpdateOutcome::failed(UpdateOutcome::Icon::Critical, title, text);
 }
 
-}
-
-UpdateOutcome canopenUpdateOutcome(const UpdateResult &result)
+// The box as the page shows it.
+UpdateOutcome boxFor(const UpdateResult &result)
 {
     using Cause = UpdateResult::Cause;
     switch (result.kind) {
@@ -39,6 +40,15 @@ UpdateOutcome canopenUpdateOutcome(const UpdateResult &result)
     default:
         return critical(tr("Read timeout"), QString::fromStdString(result.exchange));
     }
+}
+
+}
+
+UpdateOutcome canopenUpdateOutcome(const UpdateResult &result)
+{
+    UpdateOutcome outcome = boxFor(result);
+    outcome.deviceState = deviceAfterText(result.deviceAfter, QStringLiteral("the coupler"));
+    return outcome;
 }
 
 QString canopenPhaseLabel(UpdatePhase phase)

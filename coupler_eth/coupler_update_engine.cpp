@@ -33,6 +33,7 @@ UpdateResult CouplerUpdateEngine::update(const HexImage &hex, const std::string 
 {
     if (auto refusal = checkCouplerCompatibility(hex, ip, m_modbusPort, m_tools)) {
         refusal->address = ip;
+        refusal->deviceAfter = UpdateResult::DeviceAfter::Untouched;
         return *refusal;
     }
     m_tools.progress.checksPassed();
@@ -40,8 +41,11 @@ UpdateResult CouplerUpdateEngine::update(const HexImage &hex, const std::string 
     m_tools.progress.setMaximum(2 * paddedLength(hex.imageLength) + 1);
     m_tools.progress.phase(UpdatePhase::Writing, 0);
     // A stop asked for during the checks or the wait comes before the coupler is touched.
-    if (m_tools.cancel.requested())
-        return UpdateResult::ended(UpdateResult::Kind::Aborted);
+    if (m_tools.cancel.requested()) {
+        UpdateResult stopped = UpdateResult::ended(UpdateResult::Kind::Aborted);
+        stopped.deviceAfter = UpdateResult::DeviceAfter::Untouched;
+        return stopped;
+    }
     UpdateResult result = run(hex.image, hex.imageLength, readBack);
     result.address = ip;
     return result;
@@ -56,15 +60,17 @@ UpdateResult CouplerUpdateEngine::run(const std::vector<uint8_t> &image, int ima
                                       std::vector<uint8_t> &readBack)
 {
     m_progressValue = 0;
-    const UpdateResult written = faultsEnd([&] { return writeAndVerify(image, imageLength, readBack); });
-    if (written.kind != UpdateResult::Kind::Verified)
-        return written;
+    m_deviceAfter = UpdateResult::DeviceAfter::Untouched;
+    UpdateResult result = faultsEnd([&] { return writeAndVerify(image, imageLength, readBack); });
     // Starting the firmware comes after the verified write; a fault there still ends the run in
     // its own message, and no success is claimed.
-    return faultsEnd([&] {
-        runUserMode();
-        return UpdateResult::ended(UpdateResult::Kind::Verified);
-    });
+    if (result.kind == UpdateResult::Kind::Verified)
+        result = faultsEnd([&] {
+            runUserMode();
+            return UpdateResult::ended(UpdateResult::Kind::Verified);
+        });
+    result.deviceAfter = m_deviceAfter;
+    return result;
 }
 
 template <typename Steps>
@@ -91,6 +97,9 @@ UpdateResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> &ima
     enterBootMode();
     m_tools.wait(kModeChangeWaitMs);
     confirmBootMode();
+    // The boot loader erases the flash it writes: the coupler runs no firmware until an update
+    // is complete.
+    m_deviceAfter = UpdateResult::DeviceAfter::InBootLoader;
     writePages(image, imageLength);
     writeChecksum();
     readPages(readBack, imageLength);
@@ -108,6 +117,8 @@ UpdateResult CouplerUpdateEngine::writeAndVerify(const std::vector<uint8_t> &ima
 void CouplerUpdateEngine::enterBootMode()
 {
     sendHeaderOnly(CouplerBootCommand::EnterBootMode);
+    // Whether the coupler left its firmware is known once its boot loader answers.
+    m_deviceAfter = UpdateResult::DeviceAfter::Unanswered;
 }
 
 bool CouplerUpdateEngine::confirmBootMode()
@@ -185,8 +196,12 @@ void CouplerUpdateEngine::writeChecksum()
 void CouplerUpdateEngine::runUserMode()
 {
     sendHeaderOnly(CouplerBootCommand::RunUserMode);
+    m_deviceAfter = UpdateResult::DeviceAfter::NewFirmwareUnconfirmed;
     m_tools.wait(kModeChangeWaitMs);
-    confirmBootMode();
+    // The run goes on whatever the flag says; it only tells what the coupler runs now.
+    const bool stillInBootMode = confirmBootMode();
+    if (!stillInBootMode)
+        m_deviceAfter = UpdateResult::DeviceAfter::NewFirmware;
 }
 
 void CouplerUpdateEngine::sendHeaderOnly(CouplerBootCommand command)

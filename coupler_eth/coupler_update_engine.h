@@ -59,4 +59,5 @@ private:
     UpdateTools m_tools;
     int m_modbusPort;
     int m_progressValue = 0;
+    UpdateResult::DeviceAfter m_deviceAfter = UpdateResult::DeviceAfter::Unknown;
 };

@@ -2,6 +2,8 @@
 
 #include "platform/datagram_socket.h"
 
+#include "core/device_after_text.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -62,9 +64,8 @@ UpdateOutcome failure(const UpdateResult &result)
     }
 }
 
-}
-
-UpdateOutcome couplerUpdateOutcome(const UpdateResult &result)
+// The box as the page shows it.
+UpdateOutcome boxFor(const UpdateResult &result)
 {
     switch (result.kind) {
     case UpdateResult::Kind::Verified:
@@ -76,6 +77,15 @@ UpdateOutcome couplerUpdateOutcome(const UpdateResult &result)
         break;
     }
     return failure(result);
+}
+
+}
+
+UpdateOutcome couplerUpdateOutcome(const UpdateResult &result)
+{
+    UpdateOutcome outcome = boxFor(result);
+    outcome.deviceState = deviceAfterText(result.deviceAfter, QStringLiteral("the coupler"));
+    return outcome;
 }
 
 QString couplerPhaseLabel(UpdatePhase phase)

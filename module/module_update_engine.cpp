@@ -22,11 +22,20 @@ std::string secondsSince(const QElapsedTimer &timer)
 
 UpdateResult ModuleUpdateEngine::ended(Kind kind, Cause cause, int module) const
 {
+    using After = UpdateResult::DeviceAfter;
     UpdateResult result = UpdateResult::ended(kind, cause);
     result.firstModule = m_target.firstModule;
     result.lastModule = m_target.lastModule;
     if (module > 0)
         result.modules = {module};
+    // The modules before the one the run ended at were started with the new firmware; that one
+    // was left in its boot loader, the later ones were not touched.
+    for (int each = m_target.firstModule; each <= m_target.lastModule; ++each) {
+        if (kind == Kind::Verified || (module > 0 && each < module))
+            result.rangeAfter.push_back(After::NewFirmware);
+        else
+            result.rangeAfter.push_back(each == module ? After::InBootLoader : After::Untouched);
+    }
     return result;
 }
 
@@ -58,8 +67,12 @@ UpdateResult ModuleUpdateEngine::run(const HexImage &firmware)
         if (std::optional<UpdateResult> end = updateModule(module))
             return *end;
     }
-    if (m_tools.cancel.requested())
-        return ended(Kind::Aborted);
+    if (m_tools.cancel.requested()) {
+        // Seen after the last module had started: every one runs the new firmware.
+        UpdateResult stopped = ended(Kind::Aborted);
+        stopped.rangeAfter.assign(stopped.rangeAfter.size(), UpdateResult::DeviceAfter::NewFirmware);
+        return stopped;
+    }
     return ended(Kind::Verified);
 }
 

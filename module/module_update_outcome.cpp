@@ -1,5 +1,7 @@
 #include "module/module_update_outcome.h"
 
+#include "core/device_after_text.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -16,7 +18,7 @@ QString pageText(const char *source)
 // A box titled with the application's name, as every box at the end of a module run is.
 UpdateOutcome closingBox(UpdateOutcome::Kind kind, Icon icon, const QString &text)
 {
-    return {kind, icon, QCoreApplication::applicationName(), text, QString(), false};
+    return {kind, icon, QCoreApplication::applicationName(), text, QString(), false, QString()};
 }
 
 int endedAt(const UpdateResult &result)
@@ -65,9 +67,8 @@ UpdateOutcome failure(const UpdateResult &result)
     }
 }
 
-}
-
-UpdateOutcome moduleUpdateOutcome(const UpdateResult &result)
+// The box as the page shows it.
+UpdateOutcome boxFor(const UpdateResult &result)
 {
     const int first = result.firstModule;
     const int last = result.lastModule;
@@ -86,6 +87,18 @@ UpdateOutcome moduleUpdateOutcome(const UpdateResult &result)
         break;
     }
     return failure(result);
+}
+
+}
+
+UpdateOutcome moduleUpdateOutcome(const UpdateResult &result)
+{
+    UpdateOutcome outcome = boxFor(result);
+    // A coupler not reached leaves every module as it was.
+    outcome.deviceState = result.rangeAfter.empty() && result.deviceAfter == UpdateResult::DeviceAfter::Untouched
+        ? QStringLiteral("No module was touched: they run the firmware they ran before.")
+        : rangeAfterText(result.rangeAfter, result.firstModule, QStringLiteral("module"));
+    return outcome;
 }
 
 QString modulePhaseLabel(UpdatePhase phase, int module)

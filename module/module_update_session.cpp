@@ -15,6 +15,7 @@ std::optional<UpdateResult> ModuleUpdateSession::connectionFailure() const
     result.address = m_ip;
     result.port = m_port;
     result.detail = m_failure;
+    result.deviceAfter = UpdateResult::DeviceAfter::Untouched;
     return result;
 }
 

@@ -24,6 +24,9 @@ void showOutcome(QWidget *parent, const UpdateOutcome &outcome)
         return;
     const QMessageBox::Icon icon = outcome.icon == UpdateOutcome::Icon::Information ? QMessageBox::Information
         : outcome.icon == UpdateOutcome::Icon::Warning ? QMessageBox::Warning : QMessageBox::Critical;
-    showMessageBox(outcome.withoutParent ? nullptr : parent, icon, outcome.title.isEmpty() ? QCoreApplication::applicationName() : outcome.title,
-                   outcome.text, outcome.informative);
+    const QString below = outcome.informative.isEmpty() || outcome.deviceState.isEmpty()
+        ? outcome.informative + outcome.deviceState
+        : outcome.informative + QLatin1Char('\n') + outcome.deviceState;
+    showMessageBox(outcome.withoutParent ? nullptr : parent, icon,
+                   outcome.title.isEmpty() ? QCoreApplication::applicationName() : outcome.title, outcome.text, below);
 }

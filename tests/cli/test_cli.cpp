@@ -264,6 +264,13 @@ private slots:
         QVERIFY(run.devices[1]["started"].isNull());
         QVERIFY(run.out.contains("Interrupted: stopping at a safe point"));
         QVERIFY(run.out.contains("coupler 127.0.0.123: aborted: Not started: interrupted."));
+        // The line and the record say where it stopped and what the coupler runs now.
+        const QString inBootLoader = "The coupler is in its boot loader, its firmware erased or incomplete: run the "
+                                     "update again.";
+        QVERIFY2(run.out.contains("coupler 127.0.0.116: aborted: Stopped while \"Burning Firmware to Device...\". " + inBootLoader),
+                 qPrintable(run.out));
+        QCOMPARE(run.devices[0]["deviceState"].toString(), inBootLoader);
+        QCOMPARE(run.devices[0]["stoppedIn"].toString(), QString("Burning Firmware to Device..."));
         // The run passes through the read-back's label without reading a page.
         QVERIFY(!run.out.contains(QRegularExpression("Reading Flash for comparing\\.\\.\\.  \\d")));
         const QByteArray simulator = slow->stop();

@@ -279,7 +279,8 @@ private slots:
         QCOMPARE(recorder.last().icon, QMessageBox::Critical);
         QCOMPARE(recorder.last().title, QString("Connection failed"));
         QCOMPARE(recorder.last().text, QString("Please check field of IP and port is correct"));
-        QCOMPARE(recorder.last().informative, why.arg(port));
+        QCOMPARE(recorder.last().informative,
+                 why.arg(port) + "\nNo module was touched: they run the firmware they ran before.");
         QVERIFY(!QSettings().contains("Module/Settings/ip"));
         QVERIFY(child<QPushButton>(page, "button_update")->isEnabled());
     }
@@ -368,6 +369,11 @@ private slots:
         QCOMPARE(recorder.last().text,
                  QString("Burning Firmware to module 5 Failed. Comparison is NOT equal. Content is "
                          "different between local file and flash."));
+        // What each module of the range runs now, and what to do.
+        QCOMPARE(recorder.last().informative,
+                 QString("Module 4 runs the new firmware; module 5 is in its boot loader, its firmware erased or "
+                         "incomplete: run the update again; module 6 was not touched: it runs the firmware it ran "
+                         "before."));
         QCOMPARE(bench.bank.startCount(4), 1);
         QVERIFY(flashHolds(bench.bank, 4, firmwareImage(4096)));
         QCOMPARE(bench.bank.startCount(5), 0);
@@ -480,6 +486,9 @@ private slots:
         QCOMPARE(recorder.count(), 1);
         QCOMPARE(recorder.last().icon, QMessageBox::Information);
         QCOMPARE(recorder.last().text, QString("User cancel the operation."));
+        QCOMPARE(recorder.last().informative,
+                 QString("Module 1 is in its boot loader, its firmware erased or incomplete: run the update again; "
+                         "module 2 was not touched: it runs the firmware it ran before."));
         QCOMPARE(label, QString("Burning Firmware to module 1..."));
         const Lines commands = bench.bank.commands(1);
         QCOMPARE(linesStartingWith(commands, 'C'),
@@ -503,7 +512,8 @@ private slots:
         QCOMPARE(recorder.last().text, QString("Firmware does not match with the module 1, 2"));
         QCOMPARE(recorder.last().informative,
                  QString("Register 30000 of module 1 could not be read: Connection timed out.\n"
-                         "Register 30100 of module 2 could not be read: Connection timed out."));
+                         "Register 30100 of module 2 could not be read: Connection timed out.\n"
+                         "Modules 1-2 were not touched: they run the firmware they ran before."));
         QVERIFY(bench.bank.requests().empty());
     }
 };
