@@ -15,6 +15,7 @@
 namespace {
 
 using Kind = UpdateResult::Kind;
+using After = UpdateResult::DeviceAfter;
 constexpr uint8_t nodeId = 5;
 
 QByteArray le(uint32_t value)
@@ -105,6 +106,8 @@ struct Harness : CANopenCOMM, UpdateProgress, CancelToken {
 
 }
 
+Q_DECLARE_METATYPE(UpdateResult::DeviceAfter)
+
 class TestCanopenUpdateEngine : public QObject
 {
     Q_OBJECT
@@ -115,6 +118,7 @@ private slots:
         Harness h(false);
         const UpdateResult result = h.run(300);
         QCOMPARE(int(result.kind), int(Kind::Verified));
+        QCOMPARE(int(result.deviceAfter), int(After::NewFirmware));
         QStringList expected = {"range 0 1025", "label Burning Firmware to Remote IO...", "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 6d 72 6f 6e",
                                 sdo(0x23, 0x5100, 1, bootKey), "pause 500", sdo(0x23, 0x5100, 2, bootKey),
                                 "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 74 6f 6f 62",
@@ -139,28 +143,31 @@ private slots:
         QVERIFY(h.readBack == h.image);
     }
 
-    // Every awaited reply that does not come names the object it was for.
+    // Every awaited reply that does not come names the object it was for, and the result what the
+    // coupler runs by then.
     void missingReplyNamesItsObject_data()
     {
         QTest::addColumn<int>("silentFrom");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<After>("after");
         // Requests: signature, commands 1, 2, signature, command 8, 64 words and command 6,
         // command 7 and 64 words, commands 4 and 3, signature.
-        QTest::newRow("first signature") << 1 << "Index: 5101, SubIndex: 0";
-        QTest::newRow("command 2") << 3 << "Index: 5100, SubIndex:  2";
-        QTest::newRow("command 8") << 5 << "Index: 5100, SubIndex:  8";
-        QTest::newRow("word 3 written") << 9 << "Index: 5102, SubIndex:  3";
-        QTest::newRow("command 6") << 70 << "Index: 5100, SubIndex:  6";
-        QTest::newRow("command 7") << 71 << "Index: 5100, SubIndex:  7";
-        QTest::newRow("word 0x1a read") << 72 + 0x1a << "Index: 5102, SubIndex: 1a";
-        QTest::newRow("command 4") << 136 << "Index: 5100, SubIndex:  4";
-        QTest::newRow("command 3 lost, no guard frame") << 137 << "Receive Guard";
-        QTest::newRow("last signature") << 138 << "Index: 5101, SubIndex: 0";
+        QTest::newRow("first signature") << 1 << "Index: 5101, SubIndex: 0" << After::Untouched;
+        QTest::newRow("command 2") << 3 << "Index: 5100, SubIndex:  2" << After::Unanswered;
+        QTest::newRow("command 8") << 5 << "Index: 5100, SubIndex:  8" << After::InBootLoader;
+        QTest::newRow("word 3 written") << 9 << "Index: 5102, SubIndex:  3" << After::InBootLoader;
+        QTest::newRow("command 6") << 70 << "Index: 5100, SubIndex:  6" << After::InBootLoader;
+        QTest::newRow("command 7") << 71 << "Index: 5100, SubIndex:  7" << After::InBootLoader;
+        QTest::newRow("word 0x1a read") << 72 + 0x1a << "Index: 5102, SubIndex: 1a" << After::InBootLoader;
+        QTest::newRow("command 4") << 136 << "Index: 5100, SubIndex:  4" << After::InBootLoader;
+        QTest::newRow("command 3 lost, no guard frame") << 137 << "Receive Guard" << After::NewFirmwareUnconfirmed;
+        QTest::newRow("last signature") << 138 << "Index: 5101, SubIndex: 0" << After::NewFirmwareUnconfirmed;
     }
     void missingReplyNamesItsObject()
     {
         QFETCH(int, silentFrom);
         QFETCH(QString, message);
+        QFETCH(After, after);
         Harness h(false);
         h.coupler.faults.silentFromRequest = silentFrom;
         const UpdateResult result = h.run(256);
@@ -169,6 +176,7 @@ private slots:
         QCOMPARE(int(box.icon), int(UpdateOutcome::Icon::Critical));
         QCOMPARE(box.title, QString("Read timeout"));
         QCOMPARE(box.text, message);
+        QCOMPARE(int(result.deviceAfter), int(after));
         QCOMPARE(int(h.coupler.requests().size()), silentFrom);
     }
 
@@ -179,6 +187,7 @@ private slots:
         h.canceled = true;
         const UpdateResult result = h.run(256);
         QCOMPARE(int(result.kind), int(Kind::Aborted));
+        QCOMPARE(int(result.deviceAfter), int(After::Untouched));
         QVERIFY(!canopenUpdateOutcome(result).showsBox());
         QCOMPARE(h.trace, (QStringList{"range 0 513", "label Burning Firmware to Remote IO..."}));
     }

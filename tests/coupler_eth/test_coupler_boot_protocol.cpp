@@ -152,7 +152,9 @@ private slots:
         StoppedRun run;
         CouplerUpdateEngine engine(run, {run, run, FixedWaits(1000).blocking(), nullptr}, FreePort::tcp("127.0.0.1"));
         std::vector<uint8_t> readBack(hex.image.size());
-        QCOMPARE(int(engine.update(hex, "127.0.0.1", readBack).kind), int(UpdateResult::Kind::Aborted));
+        const UpdateResult result = engine.update(hex, "127.0.0.1", readBack);
+        QCOMPARE(int(result.kind), int(UpdateResult::Kind::Aborted));
+        QCOMPARE(int(result.deviceAfter), int(UpdateResult::DeviceAfter::Untouched));
         QVERIFY(run.sent.empty());
     }
 };

@@ -150,6 +150,10 @@ void updateOnce(int waitDivisor, std::vector<SimulatedCouplerBootLoader::LoggedR
         QCOMPARE(state, QString("The coupler runs the new firmware."));
     else if (bench.commandSequence().isEmpty() && title.contains("matching error"))
         QCOMPARE(state, QString("The coupler was not touched: it runs the firmware it ran before."));
+    else if (bench.commandSequence().contains(char(Command::WriteData))
+             && !bench.commandSequence().contains(char(Command::RunUserMode)))
+        QCOMPARE(state, QString("The coupler is in its boot loader, its firmware erased or incomplete: run the update "
+                                "again."));
     else if (!bench.commandSequence().isEmpty())
         QVERIFY2(!state.isEmpty(), qPrintable(informative));
     QTEST(bench.commandSequence(), "requests");

@@ -15,6 +15,7 @@
 using Bytes = std::vector<uint8_t>;
 using Requests = std::vector<Bytes>;
 using Kind = UpdateResult::Kind;
+using After = UpdateResult::DeviceAfter;
 using Icon = UpdateOutcome::Icon;
 using namespace std::string_literals;
 
@@ -179,8 +180,10 @@ private slots:
         engine.bank.setModule(1, {kProductCode, 0x1FFF, false});
         engine.bank.setModule(2, {kProductCode, 0x0000, true});
         const HexImage hex = firmwareOf(1100);
-        compareResult(engine.run(hex, 1, 2), Kind::Verified, Icon::Information,
+        const UpdateResult result = engine.run(hex, 1, 2);
+        compareResult(result, Kind::Verified, Icon::Information,
                       "Burning firmware successful. Firmware of module 1-2 has been updated.");
+        QVERIFY(result.rangeAfter == std::vector<After>(2, After::NewFirmware));
         Requests expected = moduleRequests(hex, 1, 15);
         const Requests second = moduleRequests(hex, 2, 63);
         expected.insert(expected.end(), second.begin(), second.end());
@@ -209,7 +212,9 @@ private slots:
         faults.answersLowerCase = lowerCase;
         engine.bank.setFaults(1, faults);
         const HexImage hex = firmwareOf(2048);
-        compareResult(engine.run(hex, 1, 1), Kind::Failed, Icon::Critical, kNotSynchronized);
+        const UpdateResult result = engine.run(hex, 1, 2);
+        compareResult(result, Kind::Failed, Icon::Critical, kNotSynchronized);
+        QVERIFY(result.rangeAfter == (std::vector<After>{After::InBootLoader, After::Untouched}));
         Requests expected = moduleRequests(hex, 1, 15);
         expected.resize(2);
         expected.insert(expected.end(), 15, boot("?"));
@@ -221,8 +226,9 @@ private slots:
     {
         Engine engine;
         engine.observer.canceled = true;
-        compareResult(engine.run(firmwareOf(2048), 16, 16), Kind::Aborted, Icon::Information,
-                      "User cancel the operation.");
+        const UpdateResult result = engine.run(firmwareOf(2048), 16, 16);
+        compareResult(result, Kind::Aborted, Icon::Information, "User cancel the operation.");
+        QVERIFY(result.rangeAfter == std::vector<After>{After::Untouched});
         QCOMPARE(engine.bank.registerReads(), (std::vector<int>{31500, 31501}));
         QVERIFY(engine.link.requests.empty());
     }
