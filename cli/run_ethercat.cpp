@@ -54,6 +54,8 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord 
                                 .arg(job.firmwareFile).arg(firmwareBufferSize).toStdString();
         return ethercatUpdateOutcome(unreadable);
     }
+    if (const std::optional<UpdateResult> refusal = refuseFileForAnotherPage(job.firmwareFile.toStdString()))
+        return ethercatUpdateOutcome(*refusal);
     record.imageSha256 = sha256OfFile(job.firmwareFile);
     if (report.stopRequested())
         return UpdateOutcome::aborted(QStringLiteral("Interrupted before anything was sent."));

@@ -17,6 +17,7 @@ struct UpdateResult {
     enum class Cause {
         None,
         FileUnreadable,            // missing, empty, or larger than the device takes
+        FileForAnotherDevice,      // a kind of file another page writes
         AdapterNotOpened,
         DeviceNotFound,
         BootLoaderNotReached,

@@ -1,5 +1,9 @@
 #include "coupler_ecat/ethercat_coupler_update.h"
 
+#include "firmware/firmware_file_kind.h"
+
+#include <fstream>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -64,6 +68,26 @@ std::string syncManagerLine(const char *name, const SyncManagerRecord &record)
 {
     return withPrintf(" %s A:%4.4x L:%4d F:%8.8x\n", name, record.StartAddr, record.SMlength, record.SMflags);
 }
+}
+
+std::optional<UpdateResult> refuseFileForAnotherPage(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    uint8_t head[600] = {};
+    file.read(reinterpret_cast<char *>(head), sizeof head);
+    const size_t got = size_t(file.gcount());
+    file.clear();
+    file.seekg(0, std::ios::end);
+    const auto size = size_t(std::max<std::streamoff>(file.tellg(), 0));
+    const FirmwareFileKind kind = firmwareFileKind(head, got, size);
+    if (kind == FirmwareFileKind::Binary)
+        return std::nullopt;
+    UpdateResult refusal = UpdateResult::ended(UpdateResult::Kind::Failed, UpdateResult::Cause::FileForAnotherDevice);
+    refusal.detail = "The file " + path
+                     + (kind == FirmwareFileKind::EncryptedHex ? " is an encrypted HEX file" : " is Intel HEX text")
+                     + ", meant for the Ethernet coupler, module or CANopen page; the EtherCAT coupler takes its "
+                       "firmware as a binary file. Nothing was sent.";
+    return refusal;
 }
 
 DiagnosticLog standardOutputLog()

@@ -99,6 +99,11 @@ private:
     std::optional<SlaveState> m_leftIn;
 };
 
+// The refusal of a file meant for another page (an encrypted HEX file, or Intel HEX text) before
+// the coupler is touched; nothing for any other file, or one that cannot be read (the update
+// says so itself).
+std::optional<UpdateResult> refuseFileForAnotherPage(const std::string &path);
+
 // The page's diagnostic lines: on standard output as they come.
 DiagnosticLog standardOutputLog();
 

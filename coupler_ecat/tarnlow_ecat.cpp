@@ -134,6 +134,10 @@ void TarnlowECAT::burnFirmware()
     const QString interfaceName = ui->comboBox->currentData().toString();
     const QString firmwarePath = ui->comboBox_firmware_file->currentData().toString();
     saveSettings();
+    if (const std::optional<UpdateResult> refusal = refuseFileForAnotherPage(firmwarePath.toStdString())) {
+        showOutcome(this, ethercatUpdateOutcome(*refusal));
+        return;
+    }
 
     progressDialog = UpdateProgressDialog::create(this, QStringLiteral("Burning Firmware to Vq-FBUS..."), 0,
                                                   UpdateProgressDialog::TitleBar::CloseButtonOnly);
@@ -165,5 +169,7 @@ void TarnlowECAT::burnFirmware()
     // has said it is done.
     if (aborted || !workerDone)
         return;
+    // The box stands alone: the busy dialog and its Abort are gone once the update has ended.
+    progressDialog->close();
     showOutcome(this, ethercatUpdateOutcome(update->resultOf(worker->result())));
 }

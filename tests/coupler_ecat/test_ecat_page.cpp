@@ -180,6 +180,7 @@ private slots:
     void initTestCase()
     {
         SandboxFiles::write("ECAT Firmware/Coupler.BIN", pattern(700));
+        SandboxFiles::write("ECAT Firmware/Module.BIN", FirmwareBuilder::encryptedHex(pattern(700)));
         SandboxFiles::write("ECAT Firmware/README.txt", "Plain notes");
     }
     void init() { QSettings().clear(); }
@@ -311,7 +312,8 @@ private slots:
         QString dialog;   // the busy dialog while the box is up
         boxes.onBox([&](QMessageBox *) {
             for (QProgressDialog *shown : page.dialogs())
-                dialog += QString("%1 %2x%3").arg(shown->labelText()).arg(shown->width()).arg(shown->height());
+                if (shown->isVisible())
+                    dialog += QString("%1 %2x%3").arg(shown->labelText()).arg(shown->width()).arg(shown->height());
         });
         for (int run = 1; run <= runs; ++run) {
             dialog.clear();
@@ -321,7 +323,8 @@ private slots:
             QCOMPARE(boxes.last().title, QString("Tarnlow"));
             QCOMPARE(boxes.last().text, text);
             QCOMPARE(boxes.last().informative, informative);
-            QCOMPARE(dialog, QString("Burning Firmware to Vq-FBUS... 400x100"));
+            // The busy dialog, Abort with it, is closed before the box comes.
+            QCOMPARE(dialog, QString());
             QTRY_VERIFY_WITH_TIMEOUT(page.update()->isEnabled(), 10000);
             // Neither the busy dialog nor the worker outlives the update.
             QTRY_VERIFY_WITH_TIMEOUT(page.dialogs().isEmpty(), 10000);
@@ -374,6 +377,26 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(page.dialogs().isEmpty() && !dialog, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(page.window->findChildren<QThread *>().isEmpty(), 10000);
         QCOMPARE(coupler.record().alControlWrites.back(), uint16_t(Ethercat::PRE_OP));
+    }
+
+    // An encrypted HEX file, meant for another page, is refused before the coupler is touched.
+    void aFileForAnotherPageIsRefused()
+    {
+        Coupler coupler(128, true);
+        Page page(segment(&coupler));
+        page.adapters()->setCurrentIndex(page.adapters()->findData("lo"));
+        page.files()->setCurrentIndex(page.files()->findText("Module"));
+        MessageBoxRecorder boxes;
+        page.update()->click();
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().text, QString("Update Firmware failed."));
+        QVERIFY2(boxes.last().informative.endsWith("/ECAT Firmware/Module.BIN is an encrypted HEX file, meant for the "
+                                                   "Ethernet coupler, module or CANopen page; the EtherCAT coupler "
+                                                   "takes its firmware as a binary file. Nothing was sent."),
+                 qPrintable(boxes.last().informative));
+        QVERIFY(coupler.record().alControlWrites.empty());
+        QVERIFY(page.dialogs().isEmpty());
+        QVERIFY(page.update()->isEnabled());
     }
 
     // With no choice stored, an adapter that carries IPv4 (here the only one, lo) is not chosen

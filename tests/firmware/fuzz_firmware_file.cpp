@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes to the loader as decrypted firmware text and as a raw firmware file.
+// Feeds arbitrary bytes to the loader as decrypted firmware text and as a raw firmware file, and
+// to the check that tells a HEX page's file from the EtherCAT coupler's.
 #include "firmware/encrypted_hex_file.h"
 #include "firmware/firmware_cipher.h"
+#include "firmware/firmware_file_kind.h"
 #include "firmware/hex_image.h"
 
 #include <cstdio>
@@ -10,6 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    (void)firmwareFileKind(data, size, size);
     std::istringstream raw(std::string(reinterpret_cast<const char *>(data), size));
     EncryptedHexFile file;
     file.read(raw);

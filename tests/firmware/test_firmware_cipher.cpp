@@ -1,5 +1,6 @@
 #include "firmware/encrypted_hex_file.h"
 #include "firmware/firmware_cipher.h"
+#include "firmware/firmware_file_kind.h"
 #include "firmware/rijndael.h"
 #include "tests/support/firmware_builder.h"
 #include "tests/support/test_main.h"
@@ -129,6 +130,38 @@ private slots:
         QCOMPARE(decrypted.left(text.size()), text);
         QCOMPARE(quint8(decrypted.at(text.size())), quint8(FirmwarePaddingMarker));
         QCOMPARE(decrypted.size() % 16, 0);
+    }
+
+    // A file meant for the HEX pages is told from a binary one by its first bytes.
+    void firmwareFilesAreToldApart_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("kind");
+        const QByteArray text = FirmwareBuilder::hexText(FirmwareBuilder::pattern(300));
+        QTest::newRow("encrypted, with header") << FirmwareBuilder::encryptedHex(FirmwareBuilder::pattern(300), "0702, V1, X=FALSE")
+                                                << int(FirmwareFileKind::EncryptedHex);
+        QTest::newRow("encrypted, records only") << FirmwareBuilder::encryptedHex(FirmwareBuilder::pattern(300))
+                                                 << int(FirmwareFileKind::EncryptedHex);
+        QTest::newRow("Intel HEX text") << text << int(FirmwareFileKind::IntelHexText);
+        QTest::newRow("one record") << QByteArray(":00000001FF") << int(FirmwareFileKind::IntelHexText);
+        QTest::newRow("binary") << FirmwareBuilder::pattern(4096) << int(FirmwareFileKind::Binary);
+        QTest::newRow("binary starting with a colon") << QByteArray(":\x01\x02\x03binary") + FirmwareBuilder::pattern(64)
+                                                      << int(FirmwareFileKind::Binary);
+        QTest::newRow("text cut short") << text.left(20) + FirmwareBuilder::pattern(12)
+                                        << int(FirmwareFileKind::Binary);
+        QTest::newRow("empty") << QByteArray() << int(FirmwareFileKind::Binary);
+        // An encrypted file cut off the block size is no cipher text.
+        QTest::newRow("encrypted, one byte more") << FirmwareBuilder::encryptedHex(FirmwareBuilder::pattern(300)) + 'x'
+                                                  << int(FirmwareFileKind::Binary);
+    }
+    void firmwareFilesAreToldApart()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, kind);
+        const QByteArray head = file.left(592);
+        QCOMPARE(int(firmwareFileKind(reinterpret_cast<const uint8_t *>(head.constData()), size_t(head.size()),
+                                      size_t(file.size()))),
+                 kind);
     }
 };
 
