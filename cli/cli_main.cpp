@@ -7,6 +7,7 @@
 #include "cli/json_report.h"
 #include "cli/plan_runner.h"
 
+#include <QElapsedTimer>
 #include <QTextStream>
 
 #include <atomic>
@@ -85,10 +86,13 @@ int update(const Command &command, QTextStream &out, QTextStream &err)
     std::signal(SIGPIPE, SIG_IGN);
     ProgressDisplay display(displayMode(command.quiet), out, Interrupt::requested, terminalColumns());
     QList<DeviceRecord> records;
+    QElapsedTimer clock;
+    clock.start();
     {
         InterruptNotice notice(display);
         records = runPlan(command.jobs, command.plan, display, Interrupt::requested);
     }
+    display.note(ProgressDisplay::summaryLine(records, clock.elapsed()));
     const int status = exitStatusOf(records);
     QString failure;
     if (!command.reportPath.isEmpty() && !writeJsonReport(command.reportPath, records, status, failure)) {

@@ -1,5 +1,6 @@
 #include "cli/command_line.h"
 
+#include "core/application_identity.h"
 #include "cli/plan_file.h"
 #include "cli/target_checks.h"
 
@@ -179,8 +180,8 @@ QString overviewHelp()
     for (const VerbSpec &verb : verbs())
         text += QStringLiteral("  %1  %2\n      %3\n").arg(QString::fromLatin1(verb.name).leftJustified(9), verb.summary, verb.example);
     text += QStringLiteral("\nThe updating verbs take --report FILE.json and --quiet; 'tarnlow-cli VERB --help' lists its "
-                           "options.\nExit status: 0 every device written and verified, 1 a device failed, 2 usage "
-                           "error, 130 interrupted.\n");
+                           "options; 'tarnlow-cli --version' prints the version.\nExit status: 0 every device "
+                           "written and verified, 1 a device failed, 2 usage error, 130 interrupted.\n");
     return text;
 }
 
@@ -228,6 +229,10 @@ Command parseCommandLine(const QStringList &arguments)
     Command command;
     const QString verbName = arguments.value(1);
     const VerbSpec *verb = verbNamed(verbName);
+    if (verbName == QLatin1String("--version") || verbName == QLatin1String("-v")) {
+        command.helpText = QStringLiteral("tarnlow-cli %1\n").arg(QLatin1String(ApplicationIdentity::version));
+        return command;
+    }
     if (!verb) {
         command.helpText = overviewHelp();
         if (!verbName.isEmpty() && verbName != QLatin1String("--help") && verbName != QLatin1String("-h"))

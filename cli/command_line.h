@@ -17,7 +17,7 @@ struct Command {
     QString reportPath;
     bool quiet = false;
     QString usageError;         // set when the command cannot run: exit status 2
-    QString helpText;           // for Verb::Help
+    QString helpText;           // for Verb::Help: the help or the version
 };
 
 // Parses `arguments` (the program name first) with QCommandLineParser; a plan file is read and

@@ -134,6 +134,20 @@ QString ProgressDisplay::outcomeLine(const DeviceRecord &record)
     return (text + parts.join(QLatin1Char(' '))).trimmed();
 }
 
+QString ProgressDisplay::summaryLine(const QList<DeviceRecord> &records, qint64 milliseconds)
+{
+    const QStringList names = {QStringLiteral("verified"), QStringLiteral("written"), QStringLiteral("failed"),
+                               QStringLiteral("aborted"), QStringLiteral("not started")};
+    QVector<int> counts(names.size(), 0);
+    for (const DeviceRecord &record : records)
+        ++counts[record.started.isValid() ? names.indexOf(outcomeName(record)) : names.size() - 1];
+    QStringList parts;
+    for (int i = 0; i < names.size(); ++i)
+        parts << QStringLiteral("%1 %2").arg(counts[i]).arg(names[i]);
+    return QStringLiteral("%1 device(s): %2 in %3 s").arg(records.size()).arg(parts.join(QStringLiteral(", ")))
+        .arg(double(milliseconds) / 1000.0, 0, 'f', 1);
+}
+
 // A finished line goes above the redrawn block; in line mode it carries the time.
 void ProgressDisplay::printLine(const QString &text)
 {

@@ -32,6 +32,8 @@ public:
     void note(const QString &text);
 
     static QString outcomeLine(const DeviceRecord &record);
+    // The closing line: how many devices ended how, and the run's time.
+    static QString summaryLine(const QList<DeviceRecord> &records, qint64 milliseconds);
 
 private:
     class Tracker;

@@ -183,6 +183,8 @@ private slots:
         QVERIFY(run.out.contains("coupler 127.0.0.113: FAILED: Product Code matching error: Product Code does not "
                                  "match with the coupler (Register 3004 reads 0x0A31;"));
         QCOMPARE(run.devices[1]["title"].toString(), QString("Product Code matching error"));
+        QVERIFY(run.out.contains(QRegularExpression(
+            "3 device\\(s\\): 2 verified, 0 written, 1 failed, 0 aborted, 0 not started in \\d+\\.\\d s\n$")));
         QVERIFY(first->stop().contains("flash sealed, started 1 times"));
         QVERIFY(other->stop().contains("started 0 times"));
 

@@ -83,6 +83,7 @@ private slots:
                     .usageError.startsWith("the listen ports 10274 to 10275 include 10275"));
         QCOMPARE(parseCommandLine({"tarnlow-cli", "plan", "p.csv", "--jobs", "0"}).usageError,
                  QString("--jobs takes a number of at least 1"));
+        QCOMPARE(parseCommandLine({"tarnlow-cli", "--version"}).helpText, QString("tarnlow-cli 1.7.0.0\n"));
         const Command help = parseCommandLine({"tarnlow-cli", "--help"});
         QVERIFY(help.usageError.isEmpty());
         for (const char *verb : {"coupler", "module", "canopen", "ethercat", "plan"})
