@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include "core/application_identity.h"
+#include "cli/firmware_checks.h"
 #include "cli/plan_file.h"
 #include "cli/target_checks.h"
 
@@ -165,9 +166,12 @@ QString planFromArguments(const QCommandLineParser &parser, Command &command)
         return ports;
     if (parser.positionalArguments().size() != 1)
         return QStringLiteral("plan takes one plan file");
-    const PlanParse plan = readPlanFile(parser.positionalArguments().first());
+    const QString planPath = parser.positionalArguments().first();
+    const PlanParse plan = readPlanFile(planPath);
+    if (!plan.error.isEmpty())
+        return plan.error;
     command.jobs = plan.jobs;
-    return plan.error;
+    return firmwareProblems(plan.jobs, planPath).join(QLatin1Char('\n'));
 }
 
 }

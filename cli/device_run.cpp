@@ -1,27 +1,11 @@
 #include "cli/device_run.h"
 
 #include "cli/device_runners.h"
+#include "cli/firmware_checks.h"
 
 #include <QCryptographicHash>
 
 namespace {
-
-struct HexKind {
-    const HexPageProfile &profile;
-    const char *translationContext;   // the page whose texts the load failures use
-};
-
-HexKind hexKindOf(DeviceKind kind)
-{
-    switch (kind) {
-    case DeviceKind::Module:
-        return {HexPageProfile::module(), "ModuleFirmwareWidget"};
-    case DeviceKind::Canopen:
-        return {HexPageProfile::canopen(), "OsmerinRemoteIOFirmwareUpdater"};
-    default:
-        return {HexPageProfile::coupler(), "CouplerFirmwareWidget"};
-    }
-}
 
 QString sha256Of(const HexImage &hex)
 {

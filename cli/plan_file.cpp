@@ -74,6 +74,7 @@ QStringList fieldsOf(const QString &line)
 PlanParse parsePlan(const QString &text, const QString &planPath)
 {
     PlanParse plan;
+    QStringList errors;
     const QDir planFolder = QFileInfo(planPath).absoluteDir();
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int index = 0; index < lines.size(); ++index) {
@@ -83,16 +84,17 @@ PlanParse parsePlan(const QString &text, const QString &planPath)
         DeviceJob job;
         job.planLine = index + 1;
         const QString error = fillJob(fieldsOf(line), job);
-        if (!error.isEmpty()) {
-            plan.error = QStringLiteral("%1 line %2: %3: %4").arg(planPath).arg(job.planLine).arg(error, line);
-            plan.jobs.clear();
-            return plan;
-        }
+        if (!error.isEmpty())
+            errors << QStringLiteral("%1 line %2: %3: %4").arg(planPath).arg(job.planLine).arg(error, line);
         job.firmwareFile = QDir::cleanPath(planFolder.absoluteFilePath(job.firmwareFile));
         plan.jobs.append(job);
     }
     if (plan.jobs.isEmpty())
-        plan.error = QStringLiteral("%1: the plan names no device").arg(planPath);
+        errors << QStringLiteral("%1: the plan names no device").arg(planPath);
+    // Every bad line is named; nothing of a plan with one is kept.
+    if (!errors.isEmpty())
+        plan.jobs.clear();
+    plan.error = errors.join(QLatin1Char('\n'));
     return plan;
 }
 

@@ -14,7 +14,7 @@
 
 struct PlanParse {
     QList<DeviceJob> jobs;
-    QString error;   // "plan.csv line 4: ...", empty when every line was understood
+    QString error;   // "plan.csv line 4: ..." for every bad line, empty when every line was understood
 };
 
 PlanParse parsePlan(const QString &text, const QString &planPath);

@@ -291,6 +291,17 @@ private slots:
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.contains("plan.csv line 2: the modules 0-2 are not a range within 1-16"), qPrintable(run.err));
         QVERIFY(run.devices.isEmpty());
+
+        // Every firmware file is loaded first, and every one that would not go is named.
+        const QString files = writePlan(QStringLiteral("coupler,127.0.0.117,%1\ncanopen,COM3,5,missing.HEX\n"
+                                                       "ethercat,eth9,%1\n").arg(sample(kCouplerFirmware)));
+        const CliRun unloaded = runCli({"plan", files});
+        QCOMPARE(unloaded.status, 2);
+        QVERIFY2(unloaded.err.contains(QRegularExpression("plan.csv line 2: the firmware file \\S*/missing.HEX does not "
+                                                          "load: File does not exist.\n")),
+                 qPrintable(unloaded.err));
+        QVERIFY2(unloaded.err.contains(QRegularExpression("plan.csv line 3: The file .*\\.HEX is an encrypted HEX file")),
+                 qPrintable(unloaded.err));
         QVERIFY(watched->stop().contains("started 0 times"));
     }
 

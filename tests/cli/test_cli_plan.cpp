@@ -51,9 +51,11 @@ private slots:
     {
         QFETCH(QString, line);
         QFETCH(QString, why);
-        const PlanParse plan = parsePlan("coupler, 10.0.0.2, ok.HEX\n# note\n" + line + "\n", "p.csv");
+        const PlanParse plan = parsePlan("coupler, 10.0.0.2, ok.HEX\n# note\n" + line + "\ncoupler, 10.0.0.300, x\n",
+                                         "p.csv");
         QVERIFY2(plan.error.startsWith("p.csv line 3: " + why), qPrintable(plan.error));
-        QVERIFY(plan.error.endsWith(line));
+        // Every bad line is named.
+        QVERIFY(plan.error.endsWith(line + "\np.csv line 4: \"10.0.0.300\" is not an IPv4 address: coupler, 10.0.0.300, x"));
         QVERIFY(plan.jobs.isEmpty());
     }
 
