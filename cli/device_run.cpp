@@ -50,6 +50,8 @@ DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress)
                                                       : runHexDevice(job, record, report);
     if (record.deviceState.isEmpty())
         record.deviceState = record.outcome.deviceState;
+    if (record.outcome.kind == UpdateOutcome::Kind::Verified)
+        report.complete();
     report.finish();
     record.ended = QDateTime::currentDateTimeUtc();
     return record;

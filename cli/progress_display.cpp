@@ -50,7 +50,6 @@ void ProgressDisplay::phaseStarted(int index, const QString &phase)
     DeviceLine &line = m_running[index];
     line.phase = phase;
     line.lastTenth = -1;
-    line.clock.invalidate();
     if (m_mode == Mode::Lines)
         printLine(QStringLiteral("%1: %2").arg(line.target, phase));
     else if (m_mode == Mode::Terminal)
@@ -83,7 +82,7 @@ QString ProgressDisplay::statusText(const DeviceLine &line) const
     QString text = QStringLiteral("%1: %2").arg(line.target, line.phase);
     if (line.total <= 0)
         return text;
-    text += QStringLiteral("  %1/%2 KiB").arg(line.done / kKiB).arg(line.total / kKiB);
+    text += QStringLiteral("  %1/%2 KiB %3%").arg(line.done / kKiB).arg(line.total / kKiB).arg(100 * line.done / line.total);
     const qint64 elapsedMs = line.clock.isValid() ? line.clock.elapsed() : 0;
     const qint64 moved = line.done - line.bytesAtClock;
     if (elapsedMs > 0 && moved > 0) {

@@ -43,7 +43,7 @@ private:
         qint64 done = 0;
         qint64 total = 0;
         int lastTenth = -1;
-        QElapsedTimer clock;   // since the bytes of the phase began
+        QElapsedTimer clock;   // since the device's bytes began to move, through its phases and waits
         qint64 bytesAtClock = 0;
     };
 

@@ -26,5 +26,7 @@ void ReportedProgress::setValue(int value)
     const qint64 perUnit = m_bytesPerUnit > 0 ? m_bytesPerUnit : m_maximum;
     // The unit that runs is the last one whose writing began.
     const qint64 earlierUnits = perUnit * qMax(0, m_unitsStarted - 1);
-    m_report.bytes(earlierUnits + qMin<qint64>(value, m_maximum) * perUnit / m_maximum, perUnit * m_units);
+    // The count only goes forward: a module's first value comes before its writing is named.
+    m_bytesDone = qMax(m_bytesDone, earlierUnits + qMin<qint64>(value, m_maximum) * perUnit / m_maximum);
+    m_report.bytes(m_bytesDone, perUnit * m_units);
 }

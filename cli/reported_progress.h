@@ -1,8 +1,8 @@
 #pragma once
 
 // A run's progress as the command line reports it: each phase under the page's words for it,
-// the engine's steps as bytes, and a stop when Ctrl-C asks for one. On a range of modules each
-// module's steps start again at 0 while the bytes count on across the range.
+// the engine's steps as bytes, counted forward only, and a stop when Ctrl-C asks for one. On a
+// range of modules each module's steps start again at 0 while the bytes count on across the range.
 #include "cli/run_report.h"
 #include "core/update_tools.h"
 
@@ -37,4 +37,5 @@ private:
     QString m_checksPassedPhase;
     int m_maximum = 0;
     int m_unitsStarted = 0;
+    qint64 m_bytesDone = 0;
 };

@@ -24,7 +24,14 @@ bool RunReport::stopRequested()
 
 void RunReport::bytes(qint64 done, qint64 total)
 {
+    m_total = total;
     m_progress.bytesDone(done, total);
+}
+
+void RunReport::complete()
+{
+    if (m_total > 0)
+        m_progress.bytesDone(m_total, m_total);
 }
 
 void RunReport::finish()

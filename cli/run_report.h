@@ -15,6 +15,8 @@ public:
     // Ends the phase that runs and starts `name`, unless `name` is the one running.
     void phase(const QString &name);
     void bytes(qint64 done, qint64 total);
+    // A verified run has moved all its bytes, whatever step the engine counted last.
+    void complete();
     // Whether the run must stop; the first time it must, the record keeps the phase that runs.
     bool stopRequested();
     // Ends the phase that runs.
@@ -25,4 +27,5 @@ private:
     DeviceProgress &m_progress;
     QElapsedTimer m_phaseClock;
     QString m_phase;
+    qint64 m_total = 0;
 };

@@ -1,6 +1,8 @@
 // The progress lines as a terminal shows them: redrawn in place without leaving stale lines,
 // cut to the terminal's width, and as timestamped lines through a pipe.
 #include "cli/progress_display.h"
+#include "cli/reported_progress.h"
+#include "module/module_update_outcome.h"
 #include "tests/support/test_main.h"
 
 #include <QtTest>
@@ -98,7 +100,32 @@ private slots:
         for (const QString &line : lines)
             QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d coupler 10.0.0.3: ").match(line).hasMatch(),
                      qPrintable(line));
-        QVERIFY(lines.last().contains("Burning Firmware to Device...  100/100 KiB"));
+        QVERIFY(lines.last().contains("Burning Firmware to Device...  100/100 KiB 100%"));
+    }
+
+    // A module range's bytes count forward across its modules, though each module's steps start
+    // again, and a verified run ends at its total.
+    void theByteCountOnlyGoesForward()
+    {
+        struct Seen : DeviceProgress {
+            QList<qint64> done;
+            void phaseStarted(const QString &) override {}
+            void bytesDone(qint64 bytes, qint64 total) override { done << bytes << total; }
+            bool stopRequested() const override { return false; }
+        } seen;
+        DeviceRecord record;
+        RunReport report(record, seen);
+        ReportedProgress progress(report, &modulePhaseLabel, 1000, 2);
+        for (int module = 1; module <= 2; ++module) {
+            progress.setMaximum(2001);
+            progress.setValue(1);
+            progress.phase(UpdatePhase::Writing, module);
+            progress.setValue(1000);
+            progress.setValue(1900);
+        }
+        report.complete();
+        QCOMPARE(seen.done, (QList<qint64>{0, 2000, 499, 2000, 949, 2000, 949, 2000, 1499, 2000, 1949, 2000,
+                                           2000, 2000}));
     }
 
     void quietPrintsOnlyTheOutcome()
