@@ -14,6 +14,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <thread>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -55,16 +57,23 @@ int exitStatusOf(const QList<DeviceRecord> &records)
     return kExitSuccess;
 }
 
-// Tells once that Ctrl-C was seen, while the runs make their way to a safe point.
+// Tells once that Ctrl-C was seen, while the runs make their way to a safe point; on a second
+// Ctrl-C `onInsist` runs (and does not return).
 class InterruptNotice
 {
 public:
-    explicit InterruptNotice(ProgressDisplay &display)
-        : m_thread([this, &display] {
+    InterruptNotice(ProgressDisplay &display, std::function<void()> onInsist)
+        : m_thread([this, &display, onInsist] {
               while (!m_done && !Interrupt::requested())
                   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-              if (Interrupt::requested())
-                  display.note(QStringLiteral("Interrupted: stopping at a safe point (Ctrl-C again quits at once)."));
+              if (!Interrupt::requested())
+                  return;
+              display.note(QStringLiteral("Interrupted: stopping at a safe point (Ctrl-C again quits at once, "
+                                          "the report still written)."));
+              while (!m_done && !Interrupt::insisted())
+                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              if (Interrupt::insisted())
+                  onInsist();
           })
     {
     }
@@ -79,26 +88,41 @@ private:
     std::thread m_thread;
 };
 
+bool writeReport(const Command &command, const QList<DeviceRecord> &records, int status, QTextStream &err)
+{
+    QString failure;
+    if (command.reportPath.isEmpty() || writeJsonReport(command.reportPath, records, status, failure))
+        return true;
+    err << "tarnlow-cli: the report " << command.reportPath << " could not be written: " << failure << '\n';
+    err.flush();
+    return false;
+}
+
 int update(const Command &command, QTextStream &out, QTextStream &err)
 {
     Interrupt::install();
     // Output piped into a program that stops reading must not end the run in the middle of a device.
     std::signal(SIGPIPE, SIG_IGN);
     ProgressDisplay display(displayMode(command.quiet), out, Interrupt::requested, terminalColumns());
+    PlanRun plan(command.jobs, command.plan);
     QList<DeviceRecord> records;
     QElapsedTimer clock;
     clock.start();
     {
-        InterruptNotice notice(display);
-        records = runPlan(command.jobs, command.plan, display, Interrupt::requested);
+        // The devices still running are left where they are; the report says so.
+        InterruptNotice notice(display, [&] {
+            writeReport(command, plan.recordsSoFar(), kExitInterrupted, err);
+            display.note(QStringLiteral("Interrupted again: the report is written; the devices still running are "
+                                        "left where they are."));
+            std::fflush(stdout);
+            std::_Exit(kExitInterrupted);
+        });
+        records = plan.run(display, Interrupt::requested);
     }
     display.note(ProgressDisplay::summaryLine(records, clock.elapsed()));
     const int status = exitStatusOf(records);
-    QString failure;
-    if (!command.reportPath.isEmpty() && !writeJsonReport(command.reportPath, records, status, failure)) {
-        err << "tarnlow-cli: the report " << command.reportPath << " could not be written: " << failure << '\n';
+    if (!writeReport(command, records, status, err))
         return status == kExitSuccess ? kExitFailed : status;
-    }
     return status;
 }
 

@@ -9,9 +9,11 @@ namespace {
 std::atomic<int> interrupted{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-void onSignal(int)
+void onSignal(int signalNumber)
 {
-    interrupted = 1;
+    // The third signal finds the default action again and ends the program.
+    if (++interrupted >= 2)
+        std::signal(signalNumber, SIG_DFL);
 }
 
 }
@@ -21,13 +23,16 @@ void Interrupt::install()
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    // The next signal finds the default action again and ends the program.
-    action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
 
 bool Interrupt::requested()
 {
-    return interrupted != 0;
+    return interrupted >= 1;
+}
+
+bool Interrupt::insisted()
+{
+    return interrupted >= 2;
 }

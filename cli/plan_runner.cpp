@@ -8,8 +8,6 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
 // What the workers share: which device is next, which resources are busy, the records.
 class PlanState
 {
@@ -56,6 +54,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_records[index] = record;
+        m_finished.insert(index);
         m_busy.erase(m_jobs[index].resource());
         if (record.outcome.kind != UpdateOutcome::Kind::Verified && m_options.stopOnFailure)
             m_failed = true;
@@ -63,6 +62,22 @@ public:
     }
 
     QList<DeviceRecord> records() const { return m_records; }
+
+    QList<DeviceRecord> recordsSoFar()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QList<DeviceRecord> records = m_records;
+        for (int index = 0; index < records.size(); ++index) {
+            if (m_finished.count(index))
+                continue;
+            records[index].outcome = UpdateOutcome::aborted(
+                m_started.count(index) && records[index].outcome.text.isEmpty()
+                    ? QStringLiteral("Interrupted again while it ran: what it runs now is not known; run its update "
+                                     "again.")
+                    : QStringLiteral("Not started: interrupted."));
+        }
+        return records;
+    }
 
 private:
     void markUnstarted(const QString &why)
@@ -80,10 +95,13 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::set<int> m_started;
+    std::set<int> m_finished;
     std::set<QString> m_busy;
     bool m_failed = false;
     QList<DeviceRecord> m_records;
 };
+
+namespace {
 
 void work(int worker, PlanState &state, const PlanOptions &options, ProgressDisplay &display,
           const std::function<bool()> &stopRequested, const QList<DeviceJob> &jobs)
@@ -101,20 +119,30 @@ void work(int worker, PlanState &state, const PlanOptions &options, ProgressDisp
 
 }
 
-QList<DeviceRecord> runPlan(const QList<DeviceJob> &jobs, const PlanOptions &options, ProgressDisplay &display,
-                            const std::function<bool()> &stopRequested)
+PlanRun::PlanRun(const QList<DeviceJob> &jobs, const PlanOptions &options)
+    : m_jobs(jobs), m_options(options), m_state(std::make_unique<PlanState>(m_jobs, m_options))
 {
-    PlanState state(jobs, options);
+}
+
+PlanRun::~PlanRun() = default;
+
+QList<DeviceRecord> PlanRun::run(ProgressDisplay &display, const std::function<bool()> &stopRequested)
+{
     std::vector<std::thread> workers;
-    const int workerCount = qBound(1, options.jobs, int(jobs.size()));
+    const int workerCount = qBound(1, m_options.jobs, int(m_jobs.size()));
     for (int worker = 0; worker < workerCount; ++worker)
-        workers.emplace_back(work, worker, std::ref(state), std::cref(options), std::ref(display),
-                             std::cref(stopRequested), std::cref(jobs));
+        workers.emplace_back(work, worker, std::ref(*m_state), std::cref(m_options), std::ref(display),
+                             std::cref(stopRequested), std::cref(m_jobs));
     for (std::thread &thread : workers)
         thread.join();
-    const QList<DeviceRecord> records = state.records();
+    const QList<DeviceRecord> records = m_state->records();
     for (int index = 0; index < records.size(); ++index)
         if (!records[index].started.isValid())
             display.finished(index, records[index]);
     return records;
+}
+
+QList<DeviceRecord> PlanRun::recordsSoFar() const
+{
+    return m_state->recordsSoFar();
 }

@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <functional>
+#include <memory>
 
 struct PlanOptions {
     // Devices updated at once. Two devices never share a coupler (its modules go through it),
@@ -18,8 +19,24 @@ struct PlanOptions {
     int listenPortBase = DeviceJob::kDefaultListenPort;
 };
 
+class PlanState;
+
 // Runs the devices, each in a thread of its own, and returns their records in the plan's order.
 // A device not started (after a failure with stopOnFailure, or after Ctrl-C) is recorded as
 // aborted with the reason.
-QList<DeviceRecord> runPlan(const QList<DeviceJob> &jobs, const PlanOptions &options, ProgressDisplay &display,
-                            const std::function<bool()> &stopRequested);
+class PlanRun
+{
+public:
+    PlanRun(const QList<DeviceJob> &jobs, const PlanOptions &options);
+    ~PlanRun();
+
+    QList<DeviceRecord> run(ProgressDisplay &display, const std::function<bool()> &stopRequested);
+    // The records so far, from any thread while run() runs: a device still running is recorded
+    // as interrupted, what it runs not known.
+    QList<DeviceRecord> recordsSoFar() const;
+
+private:
+    QList<DeviceJob> m_jobs;
+    PlanOptions m_options;
+    std::unique_ptr<PlanState> m_state;
+};

@@ -280,6 +280,34 @@ private slots:
         QVERIFY(next->stop().contains("started 0 times"));
     }
 
+    // A second Ctrl-C ends the run at once, the report still written: the device that ran is
+    // recorded as interrupted, what it runs not known.
+    void aSecondCtrlCStillWritesTheReport()
+    {
+        // Each page and the first checksum step answered late, within the reply window: the run
+        // takes a while to reach its end after the first Ctrl-C.
+        auto slow = coupler("127.0.0.119", {"--fault", "delay:write:0:120", "--fault", "delay:step1:0:120"});
+        QVERIFY(slow->ready());
+        const QString plan = writePlan(QStringLiteral("coupler,127.0.0.119,%1\n").arg(sample(kCouplerFirmware)));
+        const CliRun run = runCli({"plan", plan}, [](QProcess &cli, QByteArray &out) {
+            while (!out.contains(" KiB") && cli.waitForReadyRead(20000))
+                out += cli.readAllStandardOutput();
+            const qint64 pid = cli.processId();
+            if (pid <= 0)
+                return;
+            ::kill(pid_t(pid), SIGINT);
+            QThread::msleep(20);   // two signals sent at once may arrive as one
+            ::kill(pid_t(pid), SIGINT);
+        });
+        QCOMPARE(run.status, 130);
+        QVERIFY(run.out.contains("Interrupted again: the report is written"));
+        QCOMPARE(run.devices.size(), 1);
+        QCOMPARE(run.devices[0]["outcome"].toString(), QString("aborted"));
+        QCOMPARE(run.devices[0]["message"].toString(),
+                 QString("Interrupted again while it ran: what it runs now is not known; run its update again."));
+        slow->stop();
+    }
+
     // A plan with a line that cannot be a device ends before anything is sent.
     void aBadPlanLineSendsNothing()
     {
