@@ -88,6 +88,7 @@ private slots:
         QTest::addColumn<int>("hardwareVersion");
         QTest::addColumn<bool>("fix");
         QTest::newRow("FALSE") << "0A31, V2, X=FALSE" << 0xA31u << 0x2000 << false;
+        QTest::newRow("the last digits of both cases") << "09fF, V1, X=FALSE" << 0x9FFu << 0x1000 << false;
         QTest::newRow("TRUE") << "0702, V1, X=TRUE" << 0x702u << 0x1000 << true;
         QTest::newRow("lower false") << "0702, V1, X=false" << 0x702u << 0x1000 << true;
         QTest::newRow("FALSE and blank") << "0702, V1, X=FALSE " << 0x702u << 0x1000 << true;
