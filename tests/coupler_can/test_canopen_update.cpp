@@ -140,6 +140,7 @@ private slots:
     void devicesAreNumberedByKind()
     {
         QCOMPARE(ComPortTable::comNumberOfDevice("ttyUSB3"), 103);
+        QCOMPARE(ComPortTable::comNumberOfDevice("ttyUSB90"), 190);
         QCOMPARE(ComPortTable::comNumberOfDevice("ttyACM0"), 200);
         for (const char *notOurs : {"ttyUSB", "ttyACM", "ttyUSB1x", "ttyUSB12345", "ttyS99999", "tty0", "sda"})
             QVERIFY2(ComPortTable::comNumberOfDevice(notOurs) == -1, notOurs);
