@@ -71,6 +71,10 @@ private slots:
         QCOMPARE(module.jobs.value(0).lastModule, 3);
         Command canopen = parseCommandLine({"tarnlow-cli", "canopen", "--port", "/dev/pts/4", "--file", "C.HEX"});
         QCOMPARE(canopen.jobs.value(0).node, 1);
+        // The node IDs run from 1 to 127, both ends included.
+        QCOMPARE(parseCommandLine({"tarnlow-cli", "canopen", "--port", "COM3", "--node", "127", "--file", "C.HEX"})
+                     .usageError,
+                 QString());
         QCOMPARE(parseCommandLine({"tarnlow-cli", "coupler", "--file", "a.HEX"}).usageError,
                  QString("\"\" is not an IPv4 address"));
         QCOMPARE(parseCommandLine({"tarnlow-cli", "module", "--ip", "10.0.0.1", "--first", "x", "--file", "a"}).usageError,
