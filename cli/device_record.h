@@ -27,7 +27,7 @@ struct DeviceRecord {
     UpdateOutcome outcome;
     // Whether the device's flash was read back and compared. The EtherCAT coupler's boot loader
     // offers no read-back: its success is every FoE packet acknowledged.
-    bool readBack = true;
+    bool readBack = false;
     // The state the device was left in: the EtherCAT coupler's AL state as read back, for the
     // others what they run now and the next step; empty where nothing is known.
     QString deviceState;

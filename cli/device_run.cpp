@@ -45,11 +45,11 @@ DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress)
     record.job = job;
     record.started = QDateTime::currentDateTimeUtc();
     RunReport report(record, progress);
-    record.readBack = job.kind != DeviceKind::Ethercat;
     record.outcome = job.kind == DeviceKind::Ethercat ? runEthercat(job, report, record)
                                                       : runHexDevice(job, record, report);
     if (record.deviceState.isEmpty())
         record.deviceState = record.outcome.deviceState;
+    record.readBack = record.outcome.readBack;
     if (record.outcome.kind == UpdateOutcome::Kind::Verified)
         report.complete();
     report.finish();

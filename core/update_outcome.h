@@ -17,19 +17,21 @@ struct UpdateOutcome {
     // What the device runs now and the next step, where the run knows; below the informative
     // text in the box.
     QString deviceState;
+    // The device's flash was read back and compared with the file (equal or not).
+    bool readBack = false;
 
     static UpdateOutcome verified(const QString &text, const QString &title = QString())
     {
-        return {Kind::Verified, Icon::Information, title, text, QString(), false, QString()};
+        return {Kind::Verified, Icon::Information, title, text, QString(), false, QString(), false};
     }
     static UpdateOutcome failed(Icon icon, const QString &title, const QString &text,
                                 const QString &informative = QString())
     {
-        return {Kind::Failed, icon, title, text, informative, false, QString()};
+        return {Kind::Failed, icon, title, text, informative, false, QString(), false};
     }
     static UpdateOutcome aborted(const QString &text = QString())
     {
-        return {Kind::Aborted, Icon::Information, QString(), text, QString(), false, QString()};
+        return {Kind::Aborted, Icon::Information, QString(), text, QString(), false, QString(), false};
     }
     bool showsBox() const { return !text.isEmpty(); }
 };

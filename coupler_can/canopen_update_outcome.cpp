@@ -48,6 +48,7 @@ UpdateOutcome canopenUpdateOutcome(const UpdateResult &result)
 {
     UpdateOutcome outcome = boxFor(result);
     outcome.deviceState = deviceAfterText(result.deviceAfter, QStringLiteral("the coupler"));
+    outcome.readBack = result.kind == UpdateResult::Kind::Verified || result.cause == UpdateResult::Cause::FlashDiffers;
     return outcome;
 }
 

@@ -85,6 +85,7 @@ UpdateOutcome couplerUpdateOutcome(const UpdateResult &result)
 {
     UpdateOutcome outcome = boxFor(result);
     outcome.deviceState = deviceAfterText(result.deviceAfter, QStringLiteral("the coupler"));
+    outcome.readBack = result.kind == UpdateResult::Kind::Verified || result.cause == UpdateResult::Cause::FlashDiffers;
     return outcome;
 }
 

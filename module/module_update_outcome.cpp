@@ -18,7 +18,7 @@ QString pageText(const char *source)
 // A box titled with the application's name, as every box at the end of a module run is.
 UpdateOutcome closingBox(UpdateOutcome::Kind kind, Icon icon, const QString &text)
 {
-    return {kind, icon, QCoreApplication::applicationName(), text, QString(), false, QString()};
+    return {kind, icon, QCoreApplication::applicationName(), text, QString(), false, QString(), false};
 }
 
 int endedAt(const UpdateResult &result)
@@ -98,6 +98,7 @@ UpdateOutcome moduleUpdateOutcome(const UpdateResult &result)
     outcome.deviceState = result.rangeAfter.empty() && result.deviceAfter == UpdateResult::DeviceAfter::Untouched
         ? QStringLiteral("No module was touched: they run the firmware they ran before.")
         : rangeAfterText(result.rangeAfter, result.firstModule, QStringLiteral("module"));
+    outcome.readBack = result.kind == UpdateResult::Kind::Verified || result.cause == UpdateResult::Cause::FlashDiffers;
     return outcome;
 }
 

@@ -184,6 +184,9 @@ private slots:
         QVERIFY(run.out.contains("coupler 127.0.0.113: FAILED: Product Code matching error: Product Code does not "
                                  "match with the coupler (Register 3004 reads 0x0A31;"));
         QCOMPARE(run.devices[1]["title"].toString(), QString("Product Code matching error"));
+        // Read back where the flash was compared; nothing of the refused coupler was.
+        QCOMPARE(run.devices[0]["readBack"].toBool(), true);
+        QCOMPARE(run.devices[1]["readBack"].toBool(), false);
         QVERIFY(run.out.contains(QRegularExpression(
             "3 device\\(s\\): 2 verified, 0 written, 1 failed, 0 aborted, 0 not started in \\d+\\.\\d s\n$")));
         QVERIFY(first->stop().contains("flash sealed, started 1 times"));

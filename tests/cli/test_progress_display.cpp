@@ -47,6 +47,7 @@ DeviceRecord verifiedRecord(const DeviceJob &job)
     DeviceRecord record;
     record.job = job;
     record.outcome = UpdateOutcome::verified("Firmware of Remote IO has beed updated.");
+    record.readBack = true;
     return record;
 }
 
