@@ -8,6 +8,8 @@
 #include "cli/plan_runner.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <atomic>
@@ -133,8 +135,15 @@ int info(const Command &command, QTextStream &out, QTextStream &err)
     const DeviceInfo read = target.kind == DeviceKind::Canopen    ? readCanopenInfo(target)
                           : target.kind == DeviceKind::Ethercat ? readEthercatInfo(target)
                                                                   : readCouplerInfo(target, command.moduleRangeGiven);
-    for (const QString &line : read.lines)
-        out << line << '\n';
+    if (command.json) {
+        QJsonObject object = read.json;
+        if (!read.failure.isEmpty())
+            object.insert("failure", read.failure);
+        out << QJsonDocument(object).toJson(QJsonDocument::Indented);
+    } else {
+        for (const QString &line : read.lines)
+            out << line << '\n';
+    }
     out.flush();
     if (read.failure.isEmpty())
         return kExitSuccess;

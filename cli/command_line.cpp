@@ -12,6 +12,7 @@ namespace {
 
 const QCommandLineOption kReport(QStringLiteral("report"), "Write a JSON record of the run to FILE.", "FILE");
 const QCommandLineOption kQuiet(QStringLiteral("quiet"), "Print only each device's outcome.");
+const QCommandLineOption kJson(QStringLiteral("json"), "Print what was read as one JSON object.");
 const QCommandLineOption kIp(QStringLiteral("ip"), "The Ethernet coupler's IPv4 address.", "A");
 const QCommandLineOption kFile(QStringLiteral("file"), "The firmware file.", "F");
 const QCommandLineOption kListenPort(QStringLiteral("listen-port"), "Local UDP port for the coupler's replies (default 0: one the system chooses).", "P",
@@ -48,7 +49,7 @@ const QList<VerbSpec> &verbs()
         {"plan", "Update every device of a plan file (CSV, one device per line).",
          "tarnlow-cli plan fleet.csv --jobs 4 --report fleet.json", {kJobs, kStopOnFailure, kListenPort}},
         {"info", "Read what a device says about itself, changing nothing: info coupler|canopen|ethercat.",
-         "tarnlow-cli info coupler --ip 192.168.1.10", {kIp, kFirstRead, kLastRead, kPort, kNode, kAdapter}},
+         "tarnlow-cli info coupler --ip 192.168.1.10", {kIp, kFirstRead, kLastRead, kPort, kNode, kAdapter, kJson}},
     };
     return list;
 }
@@ -139,6 +140,7 @@ QString infoFromArguments(const QCommandLineParser &parser, Command &command)
         return QStringLiteral("info takes one of coupler, canopen, ethercat");
     command.verb = Command::Verb::Info;
     command.moduleRangeGiven = parser.isSet(kFirst);
+    command.json = parser.isSet(kJson);
     DeviceJob job;
     job.kind = kindNamed(positional.first());
     if (job.kind == DeviceKind::Coupler && command.moduleRangeGiven)

@@ -13,6 +13,7 @@ struct Command {
     Verb verb = Verb::Help;
     QList<DeviceJob> jobs;      // the devices to update, or the one to read for info
     bool moduleRangeGiven = false;   // info on a coupler: --first was given
+    bool json = false;               // info: one JSON object instead of lines
     PlanOptions plan;
     QString reportPath;
     bool quiet = false;

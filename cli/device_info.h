@@ -4,10 +4,12 @@
 // changes it (no boot request, no state change, no station address).
 #include "cli/device_job.h"
 
+#include <QJsonObject>
 #include <QStringList>
 
 struct DeviceInfo {
     QStringList lines;   // what was read, one fact a line
+    QJsonObject json;    // the same facts for a program: values as read ("0x0702"), or why not
     QString failure;     // why the device could not be read; empty when it could
 };
 

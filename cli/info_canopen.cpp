@@ -65,6 +65,7 @@ DeviceInfo readCanopenInfo(const DeviceJob &target)
     }
     const uint8_t node = uint8_t(target.node);
     info.lines << QStringLiteral("CANopen node %1 on %2").arg(target.node).arg(target.serialPort);
+    info.json = QJsonObject{{"node", target.node}, {"port", target.serialPort}};
     for (const IdentityEntry &entry : kIdentityEntries) {
         uint32_t value = 0;
         const QString text = uploadText(connection, node, kIdentityObject, entry.subIndex, value);
@@ -74,8 +75,11 @@ DeviceInfo readCanopenInfo(const DeviceJob &target)
             return info;
         }
         info.lines << QStringLiteral("%1 (0x1018 sub %2): %3").arg(QLatin1String(entry.name)).arg(entry.subIndex).arg(text);
+        info.json.insert(QLatin1String(entry.name), text);
     }
-    info.lines << QStringLiteral("running (0x5101): %1").arg(modeText(connection, node));
+    const QString running = modeText(connection, node);
+    info.lines << QStringLiteral("running (0x5101): %1").arg(running);
+    info.json.insert("running", running);
     connection.close();
     return info;
 }

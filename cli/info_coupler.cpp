@@ -6,6 +6,8 @@
 #include "module/module_transport.h"
 #include "module/module_update_engine.h"
 
+#include <QJsonArray>
+
 namespace {
 
 QString hex16(uint16_t value)
@@ -13,36 +15,36 @@ QString hex16(uint16_t value)
     return hexText(value, 4);
 }
 
-// One register as "name (register N): 0x...", or why it could not be read.
-QString registerLine(const QString &name, int address, ModuleTransport &transport)
+// One register's value, or why it could not be read.
+QString registerText(int address, ModuleTransport &transport)
 {
     std::string failure;
     const uint16_t value = transport.readModuleRegister(address, &failure);
-    if (!failure.empty())
-        return QStringLiteral("%1 (register %2): not read: %3").arg(name).arg(address).arg(QString::fromStdString(failure));
-    return QStringLiteral("%1 (register %2): %3").arg(name).arg(address).arg(hex16(value));
+    return failure.empty() ? hex16(value) : QStringLiteral("not read: ") + QString::fromStdString(failure);
 }
 
-void readModules(ModuleTransport &transport, const DeviceJob &target, bool rangeGiven, QStringList &lines)
+void readModules(ModuleTransport &transport, const DeviceJob &target, bool rangeGiven, DeviceInfo &info)
 {
     const int first = rangeGiven ? target.firstModule : ModuleRange::kLowestModule;
     const int last = rangeGiven ? target.lastModule : ModuleRange::kHighestModule;
+    QJsonArray modules;
     for (int module = first; module <= last; ++module) {
         std::string failure;
         const int productRegister = ModuleTransport::productCodeRegister(module);
         const uint16_t productCode = transport.readModuleRegister(productRegister, &failure);
         if (!failure.empty()) {
-            lines << QStringLiteral("module %1: register %2 not read: %3")
-                         .arg(module).arg(productRegister).arg(QString::fromStdString(failure));
+            const QString why = QStringLiteral("register %1 not read: %2").arg(productRegister).arg(QString::fromStdString(failure));
+            info.lines << QStringLiteral("module %1: %2").arg(module).arg(why);
+            modules.append(QJsonObject{{"module", module}, {"failure", why}});
             if (!rangeGiven)
-                return;   // the modules behind a coupler are numbered without gaps
+                break;   // the modules behind a coupler are numbered without gaps
             continue;
         }
-        const uint16_t hardware = transport.readModuleRegister(ModuleTransport::hardwareVersionRegister(module), &failure);
-        lines << QStringLiteral("module %1: product code %2, hardware version %3")
-                     .arg(module).arg(hex16(productCode), failure.empty() ? hex16(hardware)
-                                                                          : QStringLiteral("not read: ") + QString::fromStdString(failure));
+        const QString hardware = registerText(ModuleTransport::hardwareVersionRegister(module), transport);
+        info.lines << QStringLiteral("module %1: product code %2, hardware version %3").arg(module).arg(hex16(productCode), hardware);
+        modules.append(QJsonObject{{"module", module}, {"productCode", hex16(productCode)}, {"hardwareVersion", hardware}});
     }
+    info.json.insert("modules", modules);
 }
 
 }
@@ -61,10 +63,13 @@ DeviceInfo readCouplerInfo(const DeviceJob &target, bool moduleRangeGiven)
     // The coupler's own registers with the library's response time-out, then its modules'
     // information registers with the module engine's.
     ModuleTransport transport(*link, target.environment.waits.blocking());
+    const QString productCode = registerText(kCouplerProductCodeRegister, transport);
+    const QString hardwareVersion = registerText(kCouplerHardwareVersionRegister, transport);
     info.lines << QStringLiteral("coupler %1").arg(target.ip)
-               << registerLine(QStringLiteral("product code"), kCouplerProductCodeRegister, transport)
-               << registerLine(QStringLiteral("hardware version"), kCouplerHardwareVersionRegister, transport);
+               << QStringLiteral("product code (register %1): %2").arg(kCouplerProductCodeRegister).arg(productCode)
+               << QStringLiteral("hardware version (register %1): %2").arg(kCouplerHardwareVersionRegister).arg(hardwareVersion);
+    info.json = QJsonObject{{"coupler", target.ip}, {"productCode", productCode}, {"hardwareVersion", hardwareVersion}};
     transport.setResponseTimeout(0, ModuleUpdateEngine::kResponseTimeoutUs);
-    readModules(transport, target, moduleRangeGiven, info.lines);
+    readModules(transport, target, moduleRangeGiven, info);
     return info;
 }

@@ -5,6 +5,8 @@
 #include "ethercat/ethercat_master.h"
 #include "ethercat/sii_identity.h"
 
+#include <QJsonArray>
+
 namespace {
 
 using namespace Ethercat;
@@ -24,15 +26,28 @@ SiiIdentity identityOf(Master &master, uint16_t position)
     return identity;
 }
 
-QString slaveLine(Master &master, uint16_t position)
+// One slave's facts, for the line and the JSON alike.
+QJsonObject slaveFacts(Master &master, uint16_t position)
 {
     const Slave &slave = master.ec_slave[position];
     const SiiIdentity identity = identityOf(master, position);
+    return QJsonObject{{"position", position},
+                       {"state", QString::fromStdString(alStateName(slave.state))},
+                       {"alStatusCode", hexText(slave.alStatusCode, 4)},
+                       {"vendor", hexText(identity.vendorId, 8)},
+                       {"product", hexText(identity.productCode, 8)},
+                       {"revision", hexText(identity.revision, 8)},
+                       {"serial", hexText(identity.serialNumber, 8)},
+                       {"name", QString::fromStdString(identity.name)}};
+}
+
+QString slaveLine(const QJsonObject &facts)
+{
     return QStringLiteral("slave %1: %2, AL status code %3, vendor %4, product %5, revision %6, serial %7, \"%8\"")
-        .arg(position)
-        .arg(QString::fromStdString(alStateName(slave.state)), hexText(slave.alStatusCode, 4), hexText(identity.vendorId, 8),
-             hexText(identity.productCode, 8), hexText(identity.revision, 8), hexText(identity.serialNumber, 8),
-             QString::fromStdString(identity.name));
+        .arg(facts["position"].toInt())
+        .arg(facts["state"].toString(), facts["alStatusCode"].toString(), facts["vendor"].toString(),
+             facts["product"].toString(), facts["revision"].toString(), facts["serial"].toString(),
+             facts["name"].toString());
 }
 
 }
@@ -49,8 +64,13 @@ DeviceInfo readEthercatInfo(const DeviceJob &target)
     }
     const int slaves = master.ec_detect();
     info.lines << QStringLiteral("EtherCAT segment on %1: %2 slave(s)").arg(target.adapter).arg(slaves);
-    for (int position = 1; position <= slaves; ++position)
-        info.lines << slaveLine(master, uint16_t(position));
+    QJsonArray slaveList;
+    for (int position = 1; position <= slaves; ++position) {
+        const QJsonObject facts = slaveFacts(master, uint16_t(position));
+        info.lines << slaveLine(facts);
+        slaveList.append(facts);
+    }
+    info.json = QJsonObject{{"adapter", target.adapter}, {"slaves", slaveList}};
     master.ec_close();
     return info;
 }

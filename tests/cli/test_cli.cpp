@@ -377,6 +377,16 @@ private slots:
                                           "module 1: product code 0x0A32, hardware version 0x1000\n"
                                           "module 2: product code 0x0A32, hardware version 0x1000\n"
                                           "module 3: register 30200 not read: Illegal data address\n"));
+        // The same facts for a program.
+        const CliRun couplerJson = runCli({"info", "coupler", "--ip", "127.0.0.119", "--first", "2", "--last", "3", "--json"});
+        QCOMPARE(couplerJson.status, 0);
+        QCOMPARE(QJsonDocument::fromJson(couplerJson.out.toUtf8()).object(),
+                 (QJsonObject{{"coupler", "127.0.0.119"}, {"productCode", "0x0702"}, {"hardwareVersion", "0x1000"},
+                              {"modules", QJsonArray{QJsonObject{{"module", 2}, {"productCode", "0x0A32"},
+                                                                 {"hardwareVersion", "0x1000"}},
+                                                     QJsonObject{{"module", 3},
+                                                                 {"failure", "register 30200 not read: Illegal data "
+                                                                             "address"}}}}}));
         QVERIFY(withModules->stop().contains("started 0 times"));
 
         const QString link = SandboxFiles::applicationDirectory() + "/canopen-info";
@@ -390,6 +400,9 @@ private slots:
                                           "revision number (0x1018 sub 3): 0x00010003\n"
                                           "serial number (0x1018 sub 4): 0x00004711\n"
                                           "running (0x5101): boot loader (0x626F6F74)\n").arg(link));
+        const CliRun canopenJson = runCli({"info", "canopen", "--port", link, "--node", "9", "--json"});
+        QCOMPARE(QJsonDocument::fromJson(canopenJson.out.toUtf8()).object()["product code"].toString(),
+                 QString("0x00000C01"));
         const CliRun unreachable = runCli({"info", "coupler", "--ip", "127.0.0.120"});
         QCOMPARE(unreachable.status, 1);
         QVERIFY2(unreachable.err.startsWith(QString("tarnlow-cli: Modbus TCP 127.0.0.120:%1: ").arg(modbusPort())), qPrintable(unreachable.err));
