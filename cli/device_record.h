@@ -33,6 +33,9 @@ struct DeviceRecord {
     QString deviceState;
     // The phase that ran when a stop (Ctrl-C) was first seen; empty when none was.
     QString stoppedIn;
+    // What the device says its product code is, where the run asked it (the CANopen coupler's
+    // identity object).
+    std::optional<quint32> deviceProductCode;
 };
 
 // "verified", "failed" or "aborted", as the report and the outcome lines name an outcome; a

@@ -31,7 +31,7 @@ UpdateOutcome runHexDevice(const DeviceJob &job, DeviceRecord &record, RunReport
     case DeviceKind::Module:
         return runModules(job, hex, report);
     case DeviceKind::Canopen:
-        return runCanopen(job, hex, report);
+        return runCanopen(job, hex, report, record);
     default:
         return runCoupler(job, hex, report);
     }

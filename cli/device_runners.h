@@ -9,7 +9,9 @@
 
 UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &report);
 UpdateOutcome runModules(const DeviceJob &job, const HexImage &hex, RunReport &report);
-UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &report);
+// The CANopen coupler's product code goes to the record; one that differs from the product code
+// the file's header names is warned of on standard error, and the update goes on.
+UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &report, DeviceRecord &record);
 // The EtherCAT coupler takes its file as it is; the record receives the hash of what was read
 // for sending and the AL state the coupler was left in.
 UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord &record);

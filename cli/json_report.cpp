@@ -66,6 +66,9 @@ QJsonObject deviceOf(const DeviceRecord &record)
         {"readBack", record.readBack},
         {"deviceState", record.deviceState.isEmpty() ? QJsonValue() : QJsonValue(record.deviceState)},
         {"stoppedIn", record.stoppedIn.isEmpty() ? QJsonValue() : QJsonValue(record.stoppedIn)},
+        {"device", record.deviceProductCode
+                       ? QJsonValue(QJsonObject{{"productCode", hexText(*record.deviceProductCode, 8)}})
+                       : QJsonValue()},
         {"title", record.outcome.title.isEmpty() ? QCoreApplication::applicationName() : record.outcome.title},
         {"message", record.outcome.text},
         {"detail", record.outcome.informative},

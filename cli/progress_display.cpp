@@ -1,5 +1,7 @@
 #include "cli/progress_display.h"
 
+#include "cli/hex_text.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 
@@ -128,6 +130,9 @@ QString ProgressDisplay::outcomeLine(const DeviceRecord &record)
         parts << QStringLiteral("(no read-back: the boot loader acknowledged every packet)");
     if (record.outcome.kind == UpdateOutcome::Kind::Aborted && !record.stoppedIn.isEmpty())
         parts << QStringLiteral("Stopped while \"%1\".").arg(record.stoppedIn);
+    if (record.deviceProductCode && record.productCode)
+        parts << QStringLiteral("(product code: the file's %1, the device's %2)")
+                     .arg(hexText(*record.productCode, 4), hexText(*record.deviceProductCode, 8));
     parts << record.outcome.deviceState;
     parts.removeAll(QString());
     return (text + parts.join(QLatin1Char(' '))).trimmed();

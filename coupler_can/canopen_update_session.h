@@ -23,6 +23,10 @@ public:
     const std::optional<UpdateOutcome> &openFailure() const { return m_openFailure; }
     CANopenCOMM &connection() { return m_connection; }
 
+    // What node `nodeId` says its product code is (identity object 0x1018 sub 2); nothing when it
+    // does not say (no answer, an abort, or a reply for another object).
+    std::optional<uint32_t> productCode(int nodeId);
+
     // The run of node `nodeId` for the first `imageLength` bytes of `image` (see
     // CanopenUpdateEngine::run). Only on a port that opened.
     UpdateResult update(int nodeId, const std::vector<uint8_t> &image, int imageLength,

@@ -357,6 +357,15 @@ private slots:
                                    sample("COP Firmware/COP_Coupler_Demo.HEX")});
         QCOMPARE(run.devices[0]["outcome"].toString(), QString("verified"));
         QCOMPARE(run.status, 0);
+        // What the coupler says it is stands beside the file's header, and a difference is warned of.
+        QCOMPARE(run.devices[0]["device"].toObject()["productCode"].toString(), QString("0x00000C01"));
+        const QString fileCode = run.devices[0]["header"].toObject()["productCode"].toString();
+        QVERIFY(run.out.contains(QStringLiteral("(product code: the file's %1, the device's 0x00000C01)").arg(fileCode)));
+        QVERIFY(!run.err.contains("warning"));
+        const CliRun other = runCli({"canopen", "--port", link, "--node", "5", "--file", sample(kCouplerFirmware)});
+        QVERIFY2(other.err.contains("warning: CANopen node 5 on " + link + " says product code 0x00000C01; the file "),
+                 qPrintable(other.err));
+        QVERIFY(other.err.contains("is for product code 0x0702"));
         const CliRun missing = runCli({"canopen", "--port", link + "-gone", "--file",
                                        sample("COP Firmware/COP_Coupler_Demo.HEX")});
         QCOMPARE(missing.status, 1);
