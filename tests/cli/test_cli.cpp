@@ -288,9 +288,10 @@ private slots:
     // recorded as interrupted, what it runs not known.
     void aSecondCtrlCStillWritesTheReport()
     {
-        // Each page and the first checksum step answered late, within the reply window: the run
-        // takes a while to reach its end after the first Ctrl-C.
-        auto slow = coupler("127.0.0.119", {"--fault", "delay:write:0:120", "--fault", "delay:step1:0:120"});
+        // Each page and both checksum steps answered late, within the reply window: the run takes
+        // a while to reach its end after the first Ctrl-C.
+        auto slow = coupler("127.0.0.119", {"--fault", "delay:write:0:120", "--fault", "delay:step1:0:120",
+                                            "--fault", "delay:step2:0:120"});
         QVERIFY(slow->ready());
         const QString plan = writePlan(QStringLiteral("coupler,127.0.0.119,%1\n").arg(sample(kCouplerFirmware)));
         const CliRun run = runCli({"plan", plan}, [](QProcess &cli, QByteArray &out) {
@@ -300,7 +301,9 @@ private slots:
             if (pid <= 0)
                 return;
             ::kill(pid_t(pid), SIGINT);
-            QThread::msleep(20);   // two signals sent at once may arrive as one
+            // Two signals sent at once may arrive as one: the second goes once the first was seen.
+            while (!out.contains("Interrupted: stopping") && cli.waitForReadyRead(20000))
+                out += cli.readAllStandardOutput();
             ::kill(pid_t(pid), SIGINT);
         });
         QCOMPARE(run.status, 130);
