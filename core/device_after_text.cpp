@@ -64,3 +64,10 @@ QString rangeAfterText(const std::vector<After> &after, int first, const QString
     }
     return parts.isEmpty() ? QString() : capitalized(parts.join(QStringLiteral("; "))) + QLatin1Char('.');
 }
+
+UpdateOutcome withDeviceFacts(UpdateOutcome box, const UpdateResult &result, const QString &deviceState)
+{
+    box.deviceState = deviceState;
+    box.readBack = result.kind == UpdateResult::Kind::Verified || result.cause == UpdateResult::Cause::FlashDiffers;
+    return box;
+}

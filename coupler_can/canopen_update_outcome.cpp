@@ -46,10 +46,7 @@ UpdateOutcome boxFor(const UpdateResult &result)
 
 UpdateOutcome canopenUpdateOutcome(const UpdateResult &result)
 {
-    UpdateOutcome outcome = boxFor(result);
-    outcome.deviceState = deviceAfterText(result.deviceAfter, QStringLiteral("the coupler"));
-    outcome.readBack = result.kind == UpdateResult::Kind::Verified || result.cause == UpdateResult::Cause::FlashDiffers;
-    return outcome;
+    return withDeviceFacts(boxFor(result), result, deviceAfterText(result.deviceAfter, QStringLiteral("the coupler")));
 }
 
 QString canopenPhaseLabel(UpdatePhase phase)

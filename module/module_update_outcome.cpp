@@ -93,13 +93,11 @@ UpdateOutcome boxFor(const UpdateResult &result)
 
 UpdateOutcome moduleUpdateOutcome(const UpdateResult &result)
 {
-    UpdateOutcome outcome = boxFor(result);
     // A coupler not reached leaves every module as it was.
-    outcome.deviceState = result.rangeAfter.empty() && result.deviceAfter == UpdateResult::DeviceAfter::Untouched
+    const QString state = result.rangeAfter.empty() && result.deviceAfter == UpdateResult::DeviceAfter::Untouched
         ? QStringLiteral("No module was touched: they run the firmware they ran before.")
         : rangeAfterText(result.rangeAfter, result.firstModule, QStringLiteral("module"));
-    outcome.readBack = result.kind == UpdateResult::Kind::Verified || result.cause == UpdateResult::Cause::FlashDiffers;
-    return outcome;
+    return withDeviceFacts(boxFor(result), result, state);
 }
 
 QString modulePhaseLabel(UpdatePhase phase, int module)
