@@ -23,6 +23,7 @@ public:
     Tracker(ProgressDisplay &display, int index) : m_display(display), m_index(index) {}
     void phaseStarted(const QString &phase) override { m_display.phaseStarted(m_index, phase); }
     void bytesDone(qint64 done, qint64 total) override { m_display.bytesDone(m_index, done, total); }
+    void waiting(qint64 millisecondsLeft) override { m_display.waiting(m_index, millisecondsLeft); }
     bool stopRequested() const override { return m_display.m_stopRequested(); }
 
 private:
@@ -79,9 +80,20 @@ void ProgressDisplay::bytesDone(int index, qint64 done, qint64 total)
     }
 }
 
+void ProgressDisplay::waiting(int index, qint64 millisecondsLeft)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running[index].waitLeftMs = millisecondsLeft;
+    if (m_mode == Mode::Terminal)
+        redraw();
+}
+
 QString ProgressDisplay::statusText(const DeviceLine &line) const
 {
     QString text = QStringLiteral("%1: %2").arg(line.target, line.phase);
+    // The wait counts down in whole seconds, rounded up.
+    if (line.waitLeftMs > 0)
+        text += QStringLiteral("  wait %1").arg(timeText((line.waitLeftMs + 999) / 1000));
     if (line.total <= 0)
         return text;
     text += QStringLiteral("  %1/%2 KiB %3%").arg(line.done / kKiB).arg(line.total / kKiB).arg(100 * line.done / line.total);

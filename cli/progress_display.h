@@ -45,10 +45,12 @@ private:
         int lastTenth = -1;
         QElapsedTimer clock;   // since the device's bytes began to move, through its phases and waits
         qint64 bytesAtClock = 0;
+        qint64 waitLeftMs = 0;   // of a fixed wait that runs
     };
 
     void phaseStarted(int index, const QString &phase);
     void bytesDone(int index, qint64 done, qint64 total);
+    void waiting(int index, qint64 millisecondsLeft);
     void printLine(const QString &text);
     void redraw();
     void eraseDrawn();

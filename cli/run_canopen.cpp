@@ -23,5 +23,5 @@ UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &r
                               2 * qint64(hex.imageLength));
     std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
     return canopenUpdateOutcome(session.update(job.node, hex.image, hex.imageLength, readBack,
-                                               {progress, progress, job.environment.waits.blocking(), nullptr}));
+                                               {progress, progress, report.countedWait(job.environment.waits), nullptr}));
 }

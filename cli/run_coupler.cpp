@@ -20,7 +20,7 @@ UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &r
                               2 * qint64(hex.imageLength));
     progress.setChecksPassedPhase(QStringLiteral("Waiting before the run"));
     CouplerUpdateSession session(*socket, job.ip.toStdString(),
-                                 {progress, progress, job.environment.waits.blocking(), nullptr}, job.environment);
+                                 {progress, progress, report.countedWait(job.environment.waits), nullptr}, job.environment);
     std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
     report.phase(QStringLiteral("Checking the coupler's registers"));
     return session.update(hex, readBack);

@@ -41,7 +41,7 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord 
     // The phases come from the diagnostic lines; the bytes acknowledged are counted as they come.
     ReportedProgress progress(report, nullptr, 0);
     EthercatCouplerUpdate update(Ethercat::defaultLinkOpener(),
-                                 {progress, progress, job.environment.waits.blocking(),
+                                 {progress, progress, report.countedWait(job.environment.waits),
                                   [&report](const std::string &line) { phaseOfLine(line, report); }});
     const QByteArray fileName = job.firmwareFile.toUtf8();
     int size = 0;

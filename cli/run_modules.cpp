@@ -14,5 +14,5 @@ UpdateOutcome runModules(const DeviceJob &job, const HexImage &hex, RunReport &r
     ReportedProgress progress(report, &modulePhaseLabel, 2 * qint64(hex.imageLength),
                               job.lastModule - job.firstModule + 1);
     return moduleUpdateOutcome(session.update(job.firstModule, job.lastModule, job.advanceMode, hex,
-                                              {progress, progress, job.environment.waits.blocking(), nullptr}));
+                                              {progress, progress, report.countedWait(job.environment.waits), nullptr}));
 }

@@ -28,6 +28,19 @@ void RunReport::bytes(qint64 done, qint64 total)
     m_progress.bytesDone(done, total);
 }
 
+Wait RunReport::countedWait(const FixedWaits &waits)
+{
+    return [this, waits](int milliseconds) {
+        constexpr int kSliceMs = 1000;
+        const FixedWaits exact;   // the slices are of the wait as it lasts here
+        for (int left = waits.effective(milliseconds); left > 0; left -= kSliceMs) {
+            m_progress.waiting(left);
+            exact.block(qMin(left, kSliceMs));
+        }
+        m_progress.waiting(0);
+    };
+}
+
 void RunReport::complete()
 {
     if (m_total > 0)

@@ -2,6 +2,7 @@
 
 #include "cli/device_progress.h"
 #include "cli/device_record.h"
+#include "core/fixed_waits.h"
 
 #include <QElapsedTimer>
 
@@ -15,6 +16,8 @@ public:
     // Ends the phase that runs and starts `name`, unless `name` is the one running.
     void phase(const QString &name);
     void bytes(qint64 done, qint64 total);
+    // A wait for the engines that tells its countdown, second by second, as it blocks.
+    Wait countedWait(const FixedWaits &waits);
     // A verified run has moved all its bytes, whatever step the engine counted last.
     void complete();
     // Whether the run must stop; the first time it must, the record keeps the phase that runs.

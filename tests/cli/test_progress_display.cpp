@@ -110,8 +110,10 @@ private slots:
     {
         struct Seen : DeviceProgress {
             QList<qint64> done;
+            QList<qint64> waitsLeft;
             void phaseStarted(const QString &) override {}
             void bytesDone(qint64 bytes, qint64 total) override { done << bytes << total; }
+            void waiting(qint64 left) override { waitsLeft << left; }
             bool stopRequested() const override { return false; }
         } seen;
         DeviceRecord record;
@@ -127,6 +129,22 @@ private slots:
         report.complete();
         QCOMPARE(seen.done, (QList<qint64>{0, 2000, 499, 2000, 949, 2000, 949, 2000, 1499, 2000, 1949, 2000,
                                            2000, 2000}));
+        // A wait tells what is left of it second by second, as long as it lasts here.
+        report.countedWait(FixedWaits(2))(2500);
+        QCOMPARE(seen.waitsLeft, (QList<qint64>{1250, 250, 0}));
+    }
+
+    void aTerminalShowsTheWaitsCountdown()
+    {
+        QString output;
+        QTextStream out(&output);
+        ProgressDisplay display(ProgressDisplay::Mode::Terminal, out, [] { return false; });
+        auto progress = display.track(0, couplerAt("10.0.0.5"));
+        progress->phaseStarted("Waiting before the run");
+        progress->waiting(4200);
+        QCOMPARE(screenAfter(output), QStringList{"coupler 10.0.0.5: Waiting before the run  wait 0:05"});
+        progress->waiting(0);
+        QCOMPARE(screenAfter(output), QStringList{"coupler 10.0.0.5: Waiting before the run"});
     }
 
     void quietPrintsOnlyTheOutcome()
