@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/update_outcome.h"
+#include "core/update_result.h"
 #include "cli/device_job.h"
 
 #include <QDateTime>
@@ -8,11 +9,14 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // The time one phase of a run took; a phase is what the page's progress label says.
 struct PhaseTime {
     QString name;
     qint64 milliseconds = 0;
+    QDateTime started;
+    int module = 0;   // the module of a range the phase belongs to; 0 for the whole run
 };
 
 // What the report keeps of one device's run.
@@ -36,6 +40,10 @@ struct DeviceRecord {
     // What the device says its product code is, where the run asked it (the CANopen coupler's
     // identity object).
     std::optional<quint32> deviceProductCode;
+    // Of a module range: what each module runs afterwards, from the first on, and the modules
+    // the outcome concerns (those that did not fit, or the one the run ended at).
+    std::vector<UpdateResult::DeviceAfter> rangeAfter;
+    QList<int> outcomeModules;
 };
 
 // "verified", "failed" or "aborted", as the report and the outcome lines name an outcome; a

@@ -29,7 +29,7 @@ UpdateOutcome runHexDevice(const DeviceJob &job, DeviceRecord &record, RunReport
         return UpdateOutcome::aborted(QStringLiteral("Interrupted before anything was sent."));
     switch (job.kind) {
     case DeviceKind::Module:
-        return runModules(job, hex, report);
+        return runModules(job, hex, report, record);
     case DeviceKind::Canopen:
         return runCanopen(job, hex, report, record);
     default:

@@ -8,7 +8,8 @@
 #include "firmware/hex_image.h"
 
 UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &report);
-UpdateOutcome runModules(const DeviceJob &job, const HexImage &hex, RunReport &report);
+// What each module of the range runs afterwards goes to the record.
+UpdateOutcome runModules(const DeviceJob &job, const HexImage &hex, RunReport &report, DeviceRecord &record);
 // The CANopen coupler's product code goes to the record; one that differs from the product code
 // the file's header names is warned of on standard error, and the update goes on.
 UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &report, DeviceRecord &record);

@@ -1,6 +1,6 @@
 #include "cli/device_info.h"
 
-#include "cli/hex_text.h"
+#include "core/hex_text.h"
 #include "coupler_can/boot_loader_objects.h"
 #include "coupler_can/timeout_exception.h"
 #include "coupler_can/usb_pass_through_canopen_comm.h"

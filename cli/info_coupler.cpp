@@ -1,6 +1,6 @@
 #include "cli/device_info.h"
 
-#include "cli/hex_text.h"
+#include "core/hex_text.h"
 #include "coupler_eth/coupler_compatibility.h"
 #include "modbus/modbus_tcp_link.h"
 #include "module/module_transport.h"

@@ -1,7 +1,7 @@
 #include "cli/device_info.h"
 
 #include "cli/adapter_warning.h"
-#include "cli/hex_text.h"
+#include "core/hex_text.h"
 #include "ethercat/ethercat_master.h"
 #include "ethercat/sii_identity.h"
 

@@ -1,6 +1,7 @@
 #include "cli/plan_runner.h"
 
 #include "cli/device_run.h"
+#include "cli/records_per_module.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -112,7 +113,8 @@ void work(int worker, PlanState &state, const PlanOptions &options, ProgressDisp
             job.listenPort = options.listenPortBase ? options.listenPortBase + worker : 0;
         const std::unique_ptr<DeviceProgress> progress = display.track(index, job);
         const DeviceRecord record = runDevice(job, *progress);
-        display.finished(index, record);
+        for (const DeviceRecord &each : recordsPerDevice(record))
+            display.finished(index, each);
         state.done(index, record);
     }
 }
@@ -138,11 +140,12 @@ QList<DeviceRecord> PlanRun::run(ProgressDisplay &display, const std::function<b
     const QList<DeviceRecord> records = m_state->records();
     for (int index = 0; index < records.size(); ++index)
         if (!records[index].started.isValid())
-            display.finished(index, records[index]);
-    return records;
+            for (const DeviceRecord &each : recordsPerDevice(records[index]))
+                display.finished(index, each);
+    return recordsPerDevice(records);
 }
 
 QList<DeviceRecord> PlanRun::recordsSoFar() const
 {
-    return m_state->recordsSoFar();
+    return recordsPerDevice(m_state->recordsSoFar());
 }

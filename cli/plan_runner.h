@@ -21,7 +21,8 @@ struct PlanOptions {
 
 class PlanState;
 
-// Runs the devices, each in a thread of its own, and returns their records in the plan's order.
+// Runs the devices, each in a thread of its own, and returns their records in the plan's order,
+// one for each module of a range.
 // A device not started (after a failure with stopOnFailure, or after Ctrl-C) is recorded as
 // aborted with the reason.
 class PlanRun

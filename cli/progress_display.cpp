@@ -1,6 +1,6 @@
 #include "cli/progress_display.h"
 
-#include "cli/hex_text.h"
+#include "core/hex_text.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

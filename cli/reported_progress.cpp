@@ -16,7 +16,7 @@ void ReportedProgress::phase(UpdatePhase phase, int module)
     if (phase == UpdatePhase::Writing)
         ++m_unitsStarted;
     if (m_label)
-        m_report.phase(m_label(phase, module));
+        m_report.phase(m_label(phase, module), module);
 }
 
 void ReportedProgress::setValue(int value)

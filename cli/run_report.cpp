@@ -4,12 +4,14 @@ RunReport::RunReport(DeviceRecord &record, DeviceProgress &progress) : m_record(
 {
 }
 
-void RunReport::phase(const QString &name)
+void RunReport::phase(const QString &name, int module)
 {
     if (name == m_phase)
         return;
     finish();
     m_phase = name;
+    m_phaseModule = module;
+    m_phaseStarted = QDateTime::currentDateTimeUtc();
     m_phaseClock.start();
     m_progress.phaseStarted(name);
 }
@@ -51,6 +53,6 @@ void RunReport::finish()
 {
     if (m_phase.isEmpty())
         return;
-    m_record.phases.append({m_phase, m_phaseClock.elapsed()});
+    m_record.phases.append({m_phase, m_phaseClock.elapsed(), m_phaseStarted, m_phaseModule});
     m_phase.clear();
 }

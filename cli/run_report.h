@@ -13,8 +13,9 @@ class RunReport
 public:
     RunReport(DeviceRecord &record, DeviceProgress &progress);
 
-    // Ends the phase that runs and starts `name`, unless `name` is the one running.
-    void phase(const QString &name);
+    // Ends the phase that runs and starts `name` (of `module`, on a range), unless `name` is
+    // the one running.
+    void phase(const QString &name, int module = 0);
     void bytes(qint64 done, qint64 total);
     // A wait for the engines that tells its countdown, second by second, as it blocks.
     Wait countedWait(const FixedWaits &waits);
@@ -30,5 +31,7 @@ private:
     DeviceProgress &m_progress;
     QElapsedTimer m_phaseClock;
     QString m_phase;
+    QDateTime m_phaseStarted;
+    int m_phaseModule = 0;
     qint64 m_total = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,9 @@ struct UpdateResult {
     // The state the device was left in, where it was read back ("PRE-OP", "unknown"); empty
     // where it was not.
     std::string deviceState;
+    // The mode signature the device gave when it was last asked (the CANopen coupler's), where it
+    // gave one.
+    std::optional<uint32_t> modeSignature;
     // False when the device did not come out of its boot loader as it should after the transfer.
     bool leftCleanly = true;
 

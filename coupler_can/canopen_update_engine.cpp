@@ -49,6 +49,7 @@ UpdateResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int ima
         throw std::invalid_argument("CanopenUpdateEngine::run: buffers shorter than the whole pages");
     progressCounter = 0;
     m_deviceAfter = UpdateResult::DeviceAfter::Untouched;
+    m_modeSignature.reset();
     m_tools.progress.setMaximum(progressMaximum(imageLength));
     m_tools.progress.phase(UpdatePhase::Writing, 0);
     UpdateResult result;
@@ -61,6 +62,7 @@ UpdateResult CanopenUpdateEngine::run(const std::vector<uint8_t> &image, int ima
         result.exchange = owned->what();
     }
     result.deviceAfter = m_deviceAfter;
+    result.modeSignature = m_modeSignature;
     return result;
 }
 
@@ -219,5 +221,6 @@ uint32_t CanopenUpdateEngine::readModeSignature()
     uint32_t signature = 0;
     m_link.sendUploadRequest(m_nodeId, ModeSignatureObject, ModeSignatureSubIndex);
     m_link.readUploadResponse(ModeSignatureObject, ModeSignatureSubIndex, &signature);
+    m_modeSignature = signature;
     return signature;
 }

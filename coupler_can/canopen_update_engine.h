@@ -53,4 +53,5 @@ private:
     UpdateTools m_tools;
     int progressCounter = 0;
     UpdateResult::DeviceAfter m_deviceAfter = UpdateResult::DeviceAfter::Unknown;
+    std::optional<uint32_t> m_modeSignature;
 };

@@ -1,6 +1,7 @@
 #include "coupler_can/canopen_update_outcome.h"
 
 #include "core/device_after_text.h"
+#include "core/hex_text.h"
 
 #include <QCoreApplication>
 
@@ -42,11 +43,33 @@ UpdateOutcome boxFor(const UpdateResult &result)
     }
 }
 
+// The signature as a number and, where its bytes spell a word ("boot", "norm"), as the word too.
+QString signatureText(uint32_t signature)
+{
+    QString word;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const char letter = char(signature >> shift);
+        if (letter < 0x20 || letter > 0x7E)
+            return hexText(signature, 8);
+        word += QLatin1Char(letter);
+    }
+    return QStringLiteral("%1 (\"%2\")").arg(hexText(signature, 8), word);
+}
+
+// What the coupler runs now, with the mode signature that told it where one was read.
+QString stateText(const UpdateResult &result)
+{
+    const QString state = deviceAfterText(result.deviceAfter, QStringLiteral("the coupler"));
+    if (!result.modeSignature || state.isEmpty())
+        return state;
+    return state + QStringLiteral(" Its mode signature read last: %1.").arg(signatureText(*result.modeSignature));
+}
+
 }
 
 UpdateOutcome canopenUpdateOutcome(const UpdateResult &result)
 {
-    return withDeviceFacts(boxFor(result), result, deviceAfterText(result.deviceAfter, QStringLiteral("the coupler")));
+    return withDeviceFacts(boxFor(result), result, stateText(result));
 }
 
 QString canopenPhaseLabel(UpdatePhase phase)

@@ -340,15 +340,44 @@ private slots:
         QVERIFY(watched->stop().contains("started 0 times"));
     }
 
+    // A range is recorded module by module: a technician sees which were written and started
+    // and which still need the update.
     void modulesBehindACoupler()
     {
-        auto withModules = coupler("127.0.0.118", {"--modules", "2"});
+        auto withModules = coupler("127.0.0.118", {"--modules", "3", "--module-fault", "2:flip-bit=100"});
         QVERIFY(withModules->ready());
-        const CliRun run = runCli({"module", "--ip", "127.0.0.118", "--first", "1", "--last", "2", "--file",
+        const CliRun run = runCli({"module", "--ip", "127.0.0.118", "--first", "1", "--last", "3", "--file",
                                    sample("Module Firmware/IO_Module_Demo.HEX")});
-        QCOMPARE(run.status, 0);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.devices.size(), 3);
+        const QStringList outcomes = {"verified", "failed", "aborted"};
+        for (int module = 1; module <= 3; ++module) {
+            const QJsonObject target = run.devices[module - 1]["target"].toObject();
+            QCOMPARE(target["firstModule"].toInt(), module);
+            QCOMPARE(target["lastModule"].toInt(), module);
+            QCOMPARE(run.devices[module - 1]["outcome"].toString(), outcomes[module - 1]);
+        }
         QCOMPARE(run.devices[0]["message"].toString(),
-                 QString("Burning firmware successful. Firmware of module 1-2 has been updated."));
+                 QString("Burning firmware successful. Firmware of module 1 has been updated."));
+        QCOMPARE(run.devices[0]["readBack"].toBool(), true);
+        QCOMPARE(run.devices[1]["message"].toString(),
+                 QString("Burning Firmware to module 2 Failed. Comparison is NOT equal. Content is different "
+                         "between local file and flash."));
+        QCOMPARE(run.devices[1]["deviceState"].toString(),
+                 QString("Module 2 is in its boot loader, its firmware erased or incomplete: run the update again."));
+        QCOMPARE(run.devices[2]["message"].toString(), QString("Not started: the run of the range ended with module 2."));
+        QCOMPARE(run.devices[2]["started"], QJsonValue());
+        QCOMPARE(run.devices[2]["readBack"].toBool(), false);
+        QVERIFY2(run.out.contains("module 1 behind 127.0.0.118: verified: Burning firmware successful. Firmware of "
+                                  "module 1 has been updated. Module 1 runs the new firmware.\n"),
+                 qPrintable(run.out));
+        QVERIFY2(run.out.contains("module 3 behind 127.0.0.118: aborted: Not started: the run of the range ended with "
+                                  "module 2. Module 3 was not touched: it runs the firmware it ran before.\n"),
+                 qPrintable(run.out));
+        QVERIFY(run.out.contains("3 device(s): 1 verified, 0 written, 1 failed, 0 aborted, 1 not started"));
+        // Each module's record holds its own phases.
+        const QJsonArray second = run.devices[1]["phases"].toArray();
+        QCOMPARE(second.first()["name"].toString(), QString("Burning Firmware to module 2..."));
     }
 
     void aCanopenCouplerOnADevicePath()

@@ -119,6 +119,8 @@ private slots:
         const UpdateResult result = h.run(300);
         QCOMPARE(int(result.kind), int(Kind::Verified));
         QCOMPARE(int(result.deviceAfter), int(After::NewFirmware));
+        QCOMPARE(canopenUpdateOutcome(result).deviceState,
+                 QString("The coupler runs the new firmware. Its mode signature read last: 0x6E6F726D (\"norm\")."));
         QStringList expected = {"range 0 1025", "label Burning Firmware to Remote IO...", "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 6d 72 6f 6e",
                                 sdo(0x23, 0x5100, 1, bootKey), "pause 500", sdo(0x23, 0x5100, 2, bootKey),
                                 "debug Check is boot mode", sdo(0x40, 0x5101, 0), "debug 74 6f 6f 62",
@@ -150,24 +152,27 @@ private slots:
         QTest::addColumn<int>("silentFrom");
         QTest::addColumn<QString>("message");
         QTest::addColumn<After>("after");
+        QTest::addColumn<QString>("signature");   // the mode signature read last, as a word
         // Requests: signature, commands 1, 2, signature, command 8, 64 words and command 6,
         // command 7 and 64 words, commands 4 and 3, signature.
-        QTest::newRow("first signature") << 1 << "Index: 5101, SubIndex: 0" << After::Untouched;
-        QTest::newRow("command 2") << 3 << "Index: 5100, SubIndex:  2" << After::Unanswered;
-        QTest::newRow("command 8") << 5 << "Index: 5100, SubIndex:  8" << After::InBootLoader;
-        QTest::newRow("word 3 written") << 9 << "Index: 5102, SubIndex:  3" << After::InBootLoader;
-        QTest::newRow("command 6") << 70 << "Index: 5100, SubIndex:  6" << After::InBootLoader;
-        QTest::newRow("command 7") << 71 << "Index: 5100, SubIndex:  7" << After::InBootLoader;
-        QTest::newRow("word 0x1a read") << 72 + 0x1a << "Index: 5102, SubIndex: 1a" << After::InBootLoader;
-        QTest::newRow("command 4") << 136 << "Index: 5100, SubIndex:  4" << After::InBootLoader;
-        QTest::newRow("command 3 lost, no guard frame") << 137 << "Receive Guard" << After::NewFirmwareUnconfirmed;
-        QTest::newRow("last signature") << 138 << "Index: 5101, SubIndex: 0" << After::NewFirmwareUnconfirmed;
+        QTest::newRow("first signature") << 1 << "Index: 5101, SubIndex: 0" << After::Untouched << "";
+        QTest::newRow("command 2") << 3 << "Index: 5100, SubIndex:  2" << After::Unanswered << "norm";
+        QTest::newRow("command 8") << 5 << "Index: 5100, SubIndex:  8" << After::InBootLoader << "boot";
+        QTest::newRow("word 3 written") << 9 << "Index: 5102, SubIndex:  3" << After::InBootLoader << "boot";
+        QTest::newRow("command 6") << 70 << "Index: 5100, SubIndex:  6" << After::InBootLoader << "boot";
+        QTest::newRow("command 7") << 71 << "Index: 5100, SubIndex:  7" << After::InBootLoader << "boot";
+        QTest::newRow("word 0x1a read") << 72 + 0x1a << "Index: 5102, SubIndex: 1a" << After::InBootLoader << "boot";
+        QTest::newRow("command 4") << 136 << "Index: 5100, SubIndex:  4" << After::InBootLoader << "boot";
+        QTest::newRow("command 3 lost, no guard frame") << 137 << "Receive Guard" << After::NewFirmwareUnconfirmed
+                                                        << "boot";
+        QTest::newRow("last signature") << 138 << "Index: 5101, SubIndex: 0" << After::NewFirmwareUnconfirmed << "boot";
     }
     void missingReplyNamesItsObject()
     {
         QFETCH(int, silentFrom);
         QFETCH(QString, message);
         QFETCH(After, after);
+        QFETCH(QString, signature);
         Harness h(false);
         h.coupler.faults.silentFromRequest = silentFrom;
         const UpdateResult result = h.run(256);
@@ -177,6 +182,9 @@ private slots:
         QCOMPARE(box.title, QString("Read timeout"));
         QCOMPARE(box.text, message);
         QCOMPARE(int(result.deviceAfter), int(after));
+        QVERIFY2(box.deviceState.endsWith(signature.isEmpty() ? QString("it runs the firmware it ran before.")
+                                                              : QString(" (\"%1\").").arg(signature)),
+                 qPrintable(box.deviceState));
         QCOMPARE(int(h.coupler.requests().size()), silentFrom);
     }
 
