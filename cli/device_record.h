@@ -32,14 +32,16 @@ struct DeviceRecord {
     // Whether the device's flash was read back and compared. The EtherCAT coupler's boot loader
     // offers no read-back: its success is every FoE packet acknowledged.
     bool readBack = false;
-    // The state the device was left in: the EtherCAT coupler's AL state as read back, for the
-    // others what they run now and the next step; empty where nothing is known.
-    QString deviceState;
     // The phase that ran when a stop (Ctrl-C) was first seen; empty when none was.
     QString stoppedIn;
-    // What the device says its product code is, where the run asked it (the CANopen coupler's
-    // identity object).
-    std::optional<quint32> deviceProductCode;
+    // What the device says of itself, where the run asked it: the CANopen coupler's identity
+    // object, the EtherCAT slave's SII and the AL state it was left in.
+    struct DeviceFacts {
+        std::optional<quint32> productCode;
+        QString name;
+        QString alState;
+        bool known() const { return productCode || !name.isEmpty() || !alState.isEmpty(); }
+    } device;
     // Of a module range: what each module runs afterwards, from the first on, and the modules
     // the outcome concerns (those that did not fit, or the one the run ended at).
     std::vector<UpdateResult::DeviceAfter> rangeAfter;

@@ -47,8 +47,6 @@ DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress)
     RunReport report(record, progress);
     record.outcome = job.kind == DeviceKind::Ethercat ? runEthercat(job, report, record)
                                                       : runHexDevice(job, record, report);
-    if (record.deviceState.isEmpty())
-        record.deviceState = record.outcome.deviceState;
     record.readBack = record.outcome.readBack;
     if (record.outcome.kind == UpdateOutcome::Kind::Verified)
         report.complete();

@@ -43,6 +43,18 @@ QJsonValue timeOf(const QDateTime &time)
     return time.isValid() ? QJsonValue(time.toString(Qt::ISODateWithMs)) : QJsonValue();
 }
 
+QJsonObject deviceFactsOf(const DeviceRecord::DeviceFacts &device)
+{
+    QJsonObject facts;
+    if (device.productCode)
+        facts.insert("productCode", hexText(*device.productCode, 8));
+    if (!device.name.isEmpty())
+        facts.insert("name", device.name);
+    if (!device.alState.isEmpty())
+        facts.insert("alState", device.alState);
+    return facts;
+}
+
 QJsonObject deviceOf(const DeviceRecord &record)
 {
     QJsonArray phases;
@@ -64,11 +76,9 @@ QJsonObject deviceOf(const DeviceRecord &record)
         {"phases", phases},
         {"outcome", outcomeName(record)},
         {"readBack", record.readBack},
-        {"deviceState", record.deviceState.isEmpty() ? QJsonValue() : QJsonValue(record.deviceState)},
+        {"deviceState", record.outcome.deviceState.isEmpty() ? QJsonValue() : QJsonValue(record.outcome.deviceState)},
         {"stoppedIn", record.stoppedIn.isEmpty() ? QJsonValue() : QJsonValue(record.stoppedIn)},
-        {"device", record.deviceProductCode
-                       ? QJsonValue(QJsonObject{{"productCode", hexText(*record.deviceProductCode, 8)}})
-                       : QJsonValue()},
+        {"device", record.device.known() ? QJsonValue(deviceFactsOf(record.device)) : QJsonValue()},
         {"title", record.outcome.title.isEmpty() ? QCoreApplication::applicationName() : record.outcome.title},
         {"message", record.outcome.text},
         {"detail", record.outcome.informative},

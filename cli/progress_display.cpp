@@ -126,6 +126,23 @@ void ProgressDisplay::note(const QString &text)
         redraw();
 }
 
+namespace {
+
+// The file header's product code beside what the device says it is, where the run asked it.
+QString productCodesText(const DeviceRecord &record)
+{
+    if (!record.device.productCode)
+        return QString();
+    QString device = QStringLiteral("the device's %1").arg(hexText(*record.device.productCode, 8));
+    if (!record.device.name.isEmpty())
+        device += QStringLiteral(" \"%1\"").arg(record.device.name);
+    if (!record.productCode)
+        return QStringLiteral("(product code: %1)").arg(device);
+    return QStringLiteral("(product code: the file's %1, %2)").arg(hexText(*record.productCode, 4), device);
+}
+
+}
+
 QString ProgressDisplay::outcomeLine(const DeviceRecord &record)
 {
     // A failure stands out among the verified lines.
@@ -142,10 +159,7 @@ QString ProgressDisplay::outcomeLine(const DeviceRecord &record)
         parts << QStringLiteral("(no read-back: the boot loader acknowledged every packet)");
     if (record.outcome.kind == UpdateOutcome::Kind::Aborted && !record.stoppedIn.isEmpty())
         parts << QStringLiteral("Stopped while \"%1\".").arg(record.stoppedIn);
-    if (record.deviceProductCode && record.productCode)
-        parts << QStringLiteral("(product code: the file's %1, the device's %2)")
-                     .arg(hexText(*record.productCode, 4), hexText(*record.deviceProductCode, 8));
-    parts << record.outcome.deviceState;
+    parts << productCodesText(record) << record.outcome.deviceState;
     parts.removeAll(QString());
     return (text + parts.join(QLatin1Char(' '))).trimmed();
 }

@@ -65,8 +65,7 @@ DeviceRecord recordOfModule(const DeviceRecord &range, int module)
         own.stoppedIn.clear();
         own.started = own.ended = QDateTime();
     }
-    own.deviceState = deviceAfterText(after, QStringLiteral("module %1").arg(module));
-    own.outcome.deviceState = own.deviceState;
+    own.outcome.deviceState = deviceAfterText(after, QStringLiteral("module %1").arg(module));
     own.outcome.readBack = own.readBack;
     return own;
 }

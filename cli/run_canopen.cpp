@@ -12,12 +12,12 @@ UpdateOutcome runCanopen(const DeviceJob &job, const HexImage &hex, RunReport &r
     CanopenUpdateSession session(job.serialPort.toStdString());
     if (session.openFailure())
         return *session.openFailure();
-    record.deviceProductCode = session.productCode(job.node);
+    record.device.productCode = session.productCode(job.node);
     // A file without a header keeps the page's default, which names no product.
     const bool fileNamesProduct = hex.productCode != HexPageProfile::canopen().defaultProductCode;
-    if (fileNamesProduct && record.deviceProductCode && *record.deviceProductCode != hex.productCode)
+    if (fileNamesProduct && record.device.productCode && *record.device.productCode != hex.productCode)
         std::fprintf(stderr, "warning: %s says product code 0x%08X; the file %s is for product code 0x%04X\n",
-                     qPrintable(job.target()), unsigned(*record.deviceProductCode), qPrintable(job.firmwareFile),
+                     qPrintable(job.target()), unsigned(*record.device.productCode), qPrintable(job.firmwareFile),
                      unsigned(hex.productCode));
     ReportedProgress progress(report, [](UpdatePhase phase, int) { return canopenPhaseLabel(phase); },
                               2 * qint64(hex.imageLength));

@@ -63,6 +63,10 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord 
     warnOfPlantAdapter(job.adapter);
     const UpdateResult result = update.resultOf(
         update.updateSlaveFirmware(job.adapter.toUtf8().constData(), kCouplerPosition, fileName.constData()));
-    record.deviceState = QString::fromStdString(result.deviceState);
+    record.device.alState = QString::fromStdString(result.deviceState);
+    if (const std::optional<Ethercat::SiiIdentity> &identity = update.slaveIdentity()) {
+        record.device.productCode = identity->productCode;
+        record.device.name = QString::fromStdString(identity->name);
+    }
     return ethercatUpdateOutcome(result);
 }

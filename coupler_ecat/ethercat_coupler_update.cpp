@@ -252,6 +252,7 @@ int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_
     m_foeErrorCode = 0;
     m_writeStoppedByAbort = false;
     m_leftIn.reset();
+    m_identity.reset();
     m_bootstrapMailbox = {};
     say("Starting firmware update example\n");
     if (!master.ec_init(interfaceName)) {
@@ -262,6 +263,7 @@ int EthercatCouplerUpdate::updateSlaveFirmware(const char *interfaceName, uint8_
     say(withPrintf("ec_init on %s succeeded.\n", interfaceName));
     if (master.ec_config_init(false) > 0 && slave <= master.ec_slavecount) {
         say(withPrintf("%d slaves found and configured.\n", master.ec_slavecount));
+        m_identity = Ethercat::readSiiIdentity(master, slave);
         if (master.ec_statecheck(slave, BOOT, bootCheckTimeoutUs) != BOOT)
             requestBoot(slave);
         if (reachBoot(slave)) {

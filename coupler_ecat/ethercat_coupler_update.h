@@ -3,6 +3,7 @@
 #include "core/update_result.h"
 #include "core/update_tools.h"
 #include "ethercat/ethercat_master.h"
+#include "ethercat/sii_identity.h"
 
 #include <cstdint>
 #include <optional>
@@ -49,6 +50,9 @@ public:
     // can act on.
     int updateSlaveFirmware(const char *interfaceName, uint8_t slave, const char *fileName);
     const std::string &failureReason() const { return m_why; }
+    // What the slave's SII says it is, read once the segment was configured; nothing when no
+    // slave was found.
+    const std::optional<Ethercat::SiiIdentity> &slaveIdentity() const { return m_identity; }
     // The AL state the slave was left in ("PRE-OP", "BOOT + ERROR, AL status code 0x0011",
     // "unknown" when it no longer answered); empty when no slave was found.
     std::string stateLeftIn() const;
@@ -97,6 +101,7 @@ private:
     std::string m_why;
     Ethercat::MailboxArea m_bootstrapMailbox;
     std::optional<SlaveState> m_leftIn;
+    std::optional<Ethercat::SiiIdentity> m_identity;
 };
 
 // The refusal of a file meant for another page (an encrypted HEX file, or Intel HEX text) before

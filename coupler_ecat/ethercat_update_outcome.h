@@ -4,6 +4,7 @@
 #include "core/update_result.h"
 
 // The EtherCAT page's one box for a run's result, which the command line reports in the same
-// words: success once every packet is acknowledged (with a hint when the coupler did not leave
-// BOOT cleanly), one failure text with the cause as informative text, nothing after Abort.
+// words: success once every packet is acknowledged, one failure text with the cause as
+// informative text, nothing after Abort. Below it, what the coupler runs now with the AL state
+// it was left in (and a hint when it did not leave BOOT cleanly).
 UpdateOutcome ethercatUpdateOutcome(const UpdateResult &result);

@@ -294,7 +294,9 @@ private slots:
         QTest::addColumn<int>("icon");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("informative");
-        QTest::newRow("success") << true << 1 << int(QMessageBox::Information) << "Update firmware successfully." << "";
+        QTest::newRow("success") << true << 1 << int(QMessageBox::Information) << "Update firmware successfully."
+                                 << "The coupler left its boot loader with the new firmware written. Its AL state after "
+                                    "the run: PRE-OP.";
         QTest::newRow("nothing on the cable, twice") << false << 2 << int(QMessageBox::Critical)
                                                      << "Update Firmware failed." << "No EtherCAT slave 1 answered on lo.";
     }
@@ -392,7 +394,8 @@ private slots:
         QCOMPARE(boxes.last().text, QString("Update Firmware failed."));
         QVERIFY2(boxes.last().informative.endsWith("/ECAT Firmware/Module.BIN is an encrypted HEX file, meant for the "
                                                    "Ethernet coupler, module or CANopen page; the EtherCAT coupler "
-                                                   "takes its firmware as a binary file. Nothing was sent."),
+                                                   "takes its firmware as a binary file. Nothing was sent.\n"
+                                                   "Nothing was written: the coupler runs the firmware it ran before."),
                  qPrintable(boxes.last().informative));
         QVERIFY(coupler.record().alControlWrites.empty());
         QVERIFY(page.dialogs().isEmpty());
@@ -613,6 +616,16 @@ private slots:
         QVERIFY(!coupler.record().fileComplete);
         if (onTheCable)   // back in PRE-OP whatever failed
             QCOMPARE(coupler.state(), uint16_t(Ethercat::PRE_OP));
+        // Below the box: whether the coupler's firmware was touched, and the AL state read last.
+        const QString state = ethercatUpdateOutcome(failed).deviceState;
+        if (!onTheCable)
+            QCOMPARE(state, QString());
+        else
+            QCOMPARE(state, (run.output.contains("FoE write")
+                                 ? "The FoE write did not finish: the coupler's firmware may be erased or incomplete; "
+                                   "run the update again."
+                                 : "Nothing was written: the coupler runs the firmware it ran before.")
+                                + QString(" Its AL state after the run: PRE-OP."));
         QCOMPARE(coupler.record().busyAnswers, wanted.busyReplies ? foeBusyResendLimit + 1 : 0);
     }
 
@@ -662,7 +675,10 @@ private slots:
         const Run run = update(engine, firmware(pattern(4096)));
         QVERIFY(run.result > 0);
         QCOMPARE(int(engine.resultOf(run.result).kind), int(UpdateResult::Kind::Aborted));
-        QVERIFY(!ethercatUpdateOutcome(engine.resultOf(run.result)).showsBox());
+        const UpdateOutcome stopped = ethercatUpdateOutcome(engine.resultOf(run.result));
+        QVERIFY(!stopped.showsBox());
+        QCOMPARE(stopped.deviceState, QString("The FoE write did not finish: the coupler's firmware may be erased or "
+                                              "incomplete; run the update again. Its AL state after the run: PRE-OP."));
         QCOMPARE(coupler.record().foeWriteRequests, 1);
         QCOMPARE(coupler.record().foePackets, packets);
         QCOMPARE(coupler.record().alControlWrites.back(), uint16_t(Ethercat::PRE_OP));
@@ -699,7 +715,7 @@ private slots:
         QCOMPARE(QString::fromStdString(engine.stateLeftIn()), state);
         const UpdateOutcome outcome = ethercatUpdateOutcome(engine.resultOf(run.result));
         QCOMPARE(outcome.text, QString("Update firmware successfully."));
-        QCOMPARE(outcome.informative, QString("The coupler did not leave BOOT cleanly (state %1); switch it off and "
+        QCOMPARE(outcome.deviceState, QString("The coupler did not leave BOOT cleanly (state %1); switch it off and "
                                               "on again to start the new firmware.").arg(state));
     }
 

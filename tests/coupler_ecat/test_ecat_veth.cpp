@@ -11,6 +11,8 @@
 #include "tests/support/test_main.h"
 
 #include <QComboBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QPushButton>
@@ -95,7 +97,9 @@ private slots:
         QTimer::singleShot(0, page.findChild<QPushButton *>("button_update"), &QPushButton::click);
         QVERIFY(boxes.waitForBoxes(1, 30000));
         QCOMPARE(boxes.last().text, QString("Update firmware successfully."));
-        QCOMPARE(boxes.last().informative, QString());
+        QCOMPARE(boxes.last().informative,
+                 QString("The coupler left its boot loader with the new firmware written. Its AL state after the run: "
+                         "PRE-OP."));
         QCOMPARE(QByteArray::fromStdString(segment->storedFile()),
                  FirmwareBuilder::pattern(5000) + QByteArray(5120 - 5000, char(0xFF)));
         const std::string log = segment->simulatorLog();
@@ -154,7 +158,16 @@ private slots:
         // The boot loader offers no read-back: a success is reported as written, not verified.
         const QByteArray record = written.readAll();
         QVERIFY2(record.contains("\"outcome\": \"written\"") && record.contains("\"readBack\": false"), record.constData());
-        QVERIFY2(record.contains("\"deviceState\": \"PRE-OP\""), record.constData());
+        // What the coupler says it is stands beside the file, with the AL state it was left in.
+        const QJsonObject device = QJsonDocument::fromJson(record)["devices"][0]["device"].toObject();
+        QCOMPARE(device, (QJsonObject{{"productCode", "0x00000702"},
+                                      {"name", "Tarnlow simulated EtherCAT coupler"},
+                                      {"alState", "PRE-OP"}}));
+        const QString outcomeLine = QString::fromUtf8(update.readAllStandardOutput());
+        QVERIFY2(outcomeLine.contains("(product code: the device's 0x00000702 \"Tarnlow simulated EtherCAT coupler\") "
+                                      "The coupler left its boot loader with the new firmware written. Its AL state "
+                                      "after the run: PRE-OP.\n"),
+                 qPrintable(outcomeLine));
     }
 
     // An adapter that disappears under the master (a USB adapter pulled) is a capture error,
