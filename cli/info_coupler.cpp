@@ -1,10 +1,15 @@
 #include "cli/device_info.h"
 
 #include "core/hex_text.h"
+#include "coupler_eth/coupler_boot_exceptions.h"
 #include "coupler_eth/coupler_compatibility.h"
+#include "coupler_eth/coupler_listen_socket.h"
+#include "coupler_eth/coupler_udp_link.h"
 #include "modbus/modbus_tcp_link.h"
 #include "module/module_transport.h"
 #include "module/module_update_engine.h"
+
+#include "platform/datagram_socket.h"
 
 #include <QJsonArray>
 
@@ -47,6 +52,45 @@ void readModules(ModuleTransport &transport, const DeviceJob &target, bool range
     info.json.insert("modules", modules);
 }
 
+// A coupler whose Modbus TCP server does not answer may sit in its boot loader (an update
+// stopped half-way): asked at its boot port whether it is in boot mode, a question that changes
+// nothing, it says so. Nothing when no valid answer came.
+std::optional<bool> askBootMode(const std::string &ip)
+{
+    UpdateOutcome refusal;
+    const std::unique_ptr<QUdpSocket> socket = bindCouplerListenPort(0, refusal);
+    if (!socket)
+        return std::nullopt;
+    const int descriptor = int(socket->socketDescriptor());
+    DatagramSocket::disableBroadcast(descriptor);
+    CouplerUdpLink link(descriptor,
+                        DatagramSocket::socketAddress(DatagramSocket::addressFromText(ip), CouplerBoot::kDevicePort),
+                        socket->localPort());
+    try {
+        link.send(CouplerBootCommand::ConfirmBootMode,
+                  CouplerBoot::encodeRequest(CouplerBootCommand::ConfirmBootMode, link.listenPort()));
+    } catch (const SendFailedException &) {
+        return std::nullopt;
+    }
+    uint8_t reply[CouplerBoot::kReceiveCapacity];
+    const int length = link.receiveReply(reply);
+    return CouplerBoot::parseConfirmReply(reply, length);
+}
+
+void tellBootMode(const std::string &ip, DeviceInfo &info)
+{
+    const std::optional<bool> inBootMode = askBootMode(ip);
+    const QString port = QString::number(CouplerBoot::kDevicePort);
+    if (!inBootMode)
+        info.lines << QStringLiteral("boot port %1: no answer").arg(port);
+    else if (*inBootMode)
+        info.lines << QStringLiteral("boot port %1: the coupler is in its boot loader, its firmware erased or "
+                                     "incomplete: run the update again").arg(port);
+    else
+        info.lines << QStringLiteral("boot port %1: the coupler answers, not in its boot loader").arg(port);
+    info.json.insert("bootLoader", inBootMode ? QJsonValue(*inBootMode) : QJsonValue());
+}
+
 }
 
 DeviceInfo readCouplerInfo(const DeviceJob &target, bool moduleRangeGiven)
@@ -58,6 +102,9 @@ DeviceInfo readCouplerInfo(const DeviceJob &target, bool moduleRangeGiven)
     const std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
     if (!link) {
         info.failure = QStringLiteral("Modbus TCP %1:%2: %3").arg(target.ip).arg(port).arg(QString::fromStdString(failure));
+        info.lines << QStringLiteral("coupler %1").arg(target.ip);
+        info.json.insert("coupler", target.ip);
+        tellBootMode(ip, info);
         return info;
     }
     // The coupler's own registers with the library's response time-out, then its modules'

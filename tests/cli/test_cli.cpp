@@ -279,6 +279,12 @@ private slots:
         QCOMPARE(run.devices[0]["stoppedIn"].toString(), QString("Burning Firmware to Device..."));
         // The run passes through the read-back's label without reading a page.
         QVERIFY(!run.out.contains(QRegularExpression("Reading Flash for comparing\\.\\.\\.  \\d")));
+        // info finds it at its boot port, though its Modbus server is gone with its firmware.
+        const CliRun asked = runCli({"info", "coupler", "--ip", "127.0.0.116"});
+        QCOMPARE(asked.status, 1);
+        QVERIFY2(asked.out.contains("boot port 10275: the coupler is in its boot loader, its firmware erased or "
+                                    "incomplete: run the update again\n"),
+                 qPrintable(asked.out));
         const QByteArray simulator = slow->stop();
         QVERIFY2(simulator.contains("started 0 times"), simulator.constData());
         QVERIFY(next->stop().contains("started 0 times"));
