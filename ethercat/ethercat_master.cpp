@@ -9,13 +9,12 @@
 namespace Ethercat {
 
 namespace {
-// How long one datagram may take on its way round the segment before it is sent again (a real
-// segment answers in microseconds); it goes again until the operation's own time-out.
-constexpr int datagramRoundTripUs = 2000;
 // A register access of the master's own: its datagram goes again every 2 ms for this long, which
 // rides out a segment (or a simulator on a busy host) that stalls for a while.
 constexpr int registerTimeoutUs = 200000;
 constexpr int statePollIntervalUs = 1000;
+// An adapter whose send queue is full (ENOBUFS) takes frames again once it has sent some.
+constexpr int refusedSendPauseUs = 200;
 constexpr int mailboxPollIntervalUs = 100;
 constexpr uint16_t firstStationAddress = 0x1001;
 constexpr uint16_t eepromOwnedByMaster = 0x0000;
@@ -27,6 +26,8 @@ void pause(int us)
 {
     std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
+
+using Clock = std::chrono::steady_clock;
 }
 
 Bytes SyncManagerRecord::bytes() const
@@ -47,6 +48,7 @@ int Master::ec_init(const char *adapter)
 {
     ec_close();
     m_link = m_opener ? m_opener(adapter) : nullptr;
+    m_replyWindow = ReplyWindow();
     return m_link ? 1 : 0;
 }
 
@@ -62,17 +64,38 @@ long Master::framesSent() const
     return m_link ? m_link->framesSent : 0;
 }
 
-bool Master::sendDatagram(Datagram &datagram)
+bool Master::Awaited::answeredBy(const Datagram &reply) const
 {
-    datagram.index = ++m_index;
-    datagram.workingCounter = 0;
-    return m_link && m_link->send(encodeFrame(datagram));
+    return copies > 0 && uint8_t(reply.index - firstIndex) <= uint8_t(datagram->index - firstIndex)
+           && reply.command == datagram->command && reply.data.size() == datagram->data.size();
 }
 
-// Takes the replies of `pending` (matched by index, command and size) as they come back until
-// all are in or `until` has passed; frames of earlier, given-up datagrams are dropped.
-void Master::awaitReplies(std::initializer_list<Datagram *> pending, std::initializer_list<bool *> arrived,
-                          Deadline until)
+std::optional<std::chrono::microseconds> Master::Awaited::roundTripOf(const Datagram &reply) const
+{
+    const Clock::time_point now = Clock::now();
+    if (reply.index == firstIndex)
+        return std::chrono::duration_cast<std::chrono::microseconds>(now - firstSent);
+    if (reply.index == datagram->index)
+        return std::chrono::duration_cast<std::chrono::microseconds>(now - lastSent);
+    return std::nullopt;
+}
+
+bool Master::send(Awaited &awaited)
+{
+    Datagram &datagram = *awaited.datagram;
+    datagram.index = ++m_index;
+    datagram.workingCounter = 0;
+    if (!m_link || !m_link->send(encodeFrame(datagram)))
+        return false;
+    awaited.lastSent = Clock::now();
+    if (awaited.copies++ == 0) {
+        awaited.firstIndex = datagram.index;
+        awaited.firstSent = awaited.lastSent;
+    }
+    return true;
+}
+
+void Master::awaitReplies(std::initializer_list<Awaited *> pending, Deadline until)
 {
     std::size_t missing = pending.size();
     Bytes answer;
@@ -80,32 +103,45 @@ void Master::awaitReplies(std::initializer_list<Datagram *> pending, std::initia
         const auto returned = isReturnedFrame(answer) ? decodeFrame(answer) : std::nullopt;
         if (!returned)
             continue;
-        auto done = arrived.begin();
-        for (Datagram *datagram : pending) {
-            bool &came = **done++;
-            if (!came && returned->index == datagram->index && returned->command == datagram->command
-                && returned->data.size() == datagram->data.size()) {
-                *datagram = *returned;
-                came = true;
-                --missing;
-            }
+        for (Awaited *awaited : pending) {
+            if (awaited->arrived || !awaited->answeredBy(*returned))
+                continue;
+            if (const auto roundTrip = awaited->roundTripOf(*returned))
+                m_replyWindow.measured(*roundTrip);
+            *awaited->datagram = *returned;
+            awaited->arrived = true;
+            --missing;
+            break;
         }
     }
 }
 
+Deadline Master::replyWindowFromNow() const
+{
+    return Deadline::afterMicroseconds(m_replyWindow.length().count());
+}
+
 int Master::transact(Datagram &datagram, int timeoutUs, bool *resent)
 {
-    if (!sendDatagram(datagram))
+    if (!m_link)
         return noFrame;
     const Deadline deadline = Deadline::afterMicroseconds(timeoutUs);
-    for (int attempt = 0;; ++attempt) {
-        if (resent)
-            *resent = attempt > 0;
-        bool came = false;
-        awaitReplies({&datagram}, {&came}, deadline.orSooner(Deadline::afterMicroseconds(datagramRoundTripUs)));
-        if (came)
-            return datagram.workingCounter;
-        if (deadline.passed() || !m_link->send(encodeFrame(datagram)))
+    Awaited awaited(&datagram);
+    for (;;) {
+        if (send(awaited)) {
+            const Deadline windowEnd = deadline.orSooner(replyWindowFromNow());
+            awaitReplies({&awaited}, windowEnd);
+            if (resent)
+                *resent = awaited.copies > 1;
+            if (awaited.arrived)
+                return datagram.workingCounter;
+            m_replyWindow.ranOut();
+            // A link that failed to receive at once (a capture error) is not flooded with copies.
+            pause(int(windowEnd.remainingMicroseconds()));
+        } else {
+            pause(refusedSendPauseUs);
+        }
+        if (deadline.passed())
             return noFrame;
     }
 }
@@ -455,9 +491,14 @@ MailboxExchange Master::mailboxExchange(uint16_t slave, const Bytes &message, By
     whole.resize(target.mbx_l, 0);
     Datagram write{Command::FPWR, 0, target.configadr, target.mbx_wo, whole, 0};
     Datagram read{Command::FPRD, 0, target.configadr, target.mbx_ro, Bytes(target.mbx_rl, 0), 0};
-    bool written = false, readBack = false;
-    if (sendDatagram(write) && sendDatagram(read))
-        awaitReplies({&write, &read}, {&written, &readBack}, Deadline::afterMicroseconds(datagramRoundTripUs));
+    Awaited writing(&write), reading(&read);
+    if (send(writing)) {
+        send(reading);
+        awaitReplies({&writing, &reading}, replyWindowFromNow());
+        if (!writing.arrived)
+            m_replyWindow.ranOut();
+    }
+    const bool written = writing.arrived, readBack = reading.arrived;
     const bool refused = written && write.workingCounter == 0;   // the write mailbox was still full
     if (readBack && read.workingCounter > 0 && !refused && !isRepeatOfLastMessage(target, read.data)) {
         reply = std::move(read.data);

@@ -3,9 +3,11 @@
 #include "ethercat/al_state.h"
 #include "ethercat/ethercat_link.h"
 #include "ethercat/mailbox_area.h"
+#include "ethercat/reply_window.h"
 #include "core/deadline.h"
 
 #include <array>
+#include <chrono>
 #include <initializer_list>
 #include <optional>
 
@@ -122,12 +124,33 @@ public:
     long framesSent() const;
 
 private:
-    // Sends the datagram, and again every few milliseconds until its reply comes or the
-    // time-out runs out; `resent` tells whether it had to go more than once.
+    // A datagram on its way. Every copy of it goes under an index of its own, so that a late
+    // reply to an earlier copy still answers it and tells how long the segment really took.
+    struct Awaited {
+        explicit Awaited(Datagram *sent) : datagram(sent) {}
+
+        Datagram *datagram;
+        uint8_t firstIndex = 0;
+        int copies = 0;
+        std::chrono::steady_clock::time_point firstSent;
+        std::chrono::steady_clock::time_point lastSent;
+        bool arrived = false;
+
+        bool answeredBy(const Datagram &reply) const;
+        // How long the copy that `reply` answers took, where it is known which copy that was.
+        std::optional<std::chrono::microseconds> roundTripOf(const Datagram &reply) const;
+    };
+
+    // Sends the datagram, and again each time the reply window passes without its reply, until
+    // the time-out runs out; a send the adapter refuses is tried again after a short pause.
+    // `resent` tells whether more than one copy went out.
     int transact(Datagram &datagram, int timeoutUs, bool *resent = nullptr);
-    bool sendDatagram(Datagram &datagram);
-    void awaitReplies(std::initializer_list<Datagram *> pending, std::initializer_list<bool *> arrived,
-                      Deadline until);
+    // Sends one more copy under a new index; false when the adapter refused it.
+    bool send(Awaited &awaited);
+    // Takes the replies of `pending` as they come back until all are in or `until` has passed;
+    // frames of given-up datagrams are dropped.
+    void awaitReplies(std::initializer_list<Awaited *> pending, Deadline until);
+    Deadline replyWindowFromNow() const;
     int readRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
                      void *data, int timeoutUs);
     int writeRegister(Command command, uint16_t position, uint16_t offset, uint16_t length,
@@ -146,6 +169,7 @@ private:
     LinkOpener m_opener;
     std::unique_ptr<Link> m_link;
     uint8_t m_index = 0;
+    ReplyWindow m_replyWindow;
 };
 
 

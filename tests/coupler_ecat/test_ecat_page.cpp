@@ -20,9 +20,12 @@
 #include <QSettings>
 #include <QTextEdit>
 
+#include <algorithm>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <numeric>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
@@ -110,42 +113,84 @@ Run update(EthercatCouplerUpdate &engine, const QString &path)
 
 // A segment with the simulated coupler on it, whatever adapter name the code under test opens;
 // without a coupler no frame comes back. When given, `harm` sees every frame before the coupler
-// does: the frame may be lost on the way out, its reply lost, or the reply delivered twice.
-enum class Harm { None, LoseFrame, LoseReply, DoubleReply };
+// does: the frame may be lost on the way out, its reply lost, delivered twice or 5 ms late, or
+// the send refused as by an adapter whose queue is full.
+enum class Harm { None, LoseFrame, LoseReply, DoubleReply, DelayReply, RefuseSend };
 using Harmer = std::function<Harm(const Ethercat::Bytes &)>;
 class HarmfulLink : public Ethercat::Link
 {
 public:
-    HarmfulLink(Coupler *coupler, Harmer harm) : m_coupler(coupler), m_harm(std::move(harm)) {}
+    static constexpr auto kDelay = std::chrono::milliseconds(5);
+
+    // `earlyCopies`, when given, counts the frames sent again while the reply to the one before
+    // was still on its way.
+    HarmfulLink(Coupler *coupler, Harmer harm, int *earlyCopies)
+        : m_coupler(coupler), m_harm(std::move(harm)), m_earlyCopies(earlyCopies)
+    {
+    }
 
     bool send(const Ethercat::Bytes &frame) override
     {
         ++framesSent;
+        countEarlyCopy(frame);
         const Harm harm = m_harm ? m_harm(frame) : Harm::None;
+        if (harm == Harm::RefuseSend)
+            return false;
         const auto answered = !m_coupler || harm == Harm::LoseFrame ? std::nullopt : m_coupler->answer(frame);
+        const Clock::time_point due = Clock::now() + (harm == Harm::DelayReply ? kDelay : Clock::duration::zero());
         if (answered && harm != Harm::LoseReply)
-            m_pending.insert(m_pending.end(), harm == Harm::DoubleReply ? 2 : 1, *answered);
+            m_pending.insert(m_pending.end(), harm == Harm::DoubleReply ? 2 : 1, {due, *answered});
         return true;
     }
 
-    bool receive(Ethercat::Bytes &frame, int) override
+    // The first reply due within the time-out, waited for as a real segment takes its time.
+    bool receive(Ethercat::Bytes &frame, int timeoutUs) override
     {
-        if (m_pending.empty())
+        const Clock::time_point until = Clock::now() + std::chrono::microseconds(timeoutUs);
+        const auto next = std::min_element(m_pending.begin(), m_pending.end(),
+                                           [](const Pending &a, const Pending &b) { return a.due < b.due; });
+        if (next == m_pending.end() || next->due > until) {
+            std::this_thread::sleep_until(until);
             return false;
-        frame = m_pending.front();
-        m_pending.pop_front();
+        }
+        std::this_thread::sleep_until(next->due);
+        frame = next->frame;
+        m_pending.erase(next);
         return true;
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Pending {
+        Clock::time_point due;
+        Ethercat::Bytes frame;
+    };
+
+    static bool sameRequest(const Ethercat::Datagram &a, const Ethercat::Datagram &b)
+    {
+        return a.command == b.command && a.position == b.position && a.offset == b.offset && a.data == b.data;
+    }
+    void countEarlyCopy(const Ethercat::Bytes &frame)
+    {
+        const auto datagram = Ethercat::decodeFrame(frame);
+        if (m_earlyCopies && datagram && m_last && sameRequest(*datagram, *m_last)
+            && std::any_of(m_pending.begin(), m_pending.end(), [](const Pending &p) { return p.due > Clock::now(); }))
+            ++*m_earlyCopies;
+        m_last = datagram;
+    }
+
     Coupler *m_coupler;
     Harmer m_harm;
-    std::deque<Ethercat::Bytes> m_pending;
+    int *m_earlyCopies;
+    std::optional<Ethercat::Datagram> m_last;
+    std::deque<Pending> m_pending;
 };
 
-Ethercat::LinkOpener segment(Coupler *coupler, Harmer harm = {})
+Ethercat::LinkOpener segment(Coupler *coupler, Harmer harm = {}, int *earlyCopies = nullptr)
 {
-    return [=](const std::string &) { return std::unique_ptr<Ethercat::Link>(new HarmfulLink(coupler, harm)); };
+    return [=](const std::string &) {
+        return std::unique_ptr<Ethercat::Link>(new HarmfulLink(coupler, harm, earlyCopies));
+    };
 }
 
 // Another master has found the coupler and taken it to PRE-OP, and perhaps asked for a state
@@ -734,6 +779,14 @@ private slots:
         QTest::newRow("mailbox read reply lost") << read << int(SimEthercat::bootstrapReadMailbox) << Harm::LoseReply;
         QTest::newRow("mailbox read reply twice") << read << int(SimEthercat::bootstrapReadMailbox) << Harm::DoubleReply;
         QTest::newRow("mailbox read lost") << read << int(SimEthercat::bootstrapReadMailbox) << Harm::LoseFrame;
+        QTest::newRow("mailbox write refused by the adapter") << write << int(SimEthercat::bootstrapWriteMailbox)
+                                                              << Harm::RefuseSend;
+        QTest::newRow("mailbox read refused by the adapter") << read << int(SimEthercat::bootstrapReadMailbox)
+                                                             << Harm::RefuseSend;
+        QTest::newRow("mailbox write answered 5 ms late") << write << int(SimEthercat::bootstrapWriteMailbox)
+                                                          << Harm::DelayReply;
+        QTest::newRow("mailbox read answered 5 ms late") << read << int(SimEthercat::bootstrapReadMailbox)
+                                                         << Harm::DelayReply;
     }
     void lostAndDoubledFramesStillWriteTheWholeFile()
     {
@@ -744,7 +797,10 @@ private slots:
         int seen = 0;
         PageEngine engine(segment(&coupler, [&](const Ethercat::Bytes &frame) {
             const auto datagram = Ethercat::decodeFrame(frame);
-            const bool harmed = datagram && int(datagram->command) == command && datagram->offset == offset && ++seen % 3 == 0;
+            if (!datagram || int(datagram->command) != command || datagram->offset != offset)
+                return Harm::None;
+            // An adapter with a full queue refuses two sends of three, one after the other.
+            const bool harmed = harm == Harm::RefuseSend ? ++seen % 3 != 0 : ++seen % 3 == 0;
             return harmed ? harm : Harm::None;
         }));
         const Run run = update(engine, firmware(pattern(4096)));
@@ -756,6 +812,24 @@ private slots:
         std::vector<uint32_t> eachPacketOnce(4096 / (128 - 12) + 1);
         std::iota(eachPacketOnce.begin(), eachPacketOnce.end(), 1u);
         QCOMPARE(coupler.record().foePackets, eachPacketOnce);
+    }
+
+    // A segment whose every reply takes 5 ms, far beyond a cable's microseconds (a loaded host, a
+    // long line of slaves): the coupler is found, taken to BOOT and written, each packet once, and
+    // once the master has seen its round trips it no longer sends frames twice.
+    void aSegmentFiveMillisecondsAwayIsUpdated()
+    {
+        Coupler coupler(128, false);
+        int earlyCopies = 0;
+        PageEngine engine(segment(&coupler, [](const Ethercat::Bytes &) { return Harm::DelayReply; }, &earlyCopies));
+        const Run run = update(engine, firmware(pattern(1024)));
+        QVERIFY2(run.result > 0, qPrintable(run.why));
+        QCOMPARE(received(coupler), pattern(1024));
+        std::vector<uint32_t> eachPacketOnce(1024 / (128 - 12) + 1);
+        std::iota(eachPacketOnce.begin(), eachPacketOnce.end(), 1u);
+        QCOMPARE(coupler.record().foePackets, eachPacketOnce);
+        // The first frame goes again after 2 ms, its reply comes at 5 ms; none goes twice after it.
+        QCOMPARE(earlyCopies, 1);
     }
 };
 
