@@ -4,10 +4,15 @@
 
 #include <modbus/modbus.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 namespace {
 
@@ -28,8 +33,13 @@ std::unique_ptr<ModbusTcpLink> ModbusTcpLink::connect(const std::string &ip, int
     }
     modbus_t *context = modbus_new_tcp(ip.c_str(), port);
     std::unique_ptr<ModbusTcpLink> link(context ? new ModbusTcpLink(context) : nullptr);
-    if (link && modbus_connect(context) == 0)
+    if (link && modbus_connect(context) == 0) {
+        uint32_t seconds = 0;
+        uint32_t microseconds = 0;
+        modbus_get_response_timeout(context, &seconds, &microseconds);
+        link->waitForRepliesUpTo(seconds, microseconds);
         return link;
+    }
     if (failure)
         *failure = modbus_strerror(errno);
     return nullptr;
@@ -47,50 +57,96 @@ void ModbusTcpLink::setResponseTimeout(int seconds, int microseconds)
 {
     modbus_set_response_timeout(m_context, static_cast<uint32_t>(seconds),
                                 static_cast<uint32_t>(microseconds));
+    waitForRepliesUpTo(static_cast<uint32_t>(seconds), static_cast<uint32_t>(microseconds));
+}
+
+// The first part of a reply is received by a recv that waits itself, up to the response
+// time-out: one call per reply instead of a poll and a recv.
+// The library may leave its socket non-blocking (it connects with a time-out that way): the
+// socket is made blocking, which the library's own reads do not mind, as they wait for
+// readability before they read. A time-out of 0 would make the recv wait for ever, so it becomes
+// the shortest one the socket knows.
+void ModbusTcpLink::waitForRepliesUpTo(uint32_t seconds, uint32_t microseconds)
+{
+    const int socket = modbus_get_socket(m_context);
+    const int flags = ::fcntl(socket, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK))
+        ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
+    const uint64_t total = std::max<uint64_t>(uint64_t(seconds) * 1000000 + microseconds, 1);
+    const timeval timeout{static_cast<time_t>(total / 1000000), static_cast<suseconds_t>(total % 1000000)};
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 }
 
 // Transaction identifiers of raw requests are always 0, so a reply that came after its wait had
-// ended could not be told from the next one; whatever is pending is dropped before each request.
+// ended could not be told from the next one: whatever is pending is dropped before a request,
+// unless the last request drew exactly one whole reply and nothing after it.
 void ModbusTcpLink::sendRawRequest(const uint8_t *request, int length)
 {
-    modbus_flush(m_context);
+    if (!m_inStep)
+        dropPending();
+    m_inStep = false;
     modbus_send_raw_request(m_context, request, length);
 }
 
 int ModbusTcpLink::receiveReply(uint8_t *frame)
 {
-    return Mbap::readFrame(
+    const int length = Mbap::readFrame(
         [this](uint8_t *into, int wanted, bool firstRead) { return readSome(into, wanted, firstRead); },
         frame);
+    m_inStep = length > 0 && m_receivedBegin == m_receivedEnd;
+    return length;
 }
 
-// One recv on the library's socket after waiting for it to become readable: the response
-// time-out before the first byte of a reply, the byte time-out between its parts.
+void ModbusTcpLink::dropPending()
+{
+    m_receivedBegin = m_receivedEnd = 0;
+    modbus_flush(m_context);
+}
+
+// Takes what was received already; otherwise waits for the library's socket to become readable
+// (the response time-out before the first byte of a reply, the byte time-out between its parts)
+// and receives what is there.
 int ModbusTcpLink::readSome(uint8_t *into, int wanted, bool firstRead)
+{
+    if (m_receivedBegin == m_receivedEnd && !receiveMore(firstRead))
+        return 0;
+    const size_t taken = std::min(static_cast<size_t>(wanted), m_receivedEnd - m_receivedBegin);
+    std::memcpy(into, m_received.data() + m_receivedBegin, taken);
+    m_receivedBegin += taken;
+    return static_cast<int>(taken);
+}
+
+bool ModbusTcpLink::receiveMore(bool firstRead)
+{
+    const int socket = modbus_get_socket(m_context);
+    if (socket < 0 || (!firstRead && !awaitMoreBytes(socket)))
+        return false;
+    ssize_t n;
+    do {
+        n = ::recv(socket, m_received.data(), m_received.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    m_receivedBegin = 0;
+    m_receivedEnd = n > 0 ? static_cast<size_t>(n) : 0;
+    return n > 0;
+}
+
+// The rest of a reply that came in parts, within the byte time-out.
+bool ModbusTcpLink::awaitMoreBytes(int socket)
 {
     uint32_t seconds = 0;
     uint32_t microseconds = 0;
-    if (firstRead)
-        modbus_get_response_timeout(m_context, &seconds, &microseconds);
-    else
-        modbus_get_byte_timeout(m_context, &seconds, &microseconds);
-    const int socket = modbus_get_socket(m_context);
-    if (socket < 0)
-        return 0;
+    modbus_get_byte_timeout(m_context, &seconds, &microseconds);
     pollfd readable{socket, POLLIN, 0};
     int ready;
     do {
         ready = ::poll(&readable, 1, toMilliseconds(seconds, microseconds));
     } while (ready < 0 && errno == EINTR);
-    if (ready <= 0)
-        return 0;
-    const ssize_t n = ::recv(socket, into, static_cast<size_t>(wanted), 0);
-    return n > 0 ? static_cast<int>(n) : 0;
+    return ready > 0;
 }
 
 bool ModbusTcpLink::readHoldingRegister(int address, uint16_t &value)
 {
-    modbus_flush(m_context);
+    dropPending();
     if (modbus_read_registers(m_context, address, 1, &value) == 1)
         return true;
     m_lastReadFailure = modbus_strerror(errno);

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "modbus/mbap_frame.h"
 #include "modbus/pass_through_link.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -30,7 +34,18 @@ public:
 private:
     explicit ModbusTcpLink(_modbus *context);
     int readSome(uint8_t *into, int wanted, bool firstRead);
+    bool receiveMore(bool firstRead);
+    bool awaitMoreBytes(int socket);
+    void waitForRepliesUpTo(uint32_t seconds, uint32_t microseconds);
+    void dropPending();
 
     _modbus *m_context;
     std::string m_lastReadFailure;
+    // Bytes received and not yet taken. A reply mostly arrives whole, so one wait and one recv
+    // take all of it rather than one each for its header and its rest.
+    std::array<uint8_t, Mbap::kMaxFrameBytes> m_received{};
+    size_t m_receivedBegin = 0;
+    size_t m_receivedEnd = 0;
+    // The last request drew one whole reply and nothing more came: nothing can be pending.
+    bool m_inStep = false;
 };

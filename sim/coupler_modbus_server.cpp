@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <memory>
@@ -29,32 +30,52 @@ uint16_t bigEndian16(const uint8_t *bytes)
     return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
-bool readAll(int socket, uint8_t *into, size_t wanted)
+// The requests of one client, framed by their MBAP length fields (libmodbus frames requests by
+// function code and does not know function 109). Whatever one recv brings is kept, so a request
+// that arrives whole, or together with the next, costs one recv and not one per part.
+class RequestReader
 {
-    size_t got = 0;
-    while (got < wanted) {
-        const ssize_t n = ::recv(socket, into + got, wanted - got, 0);
-        if (n <= 0)
-            return false;
-        got += static_cast<size_t>(n);
-    }
-    return true;
-}
+public:
+    explicit RequestReader(int socket) : m_socket(socket) {}
 
-// One request ADU framed by its MBAP length field: libmodbus frames requests by function code
-// and does not know function 109.
-bool readRequest(int socket, std::vector<uint8_t> &adu)
-{
-    adu.assign(Mbap::kHeaderBytes, 0);
-    if (!readAll(socket, adu.data(), Mbap::kHeaderBytes))
-        return false;
-    const Mbap::Header header = Mbap::decodeHeader(adu.data());
-    const int total = Mbap::frameBytes(adu.data());
-    if (header.protocolId != 0 || header.length < kShortestRequestLength || total > Mbap::kMaxFrameBytes)
-        return false;
-    adu.resize(size_t(total));
-    return readAll(socket, adu.data() + Mbap::kHeaderBytes, adu.size() - Mbap::kHeaderBytes);
-}
+    bool next(std::vector<uint8_t> &adu)
+    {
+        if (!buffer(Mbap::kHeaderBytes))
+            return false;
+        const uint8_t *start = m_bytes.data() + m_begin;
+        const Mbap::Header header = Mbap::decodeHeader(start);
+        const int total = Mbap::frameBytes(start);
+        if (header.protocolId != 0 || header.length < kShortestRequestLength || total > Mbap::kMaxFrameBytes
+            || !buffer(size_t(total)))
+            return false;
+        adu.assign(m_bytes.begin() + long(m_begin), m_bytes.begin() + long(m_begin) + total);
+        m_begin += size_t(total);
+        return true;
+    }
+
+private:
+    // Receives until `wanted` bytes from the current one on are there.
+    bool buffer(size_t wanted)
+    {
+        if (m_end - m_begin >= wanted)
+            return true;
+        std::copy(m_bytes.begin() + long(m_begin), m_bytes.begin() + long(m_end), m_bytes.begin());
+        m_end -= m_begin;
+        m_begin = 0;
+        while (m_end < wanted) {
+            const ssize_t n = ::recv(m_socket, m_bytes.data() + m_end, m_bytes.size() - m_end, 0);
+            if (n <= 0)
+                return false;
+            m_end += size_t(n);
+        }
+        return true;
+    }
+
+    int m_socket;
+    std::array<uint8_t, 16 * Mbap::kMaxFrameBytes> m_bytes{};
+    size_t m_begin = 0;
+    size_t m_end = 0;
+};
 
 void sendAll(int socket, const uint8_t *bytes, size_t n)
 {
@@ -163,7 +184,8 @@ void CouplerModbusServer::serveClient(int client, std::atomic<bool> *done)
                                                                      &modbus_free);
     modbus_set_socket(context.get(), client);
     std::vector<uint8_t> adu;
-    while (!m_stopping && readRequest(client, adu)) {
+    RequestReader requests(client);
+    while (!m_stopping && requests.next(adu)) {
         if (m_behaviour == Behaviour::Answering)
             answer(context.get(), adu);
     }
