@@ -1,8 +1,13 @@
 #include "firmware/rijndael.h"
 
+#include "firmware/aes_instructions.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
+
+constexpr int AesBlockBytes = 16;
 
 // Multiplication in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1.
 uint8_t gfMultiply(uint8_t a, uint8_t b)
@@ -36,11 +41,18 @@ struct Tables {
 
     Tables()
     {
+        // 3 generates the multiplicative group: walking its powers gives every inverse at once,
+        // as x = 3^k has the inverse 3^(255-k).
+        uint8_t power[255];
+        uint8_t exponent[256] = {};
+        uint8_t element = 1;
+        for (int k = 0; k < 255; ++k) {
+            power[k] = element;
+            exponent[element] = uint8_t(k);
+            element = gfMultiply(element, 3);
+        }
         for (int x = 0; x < 256; ++x) {
-            uint8_t inverse = 0;
-            for (int y = 1; y < 256 && x; ++y)
-                if (gfMultiply(uint8_t(x), uint8_t(y)) == 1)
-                    inverse = uint8_t(y);
+            const uint8_t inverse = x ? power[(255 - exponent[x]) % 255] : 0;
             uint8_t s = inverse;
             for (int shift = 1; shift < 5; ++shift)
                 s ^= uint8_t((inverse << shift) | (inverse >> (8 - shift)));
@@ -69,10 +81,18 @@ const Tables &tables()
 }
 
 // Row r of the state moves left by shiftOf(r) columns; the offsets depend on the block width.
-int shiftOf(int row, int words)
+constexpr int shiftOf(int row, int words)
 {
-    static const int offsets[3][4] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 3, 4}};
+    constexpr int offsets[3][4] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 3, 4}};
     return offsets[(words - 4) / 2][row];
+}
+
+// The column whose byte in `row` lands in column j; `Direction` is +1 for encryption (rows
+// shift left) and -1 for decryption (rows shift right).
+template <int Words, int Direction>
+constexpr int sourceColumn(int j, int row)
+{
+    return (j + Direction * shiftOf(row, Words) + Words) % Words;
 }
 
 void loadState(const char *in, uint32_t *state, int words, const uint32_t *roundKey)
@@ -90,32 +110,70 @@ void storeState(const uint32_t *state, char *out, int words)
             out[4 * j + b] = char(byteOf(state[j], b));
 }
 
-// One full round with the combined tables; `direction` is +1 for encryption (rows shift left)
-// and -1 for decryption (rows shift right).
-void tableRound(const uint32_t table[4][256], const uint32_t *in, uint32_t *out, int words,
-                int direction, const uint32_t *roundKey)
+// One full round with the combined tables. The block width is a template argument so that
+// the loops unroll and the state stays in registers.
+template <int Words, int Direction>
+void tableRound(const uint32_t table[4][256], const uint32_t *in, uint32_t *out, const uint32_t *roundKey)
 {
-    for (int j = 0; j < words; ++j) {
+#pragma GCC unroll 8
+    for (int j = 0; j < Words; ++j) {
         uint32_t word = roundKey[j];
-        for (int row = 0; row < 4; ++row) {
-            const int column = (j + direction * shiftOf(row, words) + words) % words;
-            word ^= table[row][byteOf(in[column], row)];
-        }
+#pragma GCC unroll 4
+        for (int row = 0; row < 4; ++row)
+            word ^= table[row][byteOf(in[sourceColumn<Words, Direction>(j, row)], row)];
         out[j] = word;
     }
 }
 
-void finalRound(const uint8_t *box, const uint32_t *in, uint32_t *out, int words, int direction,
-                const uint32_t *roundKey)
+template <int Words, int Direction>
+void finalRound(const uint8_t *box, const uint32_t *in, uint32_t *out, const uint32_t *roundKey)
 {
-    for (int j = 0; j < words; ++j) {
+#pragma GCC unroll 8
+    for (int j = 0; j < Words; ++j) {
         uint8_t bytes[4];
-        for (int row = 0; row < 4; ++row) {
-            const int column = (j + direction * shiftOf(row, words) + words) % words;
-            bytes[row] = box[byteOf(in[column], row)];
-        }
+#pragma GCC unroll 4
+        for (int row = 0; row < 4; ++row)
+            bytes[row] = box[byteOf(in[sourceColumn<Words, Direction>(j, row)], row)];
         out[j] = packWord(bytes[0], bytes[1], bytes[2], bytes[3]) ^ roundKey[j];
     }
+}
+
+template <int Words, int Direction>
+void runTableBlock(const uint32_t table[4][256], const uint8_t *box, const uint32_t (*roundKeys)[CRijndael::MaxWords],
+                   int rounds, const char *in, char *out)
+{
+    uint32_t state[Words], next[Words];
+    loadState(in, state, Words, roundKeys[0]);
+    for (int round = 1; round < rounds; ++round) {
+        tableRound<Words, Direction>(table, state, next, roundKeys[round]);
+        std::copy(next, next + Words, state);
+    }
+    finalRound<Words, Direction>(box, state, next, roundKeys[rounds]);
+    storeState(next, out, Words);
+}
+
+// Each block width has its own unrolled code.
+template <int Direction>
+void runTableBlocks(const uint32_t table[4][256], const uint8_t *box, const uint32_t (*roundKeys)[CRijndael::MaxWords],
+                    int rounds, int blockSize, const char *in, char *out, size_t n)
+{
+    for (size_t offset = 0; offset < n; offset += size_t(blockSize)) {
+        if (blockSize == 16)
+            runTableBlock<4, Direction>(table, box, roundKeys, rounds, in + offset, out + offset);
+        else if (blockSize == 24)
+            runTableBlock<6, Direction>(table, box, roundKeys, rounds, in + offset, out + offset);
+        else
+            runTableBlock<8, Direction>(table, box, roundKeys, rounds, in + offset, out + offset);
+    }
+}
+
+bool processorRunsAes()
+{
+#ifdef TARNLOW_HAS_AES_INSTRUCTIONS
+    return AesInstructions::available();
+#else
+    return false;
+#endif
 }
 
 uint32_t substituteWord(uint32_t word)
@@ -163,7 +221,17 @@ void CRijndael::setKey(const char *key, const char *chain, int keyLength, int bl
     std::memcpy(m_chain, m_initialChain, sizeof m_chain);
     m_rounds = (keyLength > blockSize ? keyLength : blockSize) / 4 + 6;
     expandKey(key);
+    keepAesKeyBytes();
+    m_engine = blockSize == AesBlockBytes && processorRunsAes() ? Engine::AesInstructions : Engine::Portable;
     m_keyInitialized = true;
+}
+
+bool CRijndael::setEngine(Engine engine)
+{
+    if (engine == Engine::AesInstructions && (m_blockSize != AesBlockBytes || !processorRunsAes()))
+        return false;
+    m_engine = engine;
+    return true;
 }
 
 void CRijndael::expandKey(const char *key)
@@ -204,6 +272,19 @@ void CRijndael::expandKey(const char *key)
         }
 }
 
+// The instructions take each round key as the 16 bytes of the block it is added to.
+void CRijndael::keepAesKeyBytes()
+{
+    if (m_blockSize != AesBlockBytes)
+        return;
+    constexpr int words = AesBlockBytes / 4;
+    for (int round = 0; round <= m_rounds; ++round) {
+        const int offset = AesBlockBytes * round;
+        storeState(m_encryptKeys[round], reinterpret_cast<char *>(m_encryptKeyBytes + offset), words);
+        storeState(m_decryptKeys[round], reinterpret_cast<char *>(m_decryptKeyBytes + offset), words);
+    }
+}
+
 void CRijndael::requireKey() const
 {
     if (!m_keyInitialized)
@@ -216,34 +297,40 @@ void CRijndael::requireWholeBlocks(size_t n) const
         throw my_exception("Data not multiple of Block Size");
 }
 
+void CRijndael::encryptBlocks(const char *in, char *result, size_t n) const
+{
+#ifdef TARNLOW_HAS_AES_INSTRUCTIONS
+    if (m_engine == Engine::AesInstructions) {
+        AesInstructions::encryptBlocks(m_encryptKeyBytes, m_rounds, in, result, n / AesBlockBytes);
+        return;
+    }
+#endif
+    const Tables &t = tables();
+    runTableBlocks<+1>(t.encrypt, t.sbox, m_encryptKeys, m_rounds, m_blockSize, in, result, n);
+}
+
+void CRijndael::decryptBlocks(const char *in, char *result, size_t n) const
+{
+#ifdef TARNLOW_HAS_AES_INSTRUCTIONS
+    if (m_engine == Engine::AesInstructions) {
+        AesInstructions::decryptBlocks(m_decryptKeyBytes, m_rounds, in, result, n / AesBlockBytes);
+        return;
+    }
+#endif
+    const Tables &t = tables();
+    runTableBlocks<-1>(t.decrypt, t.inverseSbox, m_decryptKeys, m_rounds, m_blockSize, in, result, n);
+}
+
 void CRijndael::encryptBlock(const char *in, char *result)
 {
     requireKey();
-    const Tables &t = tables();
-    const int words = m_blockSize / 4;
-    uint32_t state[MaxWords], next[MaxWords];
-    loadState(in, state, words, m_encryptKeys[0]);
-    for (int round = 1; round < m_rounds; ++round) {
-        tableRound(t.encrypt, state, next, words, +1, m_encryptKeys[round]);
-        std::memcpy(state, next, sizeof state);
-    }
-    finalRound(t.sbox, state, next, words, +1, m_encryptKeys[m_rounds]);
-    storeState(next, result, words);
+    encryptBlocks(in, result, size_t(m_blockSize));
 }
 
 void CRijndael::decryptBlock(const char *in, char *result)
 {
     requireKey();
-    const Tables &t = tables();
-    const int words = m_blockSize / 4;
-    uint32_t state[MaxWords], next[MaxWords];
-    loadState(in, state, words, m_decryptKeys[0]);
-    for (int round = 1; round < m_rounds; ++round) {
-        tableRound(t.decrypt, state, next, words, -1, m_decryptKeys[round]);
-        std::memcpy(state, next, sizeof state);
-    }
-    finalRound(t.inverseSbox, state, next, words, -1, m_decryptKeys[m_rounds]);
-    storeState(next, result, words);
+    decryptBlocks(in, result, size_t(m_blockSize));
 }
 
 void CRijndael::xorChain(char *block) const
@@ -258,6 +345,10 @@ void CRijndael::encrypt(const char *in, char *result, size_t n, int mode)
 {
     requireKey();
     requireWholeBlocks(n);
+    if (mode != CBC && mode != CFB) {
+        encryptBlocks(in, result, n);
+        return;
+    }
     char block[MaxBlockSize];
     for (size_t offset = 0; offset < n; offset += size_t(m_blockSize)) {
         const char *source = in + offset;
@@ -267,13 +358,11 @@ void CRijndael::encrypt(const char *in, char *result, size_t n, int mode)
             xorChain(block);
             encryptBlock(block, target);
             setChain(target);
-        } else if (mode == CFB) {
+        } else {
             encryptBlock(m_chain, block);
             for (int i = 0; i < m_blockSize; ++i)
                 target[i] = char(block[i] ^ source[i]);
             setChain(target);
-        } else {
-            encryptBlock(source, target);
         }
     }
 }
@@ -282,6 +371,11 @@ void CRijndael::decrypt(const char *in, char *result, size_t n, int mode)
 {
     requireKey();
     requireWholeBlocks(n);
+    // ECB blocks are independent, so the engine takes them all at once.
+    if (mode != CBC && mode != CFB) {
+        decryptBlocks(in, result, n);
+        return;
+    }
     char block[MaxBlockSize];
     for (size_t offset = 0; offset < n; offset += size_t(m_blockSize)) {
         const char *source = in + offset;
@@ -291,13 +385,11 @@ void CRijndael::decrypt(const char *in, char *result, size_t n, int mode)
             xorChain(block);
             setChain(source);
             std::memcpy(target, block, size_t(m_blockSize));
-        } else if (mode == CFB) {
+        } else {
             encryptBlock(m_chain, block);
             setChain(source);
             for (int i = 0; i < m_blockSize; ++i)
                 target[i] = char(block[i] ^ source[i]);
-        } else {
-            decryptBlock(source, target);
         }
     }
 }

@@ -5,14 +5,24 @@
 #include "tests/support/firmware_builder.h"
 #include "tests/support/test_main.h"
 
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QRandomGenerator>
+
 #include <sstream>
+#include <string>
 
 namespace {
 
-QByteArray runCipher(const QByteArray &key, const QByteArray &block, bool encrypt, int blockSize = 16)
+using Engine = CRijndael::Engine;
+
+QByteArray runCipher(const QByteArray &key, const QByteArray &block, bool encrypt, Engine engine, int blockSize = 16)
 {
     CRijndael cipher;
     cipher.setKey(key.constData(), QByteArray(32, 0).constData(), key.size(), blockSize);
+    if (!cipher.setEngine(engine))
+        return "<engine refused>";
     QByteArray out(block.size(), 0);
     if (encrypt)
         cipher.encryptBlock(block.constData(), out.data());
@@ -21,14 +31,60 @@ QByteArray runCipher(const QByteArray &key, const QByteArray &block, bool encryp
     return out;
 }
 
-std::vector<std::string> linesOf(const QByteArray &plaintextPadded)
+// What /proc/cpuinfo says, independently of the cipher's own check.
+bool processorHasAesInstructions()
 {
-    // Encrypt exactly these bytes (already a multiple of 16), without the tool's padding.
+    QFile cpuinfo("/proc/cpuinfo");
+    if (!cpuinfo.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : cpuinfo.readAll().split('\n'))
+        if (line.startsWith("flags"))
+            return line.split(':').value(1).split(' ').contains("aes");
+    return false;
+}
+
+QList<Engine> enginesOfThisProcessor()
+{
+    return processorHasAesInstructions() ? QList<Engine>{Engine::Portable, Engine::AesInstructions}
+                                         : QList<Engine>{Engine::Portable};
+}
+
+QByteArray randomBytes(QRandomGenerator &random, int size)
+{
+    QByteArray bytes(size, 0);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+// openssl's output for `input`, or an empty array when it fails.
+QByteArray openssl(const QStringList &arguments, const QByteArray &input)
+{
+    QProcess process;
+    process.start("openssl", arguments);
+    if (!process.waitForStarted())
+        return {};
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 ? process.readAllStandardOutput()
+                                                                                   : QByteArray();
+}
+
+// Encrypts exactly these bytes (already a multiple of 16) with the firmware key, without the
+// tool's padding.
+QByteArray encryptedExactly(const QByteArray &plaintextPadded)
+{
     CRijndael cipher;
     cipher.setKey("5C3A9E07D21B84F6", "A47E10C9B3D6528F", 16, 16);
     QByteArray encrypted(plaintextPadded.size(), 0);
     cipher.encrypt(plaintextPadded.constData(), encrypted.data(), size_t(encrypted.size()));
-    std::istringstream in(encrypted.toStdString());
+    return encrypted;
+}
+
+std::vector<std::string> linesOf(const QByteArray &plaintextPadded)
+{
+    std::istringstream in(encryptedExactly(plaintextPadded).toStdString());
     EncryptedHexFile file;
     if (!file.read(in))
         return {"<read failed>"};
@@ -43,28 +99,132 @@ QByteArray padded(QByteArray text)
 
 } // namespace
 
+Q_DECLARE_METATYPE(CRijndael::Engine)
+
 class TestFirmwareCipher : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // The example vectors of FIPS-197, appendix C, on every engine this processor has.
     void aesKnownAnswers_data()
     {
         QTest::addColumn<QByteArray>("key");
         QTest::addColumn<QByteArray>("cipherText");
+        QTest::addColumn<Engine>("engine");
         const QByteArray key = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f"
                                                    "101112131415161718191a1b1c1d1e1f");
-        QTest::newRow("AES-128") << key.left(16) << QByteArray::fromHex("69c4e0d86a7b0430d8cdb78070b4c55a");
-        QTest::newRow("AES-192") << key.left(24) << QByteArray::fromHex("dda97ca4864cdfe06eaf70a0ec0d7191");
-        QTest::newRow("AES-256") << key << QByteArray::fromHex("8ea2b7ca516745bfeafc49904b496089");
+        for (Engine engine : enginesOfThisProcessor()) {
+            const char *name = engine == Engine::Portable ? "portable" : "AES instructions";
+            QTest::addRow("AES-128, %s", name) << key.left(16) << QByteArray::fromHex("69c4e0d86a7b0430d8cdb78070b4c55a") << engine;
+            QTest::addRow("AES-192, %s", name) << key.left(24) << QByteArray::fromHex("dda97ca4864cdfe06eaf70a0ec0d7191") << engine;
+            QTest::addRow("AES-256, %s", name) << key << QByteArray::fromHex("8ea2b7ca516745bfeafc49904b496089") << engine;
+        }
     }
     void aesKnownAnswers()
     {
         QFETCH(QByteArray, key);
         QFETCH(QByteArray, cipherText);
+        QFETCH(Engine, engine);
         const QByteArray plain = QByteArray::fromHex("00112233445566778899aabbccddeeff");
-        QCOMPARE(runCipher(key, plain, true), cipherText);
-        QCOMPARE(runCipher(key, cipherText, false), plain);
+        QCOMPARE(runCipher(key, plain, true, engine), cipherText);
+        QCOMPARE(runCipher(key, cipherText, false, engine), plain);
+    }
+
+    // Rijndael's wider blocks run the portable code only: their results must stay what they were
+    // before the rounds were specialised per block width.
+    void widerBlocks_data()
+    {
+        QTest::addColumn<int>("blockSize");
+        QTest::addColumn<int>("keyLength");
+        QTest::addColumn<QByteArray>("cipherText");
+        QTest::newRow("24-byte block, 16-byte key") << 24 << 16 << QByteArray::fromHex("e64018d211d8349b350f38893d7d23899fece7a9aca7c6ba");
+        QTest::newRow("24-byte block, 32-byte key") << 24 << 32 << QByteArray::fromHex("65d851df8d04b5cbb510935fdd1eb17b33efb8cb255ee712");
+        QTest::newRow("32-byte block, 16-byte key") << 32 << 16
+            << QByteArray::fromHex("98c6f98ba9631b91c34f431e0887c561b6ac44c985cecd38dbc4cb30b9170d2f");
+        QTest::newRow("32-byte block, 24-byte key") << 32 << 24
+            << QByteArray::fromHex("3c386395e910345a59a7dd165dcbda604bf072f0a03a6b0055a79b734e668868");
+    }
+    void widerBlocks()
+    {
+        QFETCH(int, blockSize);
+        QFETCH(int, keyLength);
+        QFETCH(QByteArray, cipherText);
+        QByteArray key(keyLength, 0), plain(blockSize, 0);
+        for (int i = 0; i < blockSize; ++i)
+            plain[i] = char(i * 0x11);
+        for (int i = 0; i < keyLength; ++i)
+            key[i] = char(i);
+        QCOMPARE(runCipher(key, plain, true, Engine::Portable, blockSize), cipherText);
+        QCOMPARE(runCipher(key, cipherText, false, Engine::Portable, blockSize), plain);
+    }
+
+    // A 16-byte block runs on the AES instructions wherever the processor has them, so that the
+    // tests below compare both engines there; nothing else can run on them.
+    void engineChoice()
+    {
+        CRijndael cipher;
+        QVERIFY(!cipher.setEngine(Engine::AesInstructions));
+        cipher.setKey("0123456789abcdef", nullptr, 16, 16);
+        const Engine fastest = processorHasAesInstructions() ? Engine::AesInstructions : Engine::Portable;
+        QCOMPARE(cipher.engine(), fastest);
+        QVERIFY(cipher.setEngine(Engine::Portable));
+        QCOMPARE(cipher.engine(), Engine::Portable);
+        QCOMPARE(cipher.setEngine(Engine::AesInstructions), processorHasAesInstructions());
+        cipher.setKey("0123456789abcdef0123456789abcdef", nullptr, 32, 32);
+        QCOMPARE(cipher.engine(), Engine::Portable);
+        QVERIFY(!cipher.setEngine(Engine::AesInstructions));
+        QCOMPARE(cipher.engine(), Engine::Portable);
+    }
+
+    // Random data in every mode, each engine against openssl and the fast one against the
+    // portable one. 1001 blocks: the AES instructions take eight blocks at a time and the rest
+    // one by one. ECB is also run in place, as the firmware reader decrypts.
+    void enginesAgreeWithOpenssl_data()
+    {
+        QTest::addColumn<int>("keyLength");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("opensslMode");
+        QTest::newRow("AES-128 ECB") << 16 << int(CRijndael::ECB) << "ecb";
+        QTest::newRow("AES-192 ECB") << 24 << int(CRijndael::ECB) << "ecb";
+        QTest::newRow("AES-256 ECB") << 32 << int(CRijndael::ECB) << "ecb";
+        QTest::newRow("AES-128 CBC") << 16 << int(CRijndael::CBC) << "cbc";
+        QTest::newRow("AES-256 CFB") << 32 << int(CRijndael::CFB) << "cfb";
+    }
+    void enginesAgreeWithOpenssl()
+    {
+        QFETCH(int, keyLength);
+        QFETCH(int, mode);
+        QFETCH(QString, opensslMode);
+        QRandomGenerator random(uint(keyLength * 7 + mode));
+        const QByteArray key = randomBytes(random, keyLength);
+        const QByteArray chain = randomBytes(random, 16);
+        const QByteArray plain = randomBytes(random, 1001 * 16);
+        QStringList arguments{"enc", QString("-aes-%1-%2").arg(keyLength * 8).arg(opensslMode), "-nopad", "-K", key.toHex()};
+        if (mode != CRijndael::ECB)
+            arguments << "-iv" << chain.toHex();
+        const QByteArray expected = openssl(arguments, plain);
+        QCOMPARE(expected.size(), plain.size());
+
+        QMap<Engine, QByteArray> encrypted;
+        for (Engine engine : enginesOfThisProcessor()) {
+            CRijndael cipher;
+            cipher.setKey(key.constData(), chain.constData(), keyLength, 16);
+            QVERIFY(cipher.setEngine(engine));
+            QByteArray out(plain.size(), 0);
+            cipher.encrypt(plain.constData(), out.data(), size_t(plain.size()), mode);
+            encrypted[engine] = out;
+
+            cipher.setKey(key.constData(), chain.constData(), keyLength, 16);
+            QVERIFY(cipher.setEngine(engine));
+            QByteArray back = expected;
+            char *inPlace = back.data();
+            cipher.decrypt(inPlace, inPlace, size_t(back.size()), mode);
+            QCOMPARE(back, plain);
+        }
+        QCOMPARE(encrypted[Engine::Portable], expected);
+        if (encrypted.contains(Engine::AesInstructions))
+            QCOMPARE(encrypted[Engine::AesInstructions], encrypted[Engine::Portable]);
     }
 
     void cipherFaultsAreExceptions()
@@ -117,16 +277,8 @@ private slots:
     void matchesOpenssl()
     {
         const QByteArray text = FirmwareBuilder::hexText(QByteArray(100, '\x5A'), "0702, V1, X=FALSE");
-        const QByteArray ours = FirmwareBuilder::encrypt(text);
-        QProcess openssl;
-        openssl.start("openssl", {"enc", "-d", "-aes-128-ecb", "-nopad", "-K",
-                                  QByteArray("5C3A9E07D21B84F6").toHex()});
-        QVERIFY(openssl.waitForStarted());
-        openssl.write(ours);
-        openssl.closeWriteChannel();
-        QVERIFY(openssl.waitForFinished());
-        QCOMPARE(openssl.exitCode(), 0);
-        const QByteArray decrypted = openssl.readAllStandardOutput();
+        const QByteArray decrypted = openssl({"enc", "-d", "-aes-128-ecb", "-nopad", "-K", QByteArray("5C3A9E07D21B84F6").toHex()},
+                                             FirmwareBuilder::encrypt(text));
         QCOMPARE(decrypted.left(text.size()), text);
         QCOMPARE(quint8(decrypted.at(text.size())), quint8(FirmwarePaddingMarker));
         QCOMPARE(decrypted.size() % 16, 0);
