@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -41,11 +43,12 @@ bool isWellFormedDataRecord(const std::vector<uint8_t> &bytes)
 
 // A line longer than a 16-byte record is skipped on the pages that skip such lines, unless it is
 // a valid data record: skipping that would flash the image with a hole in it.
-bool isSkippedLongLine(const std::string &line, const HexPageProfile &profile, std::vector<uint8_t> &bytes)
+bool isSkippedLongLine(size_t lineLength, HexRecord::LineKind kind, const std::vector<uint8_t> &bytes,
+                       const HexPageProfile &profile)
 {
-    if (!profile.skipLinesLongerThan43 || line.size() <= HexRecord::LongestSixteenByteRecord)
+    if (!profile.skipLinesLongerThan43 || lineLength <= HexRecord::LongestSixteenByteRecord)
         return false;
-    const bool dataRecord = HexRecord::decode(line, size_t(profile.decodeCapacity), bytes)
+    const bool dataRecord = kind == HexRecord::LineKind::Decoded
                             && bytes.size() > HexRecord::FieldsBeforeData
                             && bytes[3] == HexRecord::DataRecordType
                             && bytes.size() == HexRecord::FieldsBeforeData + bytes[0] + 1
@@ -53,36 +56,70 @@ bool isSkippedLongLine(const std::string &line, const HexPageProfile &profile, s
     return !dataRecord;
 }
 
-// The data records, back to back in file order. The file must close with an end-of-file record
-// (a file cut short loads no less than a whole one otherwise) and hold data.
-HexLoadError loadRecords(const std::vector<std::string> &lines, size_t first, HexImage &hex,
-                         const HexPageProfile &profile, int &used)
+// Takes the lines of a firmware text one by one: a first line that does not start with ':' is
+// the header (an empty one counts as a header that says nothing), the data records after it go
+// back to back in file order. The file must close with an end-of-file record (a file cut short
+// loads no less than a whole one otherwise) and hold data.
+class RecordLoader
 {
-    std::vector<uint8_t> bytes;
-    bool endOfFile = false;
-    for (size_t index = first; index < lines.size(); ++index) {
-        const std::string &line = lines[index];
-        if (!HexRecord::looksLikeRecord(line) || isSkippedLongLine(line, profile, bytes))
-            continue;
-        if (!HexRecord::decode(line, size_t(profile.decodeCapacity), bytes)
-            || bytes.size() < HexRecord::FieldsBeforeData)
-            return HexLoadError::RecordError;
-        if (bytes[3] == HexRecord::EndOfFileRecordType)
-            endOfFile = true;
-        if (bytes[3] != HexRecord::DataRecordType)
-            continue;
-        if (!isWellFormedDataRecord(bytes) || endOfFile)
-            return HexLoadError::RecordError;
-        const int count = bytes[0];
-        if (used + count > profile.capacity)
-            return HexLoadError::TooBig;
-        std::copy_n(bytes.begin() + HexRecord::FieldsBeforeData, count, hex.image.begin() + used);
-        used += count;
+public:
+    RecordLoader(HexImage &hex, const HexPageProfile &profile) : m_hex(hex), m_profile(profile) {}
+
+    // False at the first line that makes the load fail.
+    bool take(std::string_view line)
+    {
+        if (m_firstLine) {
+            m_firstLine = false;
+            if (line.empty() || line[0] != ':') {
+                parseHexHeader(std::string(line), {m_hex.productCode, m_hex.hardwareVersion, m_hex.fixVectorChecksum});
+                return true;
+            }
+        }
+        m_error = takeRecord(line);
+        return m_error == HexLoadError::None;
     }
-    if (used == 0)
-        return HexLoadError::NoData;
-    return endOfFile ? HexLoadError::None : HexLoadError::RecordError;
-}
+
+    HexLoadError finish() const
+    {
+        if (m_error != HexLoadError::None)
+            return m_error;
+        if (m_used == 0)
+            return HexLoadError::NoData;
+        return m_endOfFile ? HexLoadError::None : HexLoadError::RecordError;
+    }
+
+    int used() const { return m_used; }
+
+private:
+    HexLoadError takeRecord(std::string_view line)
+    {
+        const HexRecord::LineKind kind = HexRecord::decodeLine(line, size_t(m_profile.decodeCapacity), m_bytes);
+        if (kind == HexRecord::LineKind::NotARecord || isSkippedLongLine(line.size(), kind, m_bytes, m_profile))
+            return HexLoadError::None;
+        if (kind != HexRecord::LineKind::Decoded || m_bytes.size() < HexRecord::FieldsBeforeData)
+            return HexLoadError::RecordError;
+        if (m_bytes[3] == HexRecord::EndOfFileRecordType)
+            m_endOfFile = true;
+        if (m_bytes[3] != HexRecord::DataRecordType)
+            return HexLoadError::None;
+        if (!isWellFormedDataRecord(m_bytes) || m_endOfFile)
+            return HexLoadError::RecordError;
+        const int count = m_bytes[0];
+        if (m_used + count > m_profile.capacity)
+            return HexLoadError::TooBig;
+        std::copy_n(m_bytes.begin() + HexRecord::FieldsBeforeData, count, m_hex.image.begin() + m_used);
+        m_used += count;
+        return HexLoadError::None;
+    }
+
+    HexImage &m_hex;
+    const HexPageProfile &m_profile;
+    std::vector<uint8_t> m_bytes;
+    bool m_firstLine = true;
+    bool m_endOfFile = false;
+    int m_used = 0;
+    HexLoadError m_error = HexLoadError::None;
+};
 
 } // namespace
 
@@ -120,25 +157,15 @@ HexLoadResult loadHexImage(HexImage &hex, const HexPageProfile &profile)
         return {HexLoadError::NoFileName, 0};
     if (!file.is_open())
         return {HexLoadError::CannotOpen, 0};
-    EncryptedHexFile encrypted;
-    if (!encrypted.read(file))
+    RecordLoader records(hex, profile);
+    if (!EncryptedHexFile::forEachLine(file, [&records](std::string_view line) { return records.take(line); }))
         return {HexLoadError::FormatError, 0};
-    const std::vector<std::string> lines = encrypted.lines();
-
-    // A first line that does not start with ':' is the header; an empty one counts as a header
-    // that says nothing.
-    size_t firstRecord = 0;
-    if (!lines.empty() && (lines[0].empty() || lines[0][0] != ':')) {
-        parseHexHeader(lines[0], {hex.productCode, hex.hardwareVersion, hex.fixVectorChecksum});
-        firstRecord = 1;
-    }
-    int used = 0;
-    const HexLoadError error = loadRecords(lines, firstRecord, hex, profile, used);
+    const HexLoadError error = records.finish();
     if (error != HexLoadError::None)
         return {error, 0};
     HexLoadResult result;
     if (hex.fixVectorChecksum)
         result.vectorChecksum = writeVectorChecksum(hex.image);
-    hex.imageLength = used;
+    hex.imageLength = records.used();
     return result;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 #include <vector>
 
 // One line of Intel HEX text: ':' then pairs of hexadecimal digits for byte count, address (high
@@ -18,11 +18,20 @@ constexpr size_t FieldsBeforeData = 4;
 
 // True when the whole line is ':' followed by at least one hexadecimal digit. Anything else
 // (blank lines, comments, trailing blanks) is not a record and is skipped.
-bool looksLikeRecord(const std::string &line);
+bool looksLikeRecord(std::string_view line);
 
 // Decodes the digit pairs after ':'. False when the length is even (half a pair) or the line
 // holds more than `maxBytes` pairs.
-bool decode(const std::string &line, size_t maxBytes, std::vector<uint8_t> &bytes);
+bool decode(std::string_view line, size_t maxBytes, std::vector<uint8_t> &bytes);
+
+enum class LineKind {
+    NotARecord,    // looksLikeRecord is false
+    Undecodable,   // looks like a record, but decode fails
+    Decoded,       // looks like a record and `bytes` holds its decoded pairs
+};
+
+// looksLikeRecord and decode together, in one pass over a line that is a record.
+LineKind decodeLine(std::string_view line, size_t maxBytes, std::vector<uint8_t> &bytes);
 
 // True when the bytes sum to 0 modulo 256.
 bool checksumIsZero(const std::vector<uint8_t> &bytes);

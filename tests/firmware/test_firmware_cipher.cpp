@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 
 #include <sstream>
+#include <streambuf>
 #include <string>
 
 namespace {
@@ -69,6 +70,29 @@ QByteArray openssl(const QStringList &arguments, const QByteArray &input)
     process.waitForFinished();
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 ? process.readAllStandardOutput()
                                                                                    : QByteArray();
+}
+
+// A stream that cannot seek, as a pipe.
+class PipeBuffer : public std::streambuf
+{
+public:
+    explicit PipeBuffer(std::string bytes) : m_bytes(std::move(bytes))
+    {
+        setg(m_bytes.data(), m_bytes.data(), m_bytes.data() + m_bytes.size());
+    }
+
+private:
+    std::string m_bytes;
+};
+
+QByteArray streamedText(std::istream &in, bool &ok)
+{
+    QByteArray text;
+    ok = decryptFirmwareStream(in, [&text](const uint8_t *piece, size_t size) {
+        text.append(reinterpret_cast<const char *>(piece), int(size));
+        return true;
+    });
+    return text;
 }
 
 // Encrypts exactly these bytes (already a multiple of 16) with the firmware key, without the
@@ -282,6 +306,83 @@ private slots:
         QCOMPARE(decrypted.left(text.size()), text);
         QCOMPARE(quint8(decrypted.at(text.size())), quint8(FirmwarePaddingMarker));
         QCOMPARE(decrypted.size() % 16, 0);
+    }
+
+    // Read a stretch at a time, a file gives the text it gives decrypted whole: the trailer
+    // trimmed wherever it falls, zeros after the marker reaching back over earlier stretches, a
+    // file of zeros only kept whole; from a stream that can seek and from one that cannot.
+    void streamedTextEqualsWholeText_data()
+    {
+        QTest::addColumn<QByteArray>("plaintext");
+        QRandomGenerator random(11);
+        const QByteArray text = randomBytes(random, 200000);
+        QTest::newRow("marker in the last block") << padded(text + '\x80');
+        QTest::newRow("zeros over two stretches") << padded(text.left(1000) + '\x80' + QByteArray(150000, '\0'));
+        QTest::newRow("marker first") << padded('\x80' + QByteArray(70000, '\0'));
+        QTest::newRow("no trailer, last byte taken as one") << text.left(131072);
+        QTest::newRow("zeros only") << QByteArray(140000, '\0');
+        QTest::newRow("one block") << padded("ab\r\n\x80");
+    }
+    void streamedTextEqualsWholeText()
+    {
+        QFETCH(QByteArray, plaintext);
+        const QByteArray encrypted = encryptedExactly(plaintext);
+        std::vector<uint8_t> whole;
+        QVERIFY(decryptFirmwareData(reinterpret_cast<const uint8_t *>(encrypted.constData()), size_t(encrypted.size()), whole));
+        const QByteArray expected(reinterpret_cast<const char *>(whole.data()), int(whole.size()));
+        bool ok = false;
+        std::istringstream seekable(encrypted.toStdString());
+        QCOMPARE(streamedText(seekable, ok), expected);
+        QVERIFY(ok);
+        PipeBuffer pipe(encrypted.toStdString());
+        std::istream piped(&pipe);
+        QCOMPARE(streamedText(piped, ok), expected);
+        QVERIFY(ok);
+    }
+
+    void streamsThatHoldNoFirmwareFile()
+    {
+        for (const std::string &bytes : {std::string(), std::string(17, 'x')}) {
+            bool ok = true;
+            std::istringstream seekable(bytes);
+            QCOMPARE(streamedText(seekable, ok), QByteArray());
+            QVERIFY(!ok);
+            PipeBuffer pipe(bytes);
+            std::istream piped(&pipe);
+            QCOMPARE(streamedText(piped, ok), QByteArray());
+            QVERIFY(!ok);
+        }
+    }
+
+    // Lines, and the byte after their CR, that fall on either side of where one 64 KiB stretch
+    // of the file ends and the next begins, and a line longer than two stretches.
+    void linesAcrossStretches_data()
+    {
+        QTest::addColumn<int>("firstLineLength");
+        QTest::addColumn<QByteArray>("afterCr");
+        for (int length : {65534, 65535, 65536, 131071, 200000})
+            QTest::addRow("CR at %d", length) << length << QByteArray("\n");
+        QTest::newRow("CR last in a stretch, X dropped") << 65535 << QByteArray("X");
+    }
+    void linesAcrossStretches()
+    {
+        QFETCH(int, firstLineLength);
+        QFETCH(QByteArray, afterCr);
+        const QByteArray first(firstLineLength, 'a');
+        const QByteArray second = "second line";
+        QCOMPARE(linesOf(padded(first + '\r' + afterCr + second + "\r\n" + "no CR\x80")),
+                 (std::vector<std::string>{first.toStdString(), second.toStdString()}));
+    }
+
+    void readingStopsWhenAsked()
+    {
+        std::istringstream in(encryptedExactly(padded(QByteArray(70000, 'a') + "\r\nb\r\nc\r\n\x80")).toStdString());
+        std::vector<std::string> seen;
+        QVERIFY(EncryptedHexFile::forEachLine(in, [&seen](std::string_view line) {
+            seen.emplace_back(line);
+            return seen.size() < 2;
+        }));
+        QCOMPARE(seen, (std::vector<std::string>{std::string(70000, 'a'), "b"}));
     }
 
     // A file meant for the HEX pages is told from a binary one by its first bytes.

@@ -227,6 +227,32 @@ private slots:
         QVERIFY(!HexRecord::decode(":0A0", 3, bytes));        // half a pair
     }
 
+    // What the loader makes of a line in its one pass: skipped, refused, or decoded.
+    void lineKinds_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("kind");
+        const int notARecord = int(HexRecord::LineKind::NotARecord);
+        const int undecodable = int(HexRecord::LineKind::Undecodable);
+        QTest::newRow("colon only") << QByteArray(":") << notARecord;
+        QTest::newRow("comment") << QByteArray("; :0A0B0C") << notARecord;
+        QTest::newRow("no digit where a pair would be") << QByteArray(":0A0G0C") << notARecord;
+        QTest::newRow("no digit in half a pair") << QByteArray(":0A0BX") << notARecord;
+        QTest::newRow("trailing blank") << QByteArray(":0A0B0C ") << notARecord;
+        QTest::newRow("half a pair") << QByteArray(":0A0B0") << undecodable;
+        QTest::newRow("more pairs than a record holds") << QByteArray(":0A0B0C0D") << undecodable;
+        QTest::newRow("both cases") << QByteArray(":0a0BfF") << int(HexRecord::LineKind::Decoded);
+    }
+    void lineKinds()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, kind);
+        std::vector<uint8_t> bytes;
+        QCOMPARE(int(HexRecord::decodeLine(line.toStdString(), 3, bytes)), kind);
+        if (kind == int(HexRecord::LineKind::Decoded))
+            QCOMPARE(bytes, (std::vector<uint8_t>{0x0A, 0x0B, 0xFF}));
+    }
+
     void vectorChecksumMakesTableSumZero()
     {
         HexImage hex(HexPageProfile::coupler());
