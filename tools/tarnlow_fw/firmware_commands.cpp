@@ -112,7 +112,8 @@ int info(const std::string &page, const std::string &input)
     const HexLoadResult result = loadHexImage(hex, *profile);
     if (!result.ok())
         return fail(input + ": " + hexLoadErrorText(result.error, *profile).toStdString());
-    const QByteArray image(reinterpret_cast<const char *>(hex.image.data()), hex.imageLength);
+    // The hash reads the loaded image where it lies; a copy would cost more than the hashing.
+    const QByteArray image = QByteArray::fromRawData(reinterpret_cast<const char *>(hex.image.data()), hex.imageLength);
     std::printf("productCode: 0x%X\n", hex.productCode);
     std::printf("hardwareVersion: 0x%X\n", unsigned(hex.hardwareVersion));
     std::printf("fixVectorChecksum: %s\n", hex.fixVectorChecksum ? "true" : "false");
