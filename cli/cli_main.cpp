@@ -106,7 +106,7 @@ int update(const Command &command, QTextStream &out, QTextStream &err)
     // Output piped into a program that stops reading must not end the run in the middle of a device.
     std::signal(SIGPIPE, SIG_IGN);
     ProgressDisplay display(displayMode(command.quiet), out, Interrupt::requested, terminalColumns());
-    PlanRun plan(command.jobs, command.plan);
+    PlanRun plan(command.jobs, command.plan, command.firmwareFiles);
     QList<DeviceRecord> records;
     QElapsedTimer clock;
     clock.start();

@@ -173,7 +173,7 @@ QString planFromArguments(const QCommandLineParser &parser, Command &command)
     if (!plan.error.isEmpty())
         return plan.error;
     command.jobs = plan.jobs;
-    return firmwareProblems(plan.jobs, planPath).join(QLatin1Char('\n'));
+    return firmwareProblems(plan.jobs, planPath, *command.firmwareFiles).join(QLatin1Char('\n'));
 }
 
 }

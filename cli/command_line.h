@@ -1,11 +1,14 @@
 #pragma once
 
 #include "cli/device_job.h"
+#include "cli/firmware_files.h"
 #include "cli/plan_runner.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 // What the command line asks for.
 struct Command {
@@ -19,6 +22,8 @@ struct Command {
     bool quiet = false;
     QString usageError;         // set when the command cannot run: exit status 2
     QString helpText;           // for Verb::Help: the help or the version
+    // The firmware files as the plan check loaded them, for the run to take.
+    std::shared_ptr<FirmwareFiles> firmwareFiles = std::make_shared<FirmwareFiles>();
 };
 
 // Parses `arguments` (the program name first) with QCommandLineParser; a plan file is read and

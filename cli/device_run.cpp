@@ -3,26 +3,17 @@
 #include "cli/device_runners.h"
 #include "cli/firmware_checks.h"
 
-#include <QCryptographicHash>
-
 namespace {
 
-QString sha256Of(const HexImage &hex)
-{
-    const QByteArray image(reinterpret_cast<const char *>(hex.image.data()), hex.imageLength);
-    return QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
-}
-
-UpdateOutcome runHexDevice(const DeviceJob &job, DeviceRecord &record, RunReport &report)
+UpdateOutcome runHexDevice(const DeviceJob &job, DeviceRecord &record, RunReport &report, FirmwareFiles &files)
 {
     const HexKind kind = hexKindOf(job.kind);
     report.phase(QStringLiteral("Loading the firmware file"));
-    HexImage hex(kind.profile);
-    hex.fileName = job.firmwareFile.toStdString();
-    const HexLoadResult loaded = loadHexImage(hex, kind.profile);
-    if (!loaded.ok())
-        return hexLoadOutcome(loaded.error, kind.profile, kind.translationContext);
-    record.imageSha256 = sha256Of(hex);
+    const LoadedHex loaded = files.hexFor(job);
+    if (!loaded.result.ok())
+        return hexLoadOutcome(loaded.result.error, kind.profile, kind.translationContext);
+    const HexImage &hex = *loaded.hex;
+    record.imageSha256 = loaded.imageSha256;
     record.productCode = hex.productCode;
     record.hardwareVersion = hex.hardwareVersion >> 12;   // the header keeps the digit in the top nibble
     if (report.stopRequested())
@@ -39,14 +30,14 @@ UpdateOutcome runHexDevice(const DeviceJob &job, DeviceRecord &record, RunReport
 
 }
 
-DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress)
+DeviceRecord runDevice(const DeviceJob &job, DeviceProgress &progress, FirmwareFiles &files)
 {
     DeviceRecord record;
     record.job = job;
     record.started = QDateTime::currentDateTimeUtc();
     RunReport report(record, progress);
     record.outcome = job.kind == DeviceKind::Ethercat ? runEthercat(job, report, record)
-                                                      : runHexDevice(job, record, report);
+                                                      : runHexDevice(job, record, report, files);
     record.readBack = record.outcome.readBack;
     if (record.outcome.kind == UpdateOutcome::Kind::Verified)
         report.complete();

@@ -33,28 +33,25 @@ QString ethercatFileProblem(const QString &path)
 
 }
 
-QString firmwareProblem(const DeviceJob &job)
+QString firmwareProblem(const DeviceJob &job, FirmwareFiles &files)
 {
     if (job.kind == DeviceKind::Ethercat)
         return ethercatFileProblem(job.firmwareFile);
-    const HexKind kind = hexKindOf(job.kind);
-    HexImage hex(kind.profile);
-    hex.fileName = job.firmwareFile.toStdString();
-    const HexLoadResult loaded = loadHexImage(hex, kind.profile);
-    if (loaded.ok())
+    const LoadedHex loaded = files.hexFor(job);
+    if (loaded.result.ok())
         return QString();
     return QStringLiteral("the firmware file %1 does not load: %2")
-        .arg(job.firmwareFile, hexLoadErrorText(loaded.error, kind.profile));
+        .arg(job.firmwareFile, hexLoadErrorText(loaded.result.error, hexKindOf(job.kind).profile));
 }
 
-QStringList firmwareProblems(const QList<DeviceJob> &jobs, const QString &planPath)
+QStringList firmwareProblems(const QList<DeviceJob> &jobs, const QString &planPath, FirmwareFiles &files)
 {
     QHash<QString, QString> problemOf;   // by kind and path
     QStringList problems;
     for (const DeviceJob &job : jobs) {
         const QString key = QString::number(int(job.kind)) + QLatin1Char(':') + job.firmwareFile;
         if (!problemOf.contains(key))
-            problemOf.insert(key, firmwareProblem(job));
+            problemOf.insert(key, firmwareProblem(job, files));
         if (!problemOf[key].isEmpty())
             problems << QStringLiteral("%1 line %2: %3").arg(planPath).arg(job.planLine).arg(problemOf[key]);
     }

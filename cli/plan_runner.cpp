@@ -104,7 +104,7 @@ private:
 
 namespace {
 
-void work(int worker, PlanState &state, const PlanOptions &options, ProgressDisplay &display,
+void work(int worker, PlanState &state, const PlanOptions &options, FirmwareFiles &files, ProgressDisplay &display,
           const std::function<bool()> &stopRequested, const QList<DeviceJob> &jobs)
 {
     for (int index = state.take(stopRequested); index >= 0; index = state.take(stopRequested)) {
@@ -112,7 +112,7 @@ void work(int worker, PlanState &state, const PlanOptions &options, ProgressDisp
         if (job.kind == DeviceKind::Coupler)
             job.listenPort = options.listenPortBase ? options.listenPortBase + worker : 0;
         const std::unique_ptr<DeviceProgress> progress = display.track(index, job);
-        const DeviceRecord record = runDevice(job, *progress);
+        const DeviceRecord record = runDevice(job, *progress, files);
         for (const DeviceRecord &each : recordsPerDevice(record))
             display.finished(index, each);
         state.done(index, record);
@@ -121,8 +121,8 @@ void work(int worker, PlanState &state, const PlanOptions &options, ProgressDisp
 
 }
 
-PlanRun::PlanRun(const QList<DeviceJob> &jobs, const PlanOptions &options)
-    : m_jobs(jobs), m_options(options), m_state(std::make_unique<PlanState>(m_jobs, m_options))
+PlanRun::PlanRun(const QList<DeviceJob> &jobs, const PlanOptions &options, std::shared_ptr<FirmwareFiles> files)
+    : m_jobs(jobs), m_options(options), m_files(std::move(files)), m_state(std::make_unique<PlanState>(m_jobs, m_options))
 {
 }
 
@@ -133,7 +133,7 @@ QList<DeviceRecord> PlanRun::run(ProgressDisplay &display, const std::function<b
     std::vector<std::thread> workers;
     const int workerCount = qBound(1, m_options.jobs, int(m_jobs.size()));
     for (int worker = 0; worker < workerCount; ++worker)
-        workers.emplace_back(work, worker, std::ref(*m_state), std::cref(m_options), std::ref(display),
+        workers.emplace_back(work, worker, std::ref(*m_state), std::cref(m_options), std::ref(*m_files), std::ref(display),
                              std::cref(stopRequested), std::cref(m_jobs));
     for (std::thread &thread : workers)
         thread.join();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/device_record.h"
+#include "cli/firmware_files.h"
 #include "cli/progress_display.h"
 
 #include <QList>
@@ -28,7 +29,8 @@ class PlanState;
 class PlanRun
 {
 public:
-    PlanRun(const QList<DeviceJob> &jobs, const PlanOptions &options);
+    // The devices' firmware comes from `files`, each file loaded once.
+    PlanRun(const QList<DeviceJob> &jobs, const PlanOptions &options, std::shared_ptr<FirmwareFiles> files);
     ~PlanRun();
 
     QList<DeviceRecord> run(ProgressDisplay &display, const std::function<bool()> &stopRequested);
@@ -39,5 +41,6 @@ public:
 private:
     QList<DeviceJob> m_jobs;
     PlanOptions m_options;
+    std::shared_ptr<FirmwareFiles> m_files;
     std::unique_ptr<PlanState> m_state;
 };

@@ -1,6 +1,7 @@
 #include "cli/device_runners.h"
 
 #include "cli/reported_progress.h"
+#include "coupler_eth/coupler_boot_protocol.h"
 #include "coupler_eth/coupler_listen_socket.h"
 #include "coupler_eth/coupler_update_outcome.h"
 #include "coupler_eth/coupler_update_session.h"
@@ -21,7 +22,8 @@ UpdateOutcome runCoupler(const DeviceJob &job, const HexImage &hex, RunReport &r
     progress.setChecksPassedPhase(QStringLiteral("Waiting before the run"));
     CouplerUpdateSession session(*socket, job.ip.toStdString(),
                                  {progress, progress, report.countedWait(job.environment.waits), nullptr}, job.environment);
-    std::vector<uint8_t> readBack(hex.image.size(), 0xFF);
+    // The pages the image covers, not the whole 1 MiB buffer: a fleet runs hundreds at once.
+    std::vector<uint8_t> readBack(size_t(CouplerBoot::paddedLength(hex.imageLength)), 0xFF);
     report.phase(QStringLiteral("Checking the coupler's registers"));
     return session.update(hex, readBack);
 }
