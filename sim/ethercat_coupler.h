@@ -3,6 +3,7 @@
 #include "ethercat/al_state.h"
 #include "ethercat/coe_sdo.h"
 #include "ethercat/ethercat_datagram.h"
+#include "ethercat/foe_messages.h"
 #include "sim/ethercat_sii_image.h"
 
 #include <chrono>
@@ -11,8 +12,9 @@
 #include <string>
 
 // A simulated EtherCAT coupler: one slave with its register space, station address, SII
-// EEPROM, AL state machine with BOOT, mailbox sync managers, CoE expedited download (the boot
-// request lives there) and the boot loader's FoE write server, which keeps the file it got.
+// EEPROM, AL state machine with BOOT, mailbox sync managers, a CoE SDO server with the identity
+// and the boot request, and the boot loader's FoE write server, which keeps the file it got.
+// Frames pass it as they pass a slave controller that is the last one on its segment.
 namespace SimEthercat {
 
 using Ethercat::Bytes;
@@ -28,6 +30,7 @@ constexpr uint16_t defaultMailboxSize = 128;
 constexpr uint32_t simulatedVendorId = 0xE0007A21;
 constexpr uint32_t simulatedProductCode = 0x00000702;
 constexpr uint32_t simulatedRevision = 0x00010007;
+constexpr uint32_t simulatedSerialNumber = 1;
 constexpr char simulatedName[] = "Tarnlow simulated EtherCAT coupler";
 constexpr uint16_t bootRequestIndex = 0x5000;
 constexpr uint8_t bootRequestSubIndex = 3;
@@ -36,11 +39,25 @@ using Ethercat::alErrorIndication;
 using Ethercat::alStatusInvalidStateChange;
 constexpr uint16_t alStatusInvalidBootMailbox = Ethercat::alStatusInvalidBootstrapMailbox;
 using Ethercat::alStatusInvalidMailbox;
+// SDO abort codes.
 constexpr uint32_t sdoAbortCommandUnknown = 0x05040001;
+constexpr uint32_t sdoAbortUnsupportedAccess = 0x06010000;
+constexpr uint32_t sdoAbortWriteOnly = 0x06010001;
+constexpr uint32_t sdoAbortReadOnly = 0x06010002;
 constexpr uint32_t sdoAbortNoObject = 0x06020000;
+constexpr uint32_t sdoAbortLengthTooHigh = 0x06070012;
+constexpr uint32_t sdoAbortLengthTooLow = 0x06070013;
+constexpr uint32_t sdoAbortNoSubIndex = 0x06090011;
 constexpr uint32_t sdoAbortDeviceState = 0x08000022;
+// Mailbox error replies (mailbox type 0) to what the slave cannot take.
+constexpr uint16_t mailboxErrorUnsupportedProtocol = 0x0002;
+constexpr uint16_t mailboxErrorServiceNotSupported = 0x0004;
+constexpr uint16_t mailboxErrorSizeTooShort = 0x0006;
+// FoE error codes.
+constexpr uint32_t foeErrorNotFound = 0x8001;
+constexpr uint32_t foeErrorIllegal = 0x8004;
 constexpr uint32_t foeErrorPacketNumberWrong = 0x8005;
-constexpr uint32_t foeErrorNotInBootstrap = 0x8009;
+constexpr uint32_t foeErrorBootstrapOnly = 0x8008;
 
 struct Faults {
     bool neverBoot = false;
@@ -67,6 +84,13 @@ struct SyncManagerWrite {
     uint16_t offset = 0;
     Bytes data;
     bool dropped = false;
+};
+
+// An SDO initiate download as the slave takes it: the size it gives for the value (none for an
+// expedited one that gives none) and the bytes of the value it carries.
+struct SdoDownloadRequest {
+    std::optional<std::size_t> size;
+    Bytes carried;
 };
 
 struct Record {
@@ -96,7 +120,7 @@ public:
                      BootMailbox bootMailbox = BootMailbox::Bootstrap);
     MailboxArea bootstrapMailbox() const;
 
-    // The frame as it leaves the slave, or nothing when it is no EtherCAT frame.
+    // The frame as it leaves the slave towards the master, or nothing when the slave destroys it.
     std::optional<Bytes> answer(const Bytes &frame);
 
     uint16_t state();
@@ -109,13 +133,21 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    bool loadEscConfiguration();
+    std::optional<Bytes> destroy();
+    bool stationMatches(uint16_t address) const;
     void serve(Ethercat::Datagram &datagram);
-    void read(uint16_t offset, Bytes &data);
+    void readInto(Ethercat::Datagram &datagram);
+    Bytes read(uint16_t offset, std::size_t length);
     void write(uint16_t offset, const Bytes &data);
+    bool settingOfEnabledSyncManager(uint32_t address) const;
+    void storeRegisterByte(uint32_t address, uint8_t value);
     void receiveAlControl(uint16_t control);
     void requestState(uint16_t control);
     void enterIfMailboxFits(uint16_t state, const MailboxArea &mailbox, uint16_t refusal);
+    void eepromOwnerChanged();
     void runEepromCommand();
+    uint16_t executeEepromCommand(uint16_t command, uint16_t control);
     void takeMailboxMessage();
     bool mailboxConfiguredAs(const MailboxArea &area) const;
     void setSyncManagers(const MailboxArea &area);
@@ -127,7 +159,14 @@ private:
     bool readMailboxFits() const;
     void serveRepeatRequest();
     Bytes handleCoe(const Bytes &message);
+    Bytes serveSdo(const Bytes &message);
+    Bytes serveUpload(uint16_t index, uint8_t subIndex);
+    Bytes serveDownload(uint16_t index, uint8_t subIndex, const SdoDownloadRequest &request);
+    Bytes sdoAbort(uint16_t index, uint8_t subIndex, uint32_t code);
+    Bytes mailboxError(uint16_t detail);
     Bytes handleFoe(const Bytes &message);
+    Bytes foeWriteRequest(const Ethercat::Foe::Message &request);
+    Bytes foeError(uint32_t code);
     Bytes foeData(uint32_t packet, const Bytes &segment);
     void queueReply(Bytes reply);
     void loadNextReply();
@@ -148,7 +187,7 @@ private:
     std::optional<uint16_t> m_controlPending;
     Clock::time_point m_controlAt;
     Clock::time_point m_bootAt;
-    bool m_eepromWithMaster = false;
+    bool m_eepromWithMaster = true;   // the EtherCAT side has the EEPROM after power-up
     int m_eepromBusyLeft = 0;
     std::deque<Bytes> m_replies;
     bool m_readMailboxFull = false;

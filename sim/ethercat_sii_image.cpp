@@ -5,9 +5,17 @@
 namespace SimEthercat {
 
 namespace {
-constexpr uint16_t eepromSizeKbitMinusOne = 1;  // a 2 Kbit EEPROM
 constexpr uint16_t siiVersion = 1;
-constexpr std::size_t generalCategoryWords = 16;
+constexpr std::size_t wordsPerKbit = 64;
+constexpr uint16_t erasedWord = 0xFFFF;
+constexpr std::size_t configAreaBytes = 14;
+// The General category: 32 bytes, of which these are the simulated device's.
+constexpr std::size_t generalCategoryBytes = 32;
+constexpr std::size_t generalNameIndex = 3;
+constexpr std::size_t generalCoeDetails = 5;
+constexpr std::size_t generalFoeDetails = 6;
+constexpr std::size_t generalFlags = 11;
+constexpr std::size_t generalPhysicalPorts = 16;
 constexpr uint8_t nameStringIndex = 1;
 constexpr uint8_t syncManagerTypeMailboxOut = 1;
 constexpr uint8_t syncManagerTypeMailboxIn = 2;
@@ -53,10 +61,15 @@ std::vector<uint8_t> stringsCategory(const std::string &name)
     return content;
 }
 
-std::vector<uint8_t> generalCategory()
+std::vector<uint8_t> generalCategory(const SiiIdentity &identity)
 {
-    std::vector<uint8_t> content(generalCategoryWords * 2, 0);
-    content[3] = nameStringIndex;
+    std::vector<uint8_t> content(generalCategoryBytes, 0);
+    content[generalNameIndex] = nameStringIndex;
+    content[generalCoeDetails] = identity.coeDetails;
+    content[generalFoeDetails] = identity.foeDetails;
+    content[generalFlags] = identity.generalFlags;
+    content[generalPhysicalPorts] = uint8_t(identity.physicalPorts);
+    content[generalPhysicalPorts + 1] = uint8_t(identity.physicalPorts >> 8);
     return content;
 }
 
@@ -75,12 +88,23 @@ std::vector<uint8_t> syncManagersCategory(const MailboxArea &standard)
     content.insert(content.end(), send.begin(), send.end());
     return content;
 }
+
+// The image padded to the smallest EEPROM of 2^n Kbit that holds it, whose size word 0x003E
+// gives as Kbit - 1.
+void fillEeprom(std::vector<uint16_t> &words)
+{
+    std::size_t kbit = 1;
+    while (kbit * wordsPerKbit < words.size())
+        kbit *= 2;
+    words[Sii::eepromSize] = uint16_t(kbit - 1);
+    words.resize(kbit * wordsPerKbit, erasedWord);
+}
 }
 
 uint8_t siiConfigChecksum(const std::vector<uint16_t> &words)
 {
     uint8_t crc = 0xFF;
-    for (std::size_t i = 0; i < 14; ++i) {
+    for (std::size_t i = 0; i < configAreaBytes; ++i) {
         crc ^= uint8_t(words[i / 2] >> (i % 2 ? 8 : 0));
         for (int bit = 0; bit < 8; ++bit)
             crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
@@ -91,6 +115,7 @@ uint8_t siiConfigChecksum(const std::vector<uint16_t> &words)
 std::vector<uint16_t> siiImage(const SiiIdentity &identity)
 {
     std::vector<uint16_t> words(Sii::firstCategory, 0);
+    words[Sii::pdiControl] = identity.pdiControl;
     words[Sii::configChecksum] = siiConfigChecksum(words);
     put32(words, Sii::vendorId, identity.vendorId);
     put32(words, Sii::productCode, identity.productCode);
@@ -99,12 +124,12 @@ std::vector<uint16_t> siiImage(const SiiIdentity &identity)
     putMailbox(words, Sii::bootstrapMailbox, identity.bootstrapMailbox);
     putMailbox(words, Sii::standardMailbox, identity.standardMailbox);
     words[Sii::mailboxProtocols] = identity.mailboxProtocols;
-    words[Sii::eepromSize] = eepromSizeKbitMinusOne;
     words[Sii::version] = siiVersion;
     appendCategory(words, Sii::categoryStrings, stringsCategory(identity.name));
-    appendCategory(words, Sii::categoryGeneral, generalCategory());
+    appendCategory(words, Sii::categoryGeneral, generalCategory(identity));
     appendCategory(words, Sii::categorySyncManagers, syncManagersCategory(identity.standardMailbox));
     words.push_back(Sii::categoryEnd);
+    fillEeprom(words);
     return words;
 }
 

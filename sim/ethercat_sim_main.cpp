@@ -1,6 +1,7 @@
-// tarnlow-sim-ethercat: the simulated EtherCAT coupler on a raw network adapter. It answers
-// every EtherCAT frame that arrives on the adapter, writes one line per event to standard
-// output and stores each file its boot loader receives.
+// tarnlow-sim-ethercat: the simulated EtherCAT coupler on a raw network adapter. Every EtherCAT
+// frame that arrives on the adapter passes the coupler and goes back out, as from the last slave
+// of a segment, unless the coupler destroys it; the program writes one line per event to
+// standard output and stores each file its boot loader receives.
 #include "ethercat/pcap_link.h"
 #include "sim/ethercat_coupler.h"
 
