@@ -363,14 +363,14 @@ private slots:
         QCOMPARE(master.ec_mbxreceive(1, again, 1000), 0);   // nothing new, and no repeat asked for
         QCOMPARE(coupler.record().repeatRequests, 1);
 
-        // An SDO request the coupler does not serve (here an upload) is answered by an SDO abort.
-        Bytes upload = Coe::encodeExpeditedDownload({0x1018, 1, Bytes(4, 0)}, 1);
+        // An SDO request for an object the coupler does not have is answered by an SDO abort.
+        Bytes upload = Coe::encodeExpeditedDownload({0x1C00, 0, Bytes(4, 0)}, 1);
         upload[8] = 0x40;   // initiate upload request
         QVERIFY(master.ec_mbxsend(1, upload, 20000) > 0);
         QVERIFY(master.ec_mbxreceive(1, reply, 100000) > 0);
-        const auto answer = Coe::checkDownloadReply(reply, 0x1018, 1);
+        const auto answer = Coe::checkDownloadReply(reply, 0x1C00, 0);
         QCOMPARE(int(answer.kind), int(Coe::Reply::Aborted));
-        QCOMPARE(answer.abortCode, SimEthercat::sdoAbortCommandUnknown);
+        QCOMPARE(answer.abortCode, SimEthercat::sdoAbortNoObject);
     }
 };
 
