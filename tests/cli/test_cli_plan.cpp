@@ -1,16 +1,48 @@
-// Plan files and command lines: what is accepted, and the message that names a bad line.
+// Plan files and command lines: what is accepted, and the message that names a bad line; the
+// firmware files a plan names, loaded once for all its devices.
 #include "cli/adapter_warning.h"
 #include "cli/command_line.h"
+#include "cli/firmware_files.h"
 #include "cli/plan_file.h"
+#include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
 #include <QtTest>
+
+#include <thread>
+#include <vector>
 
 class TestCliPlan : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // A fleet's devices share one image, whichever of their threads asks first; a file that
+    // does not load gives every device the same refusal.
+    void aFileTakenByManyDevicesIsLoadedOnce()
+    {
+        FirmwareFiles files;
+        DeviceJob job;
+        job.firmwareFile = SandboxFiles::binaryDirectory() + "/bin/Coupler Firmware/ETN_Coupler_Demo.HEX";
+        std::vector<LoadedHex> loaded(8);
+        std::vector<std::thread> devices;
+        for (LoadedHex &each : loaded)
+            devices.emplace_back([&files, &job, &each] { each = files.hexFor(job); });
+        for (std::thread &device : devices)
+            device.join();
+        QVERIFY(loaded[0].hex && loaded[0].result.ok());
+        QCOMPARE(loaded[0].hex->imageLength, 8192);
+        QCOMPARE(loaded[0].imageSha256.size(), 64);
+        for (const LoadedHex &each : loaded)
+            QCOMPARE(each.hex.get(), loaded[0].hex.get());
+        DeviceJob module = job;
+        module.kind = DeviceKind::Module;   // another page's profile: a load of its own
+        QVERIFY(files.hexFor(module).hex.get() != loaded[0].hex.get());
+        job.firmwareFile += ".missing";
+        QVERIFY(!files.hexFor(job).hex);
+        QCOMPARE(int(files.hexFor(job).result.error), int(HexLoadError::CannotOpen));
+    }
+
     void everyKindOfLineWithCommentsAndRelativePaths()
     {
         const PlanParse plan = parsePlan("# fleet of hall 3\n"
