@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -67,10 +66,7 @@ bool CanopenPtyServer::start(const std::string &linkPath)
         return false;
     }
     m_linkPath = linkPath;
-    if (::pipe2(m_wake, O_CLOEXEC) != 0) {
-        m_error = std::string("cannot make a pipe: ") + std::strerror(errno);
-        return false;
-    }
+    m_stopping = false;
     m_thread = std::thread([this] { serve(); });
     return true;
 }
@@ -78,11 +74,13 @@ bool CanopenPtyServer::start(const std::string &linkPath)
 void CanopenPtyServer::stop()
 {
     if (m_thread.joinable()) {
-        const char quit = 'q';
-        writeAll(m_wake[1], reinterpret_cast<const uint8_t *>(&quit), 1);
+        // A byte through our own opening of the device wakes the serving thread's read.
+        m_stopping = true;
+        const uint8_t wake = 0;
+        writeAll(m_keepOpen, &wake, 1);
         m_thread.join();
     }
-    for (int *fd : {&m_master, &m_keepOpen, &m_wake[0], &m_wake[1]}) {
+    for (int *fd : {&m_master, &m_keepOpen}) {
         if (*fd >= 0)
             ::close(*fd);
         *fd = -1;
@@ -128,21 +126,17 @@ void CanopenPtyServer::serve()
 {
     CanopenSimulatedCoupler::Record record{};
     size_t filled = 0;
+    // One blocking read a request: a poll beside it would cost a call more per exchange, and
+    // sixteen couplers on one host make that count.
     for (;;) {
-        pollfd waiting[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (::poll(waiting, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (waiting[1].revents)
-            return;
-        if (!(waiting[0].revents & POLLIN))
-            continue;
         uint8_t incoming[256];
         const ssize_t got = ::read(m_master, incoming, sizeof incoming);
-        if (got <= 0)
+        if (m_stopping)
+            return;
+        if (got < 0 && errno == EINTR)
             continue;
+        if (got <= 0)
+            return;
         for (ssize_t i = 0; i < got; ++i) {
             record[filled++] = incoming[i];
             if (filled < record.size())

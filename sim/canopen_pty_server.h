@@ -47,7 +47,7 @@ private:
     std::function<void(int)> m_observer;
     int m_master = -1;
     int m_keepOpen = -1;  // our own opening of the device keeps the far end from hanging up
-    int m_wake[2] = {-1, -1};
+    std::atomic<bool> m_stopping{false};
     std::string m_linkPath;
     std::string m_devicePath;
     std::string m_error;
