@@ -9,8 +9,9 @@
 namespace Ethercat {
 
 namespace {
-// A register access of the master's own: its datagram goes again every 2 ms for this long, which
-// rides out a segment (or a simulator on a busy host) that stalls for a while.
+// A register access of the master's own: its datagram goes again each time the reply window
+// passes, for this long, which rides out a segment (or a simulator on a busy host) that stalls
+// for a while.
 constexpr int registerTimeoutUs = 200000;
 constexpr int statePollIntervalUs = 1000;
 // An adapter whose send queue is full (ENOBUFS) takes frames again once it has sent some.
