@@ -48,7 +48,7 @@ private slots:
         const PlanParse plan = parsePlan("# fleet of hall 3\n"
                                          "coupler, 192.168.1.10, fw/ETN.HEX\n"
                                          "\n"
-                                         "  module,192.168.1.10, 2-5, /abs/IO.HEX, advance\n"
+                                         "  module,192.168.1.10, 2-16, /abs/IO.HEX, advance\n"
                                          "module, 192.168.1.11, 7, IO.HEX\n"
                                          "canopen, COM3, 5, COP.HEX\n"
                                          "ethercat, eth1, ECAT.bin\n",
@@ -57,7 +57,7 @@ private slots:
         QCOMPARE(plan.jobs.size(), 5);
         QCOMPARE(plan.jobs[0].firmwareFile, QString("/plans/fw/ETN.HEX"));
         QCOMPARE(plan.jobs[0].planLine, 2);
-        QCOMPARE(plan.jobs[1].target(), QString("modules 2-5 behind 192.168.1.10"));
+        QCOMPARE(plan.jobs[1].target(), QString("modules 2-16 behind 192.168.1.10"));   // 16, the last there is
         QVERIFY(plan.jobs[1].advanceMode);
         QCOMPARE(plan.jobs[1].firmwareFile, QString("/abs/IO.HEX"));
         QCOMPARE(plan.jobs[2].lastModule, 7);
