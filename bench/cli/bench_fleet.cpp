@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -26,6 +27,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kCouplers = 256;
 constexpr int kCanopenCouplers = 16;
+// A CANopen round takes 12 s and its ratio wanders with the scheduler: three of them, and their
+// median counts. A round of the couplers takes 24 s and wanders less.
+constexpr int kCouplerRounds = 1;
+constexpr int kCanopenRounds = 3;
 constexpr double kTimeGoal = 1.15;          // the fleet's time over one device's
 constexpr double kMemoryGoalMiB = 150.0;    // the program's peak resident memory
 // A real coupler is deaf for about two seconds while it restarts into its boot loader and back.
@@ -60,10 +65,10 @@ int countOf(const std::string &text, const std::string &word)
 }
 
 // Runs tarnlow-cli on `plan` with `jobs` and takes its wall time and maximum resident set.
-CliRun runPlan(const std::string &directory, const std::string &plan, int jobs)
+CliRun runPlan(const std::string &plan, int jobs)
 {
     const std::string cli = binDirectory() + "tarnlow-cli";
-    const std::string report = directory + "/report.json";
+    const std::string report = plan + ".report.json";
     const std::string jobsText = std::to_string(jobs);
     CliRun run;
     std::fflush(stdout);   // or the child would print what is buffered here once more
@@ -97,17 +102,42 @@ std::string writePlan(const std::string &path, const std::vector<std::string> &l
     return path;
 }
 
-bool report(const char *what, int devices, const CliRun &one, const CliRun &all)
+// One device alone and all of them at once, run back to back.
+struct Round {
+    CliRun one;
+    CliRun all;
+    double ratio() const { return all.seconds / one.seconds; }
+};
+
+double medianOf(std::vector<double> values)
 {
-    const double ratio = all.seconds / one.seconds;
-    const bool allVerified = one.status == 0 && one.verified == 1 && all.status == 0 && all.verified == devices;
-    const bool memoryMet = all.peakMiB < kMemoryGoalMiB;
-    std::printf("%s: one device %.2f s (peak %.1f MiB), %d at once %.2f s (peak %.1f MiB), %s\n", what, one.seconds,
-                one.peakMiB, devices, all.seconds, all.peakMiB,
-                allVerified ? "every device verified" : "NOT EVERY DEVICE VERIFIED");
-    std::printf("  %d at once over one: %.3f (goal at most %.2f: %s); peak memory goal under %.0f MiB: %s\n", devices,
-                ratio, kTimeGoal, ratio <= kTimeGoal ? "met" : "NOT MET", kMemoryGoalMiB,
-                memoryMet ? "met" : "NOT MET");
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+bool report(const char *what, int devices, const std::vector<Round> &rounds)
+{
+    bool allVerified = true;
+    double peakMiB = 0;
+    std::vector<double> ratios;
+    std::printf("%s, %zu round(s):\n", what, rounds.size());
+    for (const Round &round : rounds) {
+        const bool verified = round.one.status == 0 && round.one.verified == 1 && round.all.status == 0
+            && round.all.verified == devices;
+        allVerified = allVerified && verified;
+        peakMiB = std::max(peakMiB, round.all.peakMiB);
+        ratios.push_back(round.ratio());
+        std::printf("  one device %.2f s (peak %.1f MiB), %d at once %.2f s (peak %.1f MiB): %.3f, %s\n",
+                    round.one.seconds, round.one.peakMiB, devices, round.all.seconds, round.all.peakMiB,
+                    round.ratio(), verified ? "every device verified" : "NOT EVERY DEVICE VERIFIED");
+    }
+    const double ratio = medianOf(ratios);
+    const bool memoryMet = peakMiB < kMemoryGoalMiB;
+    std::printf("  %d at once over one: median %.3f (spread %.3f to %.3f; goal at most %.2f: %s); "
+                "peak memory %.1f MiB (goal under %.0f MiB: %s)\n",
+                devices, ratio, *std::min_element(ratios.begin(), ratios.end()),
+                *std::max_element(ratios.begin(), ratios.end()), kTimeGoal, ratio <= kTimeGoal ? "met" : "NOT MET",
+                peakMiB, kMemoryGoalMiB, memoryMet ? "met" : "NOT MET");
     return allVerified && ratio <= kTimeGoal && memoryMet;
 }
 
@@ -144,8 +174,13 @@ std::vector<std::string> canopenPlanLines(const std::string &directory)
 }
 
 // The simulated devices, until standard input closes: "ready" on standard output once they serve.
+// Real devices have processors of their own. Here they share two with the 256 jobs under test,
+// and when pairs of job and device answer each other every few microseconds the scheduler let
+// other devices wait up to 130 ms for a processor, so a reply missed the coupler's 150 ms
+// window now and then. Their threads, started from this one, inherit a higher priority.
 int hostDevices(const std::string &directory)
 {
+    setpriority(PRIO_PROCESS, 0, -10);
     std::vector<std::unique_ptr<SimulatedCoupler>> couplers;
     for (int i = 0; i < kCouplers; ++i) {
         SimulatedCouplerSetup setup;
@@ -203,11 +238,15 @@ pid_t startDeviceHost(const std::string &directory, int *stop)
     return host;
 }
 
-bool fleetOf(const char *what, const std::string &directory, const std::vector<std::string> &lines)
+bool fleetOf(const char *what, const std::string &directory, const std::vector<std::string> &lines, int rounds)
 {
-    const CliRun one = runPlan(directory, writePlan(directory + "/one.csv", {lines.front()}), 1);
-    const CliRun all = runPlan(directory, writePlan(directory + "/all.csv", lines), int(lines.size()));
-    return report(what, int(lines.size()), one, all);
+    const std::string kind = lines.front().substr(0, lines.front().find(','));
+    const std::string onePlan = writePlan(directory + "/" + kind + "-one.csv", {lines.front()});
+    const std::string allPlan = writePlan(directory + "/" + kind + "-all.csv", lines);
+    std::vector<Round> measured;
+    for (int i = 0; i < rounds; ++i)
+        measured.push_back({runPlan(onePlan, 1), runPlan(allPlan, int(lines.size()))});
+    return report(what, int(lines.size()), measured);
 }
 
 }
@@ -228,11 +267,16 @@ int main(int argc, char **argv)
     const pid_t host = startDeviceHost(directory, &stop);
     bool met = host > 0;
     if (met) {
-        met = fleetOf("Ethernet couplers, real waits", directory, couplerPlanLines());
-        met = fleetOf("CANopen couplers on pseudo-terminals, real waits", directory, canopenPlanLines(directory)) && met;
+        met = fleetOf("Ethernet couplers, real waits", directory, couplerPlanLines(), kCouplerRounds);
+        met = fleetOf("CANopen couplers on pseudo-terminals, real waits", directory, canopenPlanLines(directory),
+                      kCanopenRounds)
+            && met;
         close(stop);
         waitpid(host, nullptr, 0);
     }
-    std::system(("rm -rf " + std::string(directory)).c_str());
+    if (met)
+        std::system(("rm -rf " + std::string(directory)).c_str());
+    else
+        std::printf("plans and reports kept in %s\n", directory);
     return met ? 0 : 1;
 }
