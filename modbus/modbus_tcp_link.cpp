@@ -78,23 +78,18 @@ void ModbusTcpLink::waitForRepliesUpTo(uint32_t seconds, uint32_t microseconds)
 }
 
 // Transaction identifiers of raw requests are always 0, so a reply that came after its wait had
-// ended could not be told from the next one: whatever is pending is dropped before a request,
-// unless the last request drew exactly one whole reply and nothing after it.
+// ended, or a second answer to one request, could not be told from the next reply: whatever is
+// pending is dropped before every request.
 void ModbusTcpLink::sendRawRequest(const uint8_t *request, int length)
 {
-    if (!m_inStep)
-        dropPending();
-    m_inStep = false;
+    dropPending();
     modbus_send_raw_request(m_context, request, length);
 }
 
 int ModbusTcpLink::receiveReply(uint8_t *frame)
 {
-    const int length = Mbap::readFrame(
-        [this](uint8_t *into, int wanted, bool firstRead) { return readSome(into, wanted, firstRead); },
-        frame);
-    m_inStep = length > 0 && m_receivedBegin == m_receivedEnd;
-    return length;
+    return Mbap::readFrame(
+        [this](uint8_t *into, int wanted, bool firstRead) { return readSome(into, wanted, firstRead); }, frame);
 }
 
 void ModbusTcpLink::dropPending()

@@ -46,6 +46,4 @@ private:
     std::array<uint8_t, Mbap::kMaxFrameBytes> m_received{};
     size_t m_receivedBegin = 0;
     size_t m_receivedEnd = 0;
-    // The last request drew one whole reply and nothing more came: nothing can be pending.
-    bool m_inStep = false;
 };

@@ -260,6 +260,10 @@ void CouplerModbusServer::answerUserFunction(int client, const std::vector<uint8
     } else {
         sendAll(client, frame.data(), frame.size());
     }
+    if (reply.againAfterMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(reply.againAfterMs));
+        sendAll(client, frame.data(), frame.size());
+    }
 }
 
 void CouplerModbusServer::setRegister(int address, uint16_t value)

@@ -12,6 +12,7 @@ struct ExtensionReply {
     bool send = true;             // false: the request goes unanswered
     int splitAfterBytes = 0;      // >0: send the framed reply in two TCP segments, split here
     int delayMs = 0;              // wait before the reply is sent
+    int againAfterMs = 0;         // >0: the same reply goes a second time this much later
 };
 
 class ModbusExtension

@@ -123,11 +123,12 @@ bool ModuleBank::readHoldingRegister(int address, uint16_t &value)
     return true;
 }
 
-ExtensionReply ModuleBank::reply(std::vector<uint8_t> pdu, int delayMs) const
+ExtensionReply ModuleBank::reply(std::vector<uint8_t> pdu, const ModuleFaults &faults) const
 {
     ExtensionReply answer;
     answer.pdu = std::move(pdu);
-    answer.delayMs = delayMs;
+    answer.delayMs = faults.replyDelayMs;
+    answer.againAfterMs = faults.answerAgainAfterMs;
     answer.splitAfterBytes = m_replySplit;
     return answer;
 }
@@ -184,5 +185,5 @@ ExtensionReply ModuleBank::bootBytes(const std::vector<uint8_t> &pdu)
     const size_t length = std::min(answer->size(), kLargestAnswer);
     std::vector<uint8_t> replyPdu = {kFunctionCode, 0, kSubBootBytes, static_cast<uint8_t>(length)};
     replyPdu.insert(replyPdu.end(), answer->begin(), answer->begin() + static_cast<long>(length));
-    return reply(std::move(replyPdu), bootLoader.faults.replyDelayMs);
+    return reply(std::move(replyPdu), bootLoader.faults);
 }

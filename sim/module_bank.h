@@ -59,7 +59,7 @@ private:
     bool present(int module) const { return module >= 1 && module <= m_moduleCount; }
     ExtensionReply targetControl(const std::vector<uint8_t> &pdu);
     ExtensionReply bootBytes(const std::vector<uint8_t> &pdu);
-    ExtensionReply reply(std::vector<uint8_t> pdu, int delayMs = 0) const;
+    ExtensionReply reply(std::vector<uint8_t> pdu, const ModuleFaults &faults = {}) const;
 
     mutable std::mutex m_mutex;
     int m_moduleCount;

@@ -13,6 +13,7 @@ struct ModuleFaults {
     int loseDataPacket = 0;             // >0: the n-th data packet after selection is lost
     int flipFlashBitAt = -1;            // >=0: bit 0 of this flash byte flips when it is written
     int replyDelayMs = 0;               // every answer leaves this late
+    int answerAgainAfterMs = 0;         // >0: every answer goes a second time this much later
 };
 
 // The boot loader of one simulated I/O module: the "?" handshake, then command lines ended by

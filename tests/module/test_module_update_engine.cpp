@@ -250,7 +250,8 @@ private slots:
     }
 
     // Replies come in two TCP segments, the first shorter than the six bytes that announce the
-    // length. A reply that leaves after the response time-out is not taken for the next one.
+    // length. Neither a reply that leaves after the response time-out nor a second answer to one
+    // request is taken for the next reply.
     void passThroughOverModbusTcp()
     {
         ModuleBank bank(1);
@@ -280,6 +281,12 @@ private slots:
         QVERIFY(timer.elapsed() >= 90);
         QCOMPARE(answer(), std::string("\xAA"));   // kept: no reply came
         QTest::qSleep(400);
+        ModuleFaults twice;
+        twice.answerAgainAfterMs = 20;
+        bank.setFaults(1, twice);
+        QVERIFY(transport.exchangeBootText("?"));
+        QCOMPARE(answer(), std::string("Synchronized\r\n"));
+        QTest::qSleep(100);
         bank.setFaults(1, {});
         QVERIFY(transport.exchangeBootText("Synchronized\r\n"));
         QCOMPARE(answer(), std::string("OK\r\n"));
