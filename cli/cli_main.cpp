@@ -3,6 +3,8 @@
 #include "core/application_identity.h"
 #include "cli/command_line.h"
 #include "cli/device_info.h"
+#include "cli/history_listing.h"
+#include "history/update_history.h"
 #include "cli/interrupt.h"
 #include "cli/json_report.h"
 #include "cli/plan_runner.h"
@@ -10,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QTextStream>
 
 #include <atomic>
@@ -122,6 +125,13 @@ int update(const Command &command, QTextStream &out, QTextStream &err)
         records = plan.run(display, Interrupt::requested);
     }
     display.note(ProgressDisplay::summaryLine(records, clock.elapsed()));
+    for (const DeviceRecord &record : records) {
+        if (!record.historyNotKept.isEmpty()) {
+            err << "tarnlow-cli: " << record.historyNotKept << "; the updates went on without it\n";
+            err.flush();
+            break;
+        }
+    }
     const int status = exitStatusOf(records);
     if (!writeReport(command, records, status, err))
         return status == kExitSuccess ? kExitFailed : status;
@@ -151,6 +161,32 @@ int info(const Command &command, QTextStream &out, QTextStream &err)
     return kExitFailed;
 }
 
+// Lists or exports the recorded updates; 1 when the history cannot be read.
+int history(const Command &command, const UpdateEnvironment &environment, QTextStream &out, QTextStream &err)
+{
+    UpdateHistory history(environment.historyFile);
+    const std::optional<QList<HistoryEntry>> entries = history.list(command.historyFilter);
+    if (!entries) {
+        err << "tarnlow-cli: " << history.lastError() << '\n';
+        return kExitFailed;
+    }
+    if (!command.exportPath.isEmpty()) {
+        QSaveFile file(command.exportPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(historyCsv(*entries)) < 0 || !file.commit()) {
+            err << "tarnlow-cli: the export " << command.exportPath << " could not be written: " << file.errorString()
+                << '\n';
+            return kExitFailed;
+        }
+        out << entries->size() << (entries->size() == 1 ? " update" : " updates") << " written to "
+            << command.exportPath << '\n';
+    } else if (command.json) {
+        out << historyJson(*entries);
+    } else {
+        out << historyTable(*entries);
+    }
+    return kExitSuccess;
+}
+
 }
 
 int cliMain(const QStringList &arguments, const UpdateEnvironment &environment)
@@ -172,5 +208,7 @@ int cliMain(const QStringList &arguments, const UpdateEnvironment &environment)
     }
     if (command.verb == Command::Verb::Info)
         return info(command, out, err);
+    if (command.verb == Command::Verb::History)
+        return history(command, environment, out, err);
     return update(command, out, err);
 }

@@ -27,6 +27,10 @@ const QCommandLineOption kNode(QStringLiteral("node"), "The CANopen node ID (def
 const QCommandLineOption kAdapter(QStringLiteral("adapter"), "The network adapter the EtherCAT coupler is on.", "NAME");
 const QCommandLineOption kJobs(QStringLiteral("jobs"), "Update up to N devices at once.", "N", "1");
 const QCommandLineOption kStopOnFailure(QStringLiteral("stop-on-failure"), "Start no further device after a failure.");
+const QCommandLineOption kTarget(QStringLiteral("target"), "Only the updates of this address, serial port or adapter.", "T");
+const QCommandLineOption kSince(QStringLiteral("since"), "Only the updates started on or after DATE (2026-12-01 or 2026-12-01T08:00, local time).", "DATE");
+const QCommandLineOption kHistoryJson(QStringLiteral("json"), "Print the updates as a JSON array.");
+const QCommandLineOption kExport(QStringLiteral("export"), "Write the updates to FILE.csv instead of listing them.", "FILE");
 
 struct VerbSpec {
     const char *name;
@@ -50,6 +54,8 @@ const QList<VerbSpec> &verbs()
          "tarnlow-cli plan fleet.csv --jobs 4 --report fleet.json", {kJobs, kStopOnFailure, kListenPort}},
         {"info", "Read what a device says about itself, changing nothing: info coupler|canopen|ethercat.",
          "tarnlow-cli info coupler --ip 192.168.1.10", {kIp, kFirstRead, kLastRead, kPort, kNode, kAdapter, kJson}},
+        {"history", "List the updates recorded by the pages and the command line, newest first.",
+         "tarnlow-cli history --target 192.168.1.10 --since 2026-12-01", {kTarget, kSince, kHistoryJson, kExport}},
     };
     return list;
 }
@@ -153,6 +159,35 @@ QString infoFromArguments(const QCommandLineParser &parser, Command &command)
     return checkTarget(job, false);
 }
 
+// A date alone is its first moment; a time without a zone is local time.
+QDateTime sinceOf(const QString &text)
+{
+    const QDate day = QDate::fromString(text, Qt::ISODate);
+    if (day.isValid())
+        return day.startOfDay();
+    return QDateTime::fromString(text, Qt::ISODate);
+}
+
+QString historyFromArguments(const QCommandLineParser &parser, Command &command)
+{
+    command.verb = Command::Verb::History;
+    command.json = parser.isSet(kHistoryJson);
+    command.exportPath = parser.value(kExport);
+    command.historyFilter.target = parser.value(kTarget);
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+    if (parser.isSet(kSince)) {
+        command.historyFilter.since = sinceOf(parser.value(kSince));
+        if (!command.historyFilter.since.isValid())
+            return QStringLiteral("--since takes a date (2026-12-01) or a date and time (2026-12-01T08:00)");
+    }
+    if (command.json && !command.exportPath.isEmpty())
+        return QStringLiteral("--json and --export do not go together");
+    if (!command.exportPath.isEmpty() && !reportWritable(command.exportPath))
+        return QStringLiteral("the export cannot be written to %1").arg(command.exportPath);
+    return QString();
+}
+
 QString planFromArguments(const QCommandLineParser &parser, Command &command)
 {
     QStringList unreadable;
@@ -198,7 +233,7 @@ void describeVerb(const VerbSpec &verb, QCommandLineParser &parser)
     const QString name = QString::fromLatin1(verb.name);
     parser.setApplicationDescription(QString::fromLatin1(verb.summary) + "\nExample: " + verb.example);
     parser.addOptions(verb.options);
-    if (name != QLatin1String("info"))
+    if (name != QLatin1String("info") && name != QLatin1String("history"))
         parser.addOptions({kReport, kQuiet});
     if (name == QLatin1String("plan"))
         parser.addPositionalArgument("FILE", "The plan: one device per line.");
@@ -259,7 +294,11 @@ Command parseCommandLine(const QStringList &arguments)
                                                      QLatin1String("Usage: tarnlow-cli ") + verbName);
         return command;
     }
-    command.usageError = verbName == QLatin1String("info") ? infoFromArguments(parser, command)
-                                                           : updateFromArguments(verbName, parser, command);
+    if (verbName == QLatin1String("info"))
+        command.usageError = infoFromArguments(parser, command);
+    else if (verbName == QLatin1String("history"))
+        command.usageError = historyFromArguments(parser, command);
+    else
+        command.usageError = updateFromArguments(verbName, parser, command);
     return command;
 }

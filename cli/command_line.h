@@ -3,6 +3,7 @@
 #include "cli/device_job.h"
 #include "cli/firmware_files.h"
 #include "cli/plan_runner.h"
+#include "history/history_entry.h"
 
 #include <QList>
 #include <QString>
@@ -12,7 +13,7 @@
 
 // What the command line asks for.
 struct Command {
-    enum class Verb { Update, Info, Help };
+    enum class Verb { Update, Info, History, Help };
     Verb verb = Verb::Help;
     QList<DeviceJob> jobs;      // the devices to update, or the one to read for info
     bool moduleRangeGiven = false;   // info on a coupler: --first was given
@@ -22,6 +23,8 @@ struct Command {
     bool quiet = false;
     QString usageError;         // set when the command cannot run: exit status 2
     QString helpText;           // for Verb::Help: the help or the version
+    HistoryFilter historyFilter;     // history: which entries
+    QString exportPath;              // history: the CSV file to write instead of listing
     // The firmware files as the plan check loaded them, for the run to take.
     std::shared_ptr<FirmwareFiles> firmwareFiles = std::make_shared<FirmwareFiles>();
 };

@@ -12,6 +12,8 @@ struct DeviceJob {
     // and the command line can run side by side.
     static constexpr int kDefaultListenPort = 0;
     static constexpr int kDefaultNode = 1;
+    // The EtherCAT coupler updated is the first slave on the adapter.
+    static constexpr int kEthercatSlave = 1;
 
     DeviceKind kind = DeviceKind::Coupler;
     QString firmwareFile;

@@ -46,6 +46,8 @@ struct DeviceRecord {
     // the outcome concerns (those that did not fit, or the one the run ended at).
     std::vector<UpdateResult::DeviceAfter> rangeAfter;
     QList<int> outcomeModules;
+    // Why the update history does not hold this run, or not all of it; empty when it does.
+    QString historyNotKept;
 };
 
 // "verified", "failed" or "aborted", as the report and the outcome lines name an outcome; a

@@ -82,6 +82,8 @@ QJsonObject deviceOf(const DeviceRecord &record)
         {"title", record.outcome.title.isEmpty() ? QCoreApplication::applicationName() : record.outcome.title},
         {"message", record.outcome.text},
         {"detail", record.outcome.informative},
+        {"history", record.historyNotKept.isEmpty() ? QJsonValue(QStringLiteral("kept"))
+                                                    : QJsonValue(QStringLiteral("not kept: ") + record.historyNotKept)},
     };
 }
 

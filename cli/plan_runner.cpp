@@ -1,6 +1,7 @@
 #include "cli/plan_runner.h"
 
 #include "cli/device_run.h"
+#include "cli/history_recording.h"
 #include "cli/records_per_module.h"
 
 #include <condition_variable>
@@ -112,8 +113,13 @@ void work(int worker, PlanState &state, const PlanOptions &options, FirmwareFile
         if (job.kind == DeviceKind::Coupler)
             job.listenPort = options.listenPortBase ? options.listenPortBase + worker : 0;
         const std::unique_ptr<DeviceProgress> progress = display.track(index, job);
-        const DeviceRecord record = runDevice(job, *progress, files);
-        for (const DeviceRecord &each : recordsPerDevice(record))
+        UpdateHistory history(job.environment.historyFile);   // a connection of this thread's own
+        HistoryRecording recording(history, job);
+        DeviceRecord record = runDevice(job, *progress, files);
+        const QList<DeviceRecord> perDevice = recordsPerDevice(record);
+        recording.finish(perDevice);
+        record.historyNotKept = recording.notKept();
+        for (const DeviceRecord &each : perDevice)
             display.finished(index, each);
         state.done(index, record);
     }

@@ -11,7 +11,6 @@
 namespace {
 
 // The page's master finds the coupler as the first slave of the segment.
-constexpr uint8_t kCouplerPosition = 1;
 
 // The diagnostic lines that begin the phases a technician waits through.
 void phaseOfLine(const std::string &line, RunReport &report)
@@ -62,7 +61,7 @@ UpdateOutcome runEthercat(const DeviceJob &job, RunReport &report, DeviceRecord 
     report.phase(QStringLiteral("Opening the adapter"));
     warnOfPlantAdapter(job.adapter);
     const UpdateResult result = update.resultOf(
-        update.updateSlaveFirmware(job.adapter.toUtf8().constData(), kCouplerPosition, fileName.constData()));
+        update.updateSlaveFirmware(job.adapter.toUtf8().constData(), uint8_t(DeviceJob::kEthercatSlave), fileName.constData()));
     record.device.alState = QString::fromStdString(result.deviceState);
     if (const std::optional<Ethercat::SiiIdentity> &identity = update.slaveIdentity()) {
         record.device.productCode = identity->productCode;
