@@ -28,9 +28,13 @@ void TarnlowTest::enterSandbox()
         sandbox().setAutoRemove(false);
         std::fprintf(stderr, "sandbox kept: %s\n", qPrintable(sandbox().path()));
     }
+    // Settings and the update history of the test's pages and command lines, never the user's.
     const QString config = sandbox().filePath(QStringLiteral("config"));
+    const QString data = sandbox().filePath(QStringLiteral("data"));
     QDir().mkpath(config);
+    QDir().mkpath(data);
     qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
