@@ -1,9 +1,7 @@
 #include "cli/records_per_module.h"
 
-#include "core/device_after_text.h"
 #include "module/module_update_outcome.h"
 
-#include <QStringList>
 
 namespace {
 
@@ -12,22 +10,6 @@ using After = UpdateResult::DeviceAfter;
 After afterOf(const DeviceRecord &range, int index)
 {
     return size_t(index) < range.rangeAfter.size() ? range.rangeAfter[size_t(index)] : After::Unknown;
-}
-
-// The page's words for a single module written, read back and started.
-UpdateOutcome startedWithNewFirmware(int module)
-{
-    UpdateResult verified = UpdateResult::ended(UpdateResult::Kind::Verified);
-    verified.firstModule = verified.lastModule = module;
-    return moduleUpdateOutcome(verified);
-}
-
-QString endedWith(const QList<int> &modules)
-{
-    QStringList numbers;
-    for (int module : modules)
-        numbers << QString::number(module);
-    return QStringLiteral("Not started: the run of the range ended with module %1.").arg(numbers.join(", "));
 }
 
 // The module's own phases; the first module also keeps those of the whole run (loading the
@@ -54,19 +36,13 @@ DeviceRecord recordOfModule(const DeviceRecord &range, int module)
     own.rangeAfter = {after};
     own.outcomeModules = {module};
     takePhases(range, module, index == 0, own);
+    own.outcome = moduleOutcomeInRange(range.outcome, range.outcomeModules, after, module);
+    own.readBack = own.outcome.readBack;
     const bool carriesOutcome = range.outcomeModules.isEmpty() || range.outcomeModules.contains(module);
-    if (after == After::NewFirmware) {
-        own.outcome = startedWithNewFirmware(module);
-        own.readBack = true;
+    if (after == After::NewFirmware || !carriesOutcome)
         own.stoppedIn.clear();
-    } else if (!carriesOutcome) {
-        own.outcome = UpdateOutcome::aborted(endedWith(range.outcomeModules));
-        own.readBack = false;
-        own.stoppedIn.clear();
-        own.started = own.ended = QDateTime();
-    }
-    own.outcome.deviceState = deviceAfterText(after, QStringLiteral("module %1").arg(module));
-    own.outcome.readBack = own.readBack;
+    if (after != After::NewFirmware && !carriesOutcome)
+        own.started = own.ended = QDateTime();   // never reached
     return own;
 }
 

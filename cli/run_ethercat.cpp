@@ -5,12 +5,9 @@
 #include "coupler_ecat/ethercat_coupler_update.h"
 #include "coupler_ecat/ethercat_update_outcome.h"
 
-#include <QCryptographicHash>
-#include <QFile>
+#include "core/file_sha256.h"
 
 namespace {
-
-// The page's master finds the coupler as the first slave of the segment.
 
 // The diagnostic lines that begin the phases a technician waits through.
 void phaseOfLine(const std::string &line, RunReport &report)
@@ -21,15 +18,6 @@ void phaseOfLine(const std::string &line, RunReport &report)
         report.phase(QStringLiteral("Writing the firmware by FoE"));
     else if (line.rfind("Request Pre-OP", 0) == 0)
         report.phase(QStringLiteral("Requesting PRE-OP"));
-}
-
-// The file as it is, so the hash matches what sha256sum says of it (the coupler receives it
-// filled up with 0xFF to whole pages).
-QString sha256OfFile(const QString &path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? QString::fromLatin1(hash.result().toHex()) : QString();
 }
 
 }

@@ -34,4 +34,18 @@ struct UpdateOutcome {
         return {Kind::Aborted, Icon::Information, QString(), text, QString(), false, QString(), false};
     }
     bool showsBox() const { return !text.isEmpty(); }
+    // "verified", "failed" or "aborted", as the report and the history name an outcome; a
+    // success without read-back is "written".
+    QString name() const
+    {
+        switch (kind) {
+        case Kind::Verified:
+            return readBack ? QStringLiteral("verified") : QStringLiteral("written");
+        case Kind::Failed:
+            return QStringLiteral("failed");
+        case Kind::Aborted:
+            break;
+        }
+        return QStringLiteral("aborted");
+    }
 };

@@ -5,6 +5,7 @@
 #include "page_support/firmware_folder_panel.h"
 #include "page_support/hex_load_box.h"
 #include "page_support/dialog_progress.h"
+#include "page_support/page_history.h"
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
 #include "coupler_can/canopen_update_engine.h"
@@ -160,10 +161,17 @@ void OsmerinRemoteIOFirmwareUpdater::burnFirmware()
     saveSettings();
     if (!loadHexFile(this, "OsmerinRemoteIOFirmwareUpdater", m_hex, HexPageProfile::canopen()))
         return;
+    const QString port = QStringLiteral("COM%1").arg(ui->comboBox->currentData().value<EnumSerialCOM::DATA>().port);
+    HistoryEntry start = pageHistoryStart(QStringLiteral("canopen"),
+                                          QStringLiteral("CANopen node %1 on %2").arg(m_nodeId).arg(port),
+                                          QString::fromStdString(m_hex.fileName));
+    start.serialPort = port;
+    start.node = m_nodeId;
+    PageHistory history(m_environment, start, &m_hex);
     showProgressDialog();
     DialogProgress progress([](UpdatePhase phase, int) { return canopenPhaseLabel(phase); });
     progress.attach(*m_progress);
     const UpdateResult result = m_session->update(m_nodeId, m_hex.image, m_hex.imageLength, m_readBack,
                                                   {progress, progress, m_environment.waits.blocking(), debugLog()});
-    showOutcome(this, canopenUpdateOutcome(result));
+    showOutcome(this, history.finish(canopenUpdateOutcome(result), progress.timedPhases()));
 }

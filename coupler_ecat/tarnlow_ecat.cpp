@@ -2,7 +2,9 @@
 #include "ui_tarnlowecat.h"
 
 #include "core/application_identity.h"
+#include "core/file_sha256.h"
 #include "page_support/firmware_folder_panel.h"
+#include "page_support/page_history.h"
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
 #include "coupler_ecat/adapter_list.h"
@@ -139,6 +141,12 @@ void TarnlowECAT::burnFirmware()
         return;
     }
 
+    HistoryEntry start = pageHistoryStart(QStringLiteral("ethercat"), QStringLiteral("EtherCAT coupler on %1").arg(interfaceName),
+                                          firmwarePath);
+    start.adapter = interfaceName;
+    start.slave = couplerPosition;
+    start.imageSha256 = sha256OfFile(firmwarePath);
+    PageHistory history(m_environment, start, nullptr);
     progressDialog = UpdateProgressDialog::create(this, QStringLiteral("Burning Firmware to Vq-FBUS..."), 0,
                                                   UpdateProgressDialog::TitleBar::CloseButtonOnly);
     UpdateProgressDialog::show(*progressDialog);
@@ -166,10 +174,14 @@ void TarnlowECAT::burnFirmware()
     foeAbortRequested.request();
 
     // The wait also ends when the application quits; the worker's results are only read once it
-    // has said it is done.
-    if (aborted || !workerDone)
+    // has said it is done. An update the program quits in the middle of stays unfinished.
+    if (aborted) {
+        history.finish(UpdateOutcome::aborted(), {});
+        return;
+    }
+    if (!workerDone)
         return;
     // The box stands alone: the busy dialog and its Abort are gone once the update has ended.
     progressDialog->close();
-    showOutcome(this, ethercatUpdateOutcome(update->resultOf(worker->result())));
+    showOutcome(this, history.finish(ethercatUpdateOutcome(update->resultOf(worker->result())), {}));
 }

@@ -5,6 +5,7 @@
 #include "page_support/hex_load_box.h"
 #include "page_support/ip_address_fields.h"
 #include "page_support/dialog_progress.h"
+#include "page_support/page_history.h"
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
 #include "coupler_eth/coupler_update_outcome.h"
@@ -45,10 +46,12 @@ public:
     }
     void phase(UpdatePhase phase, int module) override
     {
-        if (phase == UpdatePhase::Writing && !hasDialog())
+        if (phase == UpdatePhase::Writing && !hasDialog()) {
+            mark(phase, module);
             attach(m_createDialog(maximum()));
-        else
+        } else {
             DialogProgress::phase(phase, module);
+        }
     }
     UpdateTools tools()
     {
@@ -197,11 +200,17 @@ void CouplerFirmwareWidget::runUpdate()
         ui->button_update->setEnabled(false);
         return *createProgressDialog(maximum);
     }, m_environment.waits);
-    CouplerUpdateSession session(*m_socket, ipFields().text().toStdString(), run.tools(), m_environment);
+    const QString ip = ipFields().text();
+    HistoryEntry start = pageHistoryStart(QStringLiteral("coupler"), QStringLiteral("coupler %1").arg(ip),
+                                          QString::fromStdString(m_hex.fileName));
+    start.ip = ip;
+    start.listenPort = m_listenPort;
+    PageHistory history(m_environment, start, &m_hex);
+    CouplerUpdateSession session(*m_socket, ip.toStdString(), run.tools(), m_environment);
     const UpdateOutcome outcome = session.update(m_hex, m_readBackImage);
     if (m_progressDialog && outcome.kind == UpdateOutcome::Kind::Verified)
         m_progressDialog->close();
-    showOutcome(this, outcome);
+    showOutcome(this, history.finish(outcome, run.timedPhases()));
 }
 
 QProgressDialog *CouplerFirmwareWidget::createProgressDialog(int maximum)

@@ -5,6 +5,7 @@
 #include "page_support/hex_load_box.h"
 #include "page_support/ip_address_fields.h"
 #include "page_support/dialog_progress.h"
+#include "page_support/page_history.h"
 #include "page_support/update_progress_dialog.h"
 #include "page_support/show_message.h"
 #include "module/module_update_engine.h"
@@ -204,13 +205,23 @@ void ModuleFirmwareWidget::updateModules(ModuleUpdateSession &session)
         saveSettings(ipAddress(), ui->lineEdit_port->text().toInt(), first, last);
         return createProgressDialog(first);
     });
-    report(session.update(first, last, ui->ADMode->isChecked(), m_hex,
-                          {run, run, m_environment.waits.blocking(), debugLog()}));
-}
-
-void ModuleFirmwareWidget::report(const UpdateResult &result)
-{
+    const QString ip = QString::fromStdString(ipAddress());
+    HistoryEntry start = pageHistoryStart(QStringLiteral("module"), QString(), QString::fromStdString(m_hex.fileName));
+    start.ip = ip;
+    start.module = first;
+    PageHistory history(m_environment, start, &m_hex, last - first + 1);
+    const UpdateResult result = session.update(first, last, ui->ADMode->isChecked(), m_hex,
+                                               {run, run, m_environment.waits.blocking(), debugLog()});
     if (result.kind == UpdateResult::Kind::Verified)
         m_progressDialog->close();
-    showOutcome(this, moduleUpdateOutcome(result));
+    const UpdateOutcome outcome = moduleUpdateOutcome(result);
+    // A run that ended before any module was asked leaves them all as the whole range is.
+    const auto afterOf = [&](int module) {
+        const size_t index = size_t(module - first);
+        return index < result.rangeAfter.size() ? result.rangeAfter[index] : result.deviceAfter;
+    };
+    const QList<int> concerned(result.modules.begin(), result.modules.end());
+    showOutcome(this, history.finish(outcome, run.timedPhases(), [&](int module) {
+                    return moduleOutcomeInRange(outcome, concerned, afterOf(module), module);
+                }));
 }

@@ -49,7 +49,6 @@ private:
 
     void updateModules(ModuleUpdateSession &session);
     QProgressDialog &createProgressDialog(int firstModule);
-    void report(const UpdateResult &result);
 
     UpdateEnvironment m_environment;
     Ui::ModuleFirmwareWidget *ui;

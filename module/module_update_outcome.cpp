@@ -113,3 +113,31 @@ QString modulePhaseLabel(UpdatePhase phase, int module)
     }
     return pageText("Comparing data of module %1 ...").arg(module);
 }
+
+namespace {
+
+QString endedWith(const QList<int> &modules)
+{
+    QStringList numbers;
+    for (int module : modules)
+        numbers << QString::number(module);
+    return QStringLiteral("Not started: the run of the range ended with module %1.").arg(numbers.join(", "));
+}
+
+}
+
+UpdateOutcome moduleOutcomeInRange(const UpdateOutcome &range, const QList<int> &outcomeModules,
+                                   UpdateResult::DeviceAfter after, int module)
+{
+    UpdateOutcome own = range;
+    if (after == UpdateResult::DeviceAfter::NewFirmware) {
+        UpdateResult verified = UpdateResult::ended(UpdateResult::Kind::Verified);
+        verified.firstModule = verified.lastModule = module;
+        own = moduleUpdateOutcome(verified);
+        own.readBack = true;
+    } else if (!outcomeModules.isEmpty() && !outcomeModules.contains(module)) {
+        own = UpdateOutcome::aborted(endedWith(outcomeModules));
+    }
+    own.deviceState = deviceAfterText(after, QStringLiteral("module %1").arg(module));
+    return own;
+}

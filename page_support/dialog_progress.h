@@ -5,6 +5,9 @@
 // a value is where the dialog processes events and so notices Abort.
 #include "core/update_tools.h"
 
+#include <QDateTime>
+#include <QJsonArray>
+#include <QList>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QString>
@@ -26,8 +29,13 @@ public:
     void setValue(int value) override;
     // Nothing can be cancelled before the run has a dialog.
     bool requested() override { return m_dialog && m_dialog->wasCanceled(); }
+    // The phases so far as the update history keeps them, in the dialog's words, the last one
+    // ending now.
+    QJsonArray timedPhases() const;
 
 protected:
+    // Notes the start of a phase for the history.
+    void mark(UpdatePhase phase, int module);
     bool hasDialog() const { return !m_dialog.isNull(); }
     int maximum() const { return m_maximum; }
     QString label(UpdatePhase phase, int module) const { return m_label(phase, module); }
@@ -36,6 +44,12 @@ private:
     PhaseLabel m_label;
     QPointer<QProgressDialog> m_dialog;
     int m_maximum = 0;
+    struct Mark {
+        QString name;
+        int module;
+        QDateTime started;
+    };
+    QList<Mark> m_marks;
 };
 
 // The engines' timing and mode lines, on the debug log.
