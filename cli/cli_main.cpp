@@ -6,6 +6,7 @@
 #include "cli/interrupt.h"
 #include "cli/json_report.h"
 #include "cli/plan_runner.h"
+#include "cli/scan_run.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -172,5 +173,7 @@ int cliMain(const QStringList &arguments, const UpdateEnvironment &environment)
     }
     if (command.verb == Command::Verb::Info)
         return info(command, out, err);
+    if (command.verb == Command::Verb::Scan)
+        return runScan(command.scan, environment, out, err);
     return update(command, out, err);
 }

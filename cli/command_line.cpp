@@ -27,6 +27,9 @@ const QCommandLineOption kNode(QStringLiteral("node"), "The CANopen node ID (def
 const QCommandLineOption kAdapter(QStringLiteral("adapter"), "The network adapter the EtherCAT coupler is on.", "NAME");
 const QCommandLineOption kJobs(QStringLiteral("jobs"), "Update up to N devices at once.", "N", "1");
 const QCommandLineOption kStopOnFailure(QStringLiteral("stop-on-failure"), "Start no further device after a failure.");
+const QCommandLineOption kScanJson(QStringLiteral("json"), "Print the devices found as a JSON array.");
+const QCommandLineOption kPlanOut(QStringLiteral("plan-out"), "Write a plan for the devices found to FILE (with --firmware-dir).", "FILE");
+const QCommandLineOption kFirmwareDir(QStringLiteral("firmware-dir"), "The folder whose firmware files the plan takes.", "DIR");
 
 struct VerbSpec {
     const char *name;
@@ -50,6 +53,9 @@ const QList<VerbSpec> &verbs()
          "tarnlow-cli plan fleet.csv --jobs 4 --report fleet.json", {kJobs, kStopOnFailure, kListenPort}},
         {"info", "Read what a device says about itself, changing nothing: info coupler|canopen|ethercat.",
          "tarnlow-cli info coupler --ip 192.168.1.10", {kIp, kFirstRead, kLastRead, kPort, kNode, kAdapter, kJson}},
+        {"scan", "Find the devices that answer, changing nothing: scan coupler RANGE|canopen|ethercat; write a plan for them.",
+         "tarnlow-cli scan coupler 192.168.1.0/24 --plan-out fleet.csv --firmware-dir firmware",
+         {kPort, kAdapter, kScanJson, kPlanOut, kFirmwareDir}},
     };
     return list;
 }
@@ -176,6 +182,22 @@ QString planFromArguments(const QCommandLineParser &parser, Command &command)
     return firmwareProblems(plan.jobs, planPath, *command.firmwareFiles).join(QLatin1Char('\n'));
 }
 
+// scan KIND [RANGE]: the devices of one kind that answer, and a plan for them when asked.
+QString scanFromArguments(const QCommandLineParser &parser, Command &command)
+{
+    command.verb = Command::Verb::Scan;
+    ScanRequest &scan = command.scan;
+    scan.serialPort = parser.value(kPort);
+    scan.adapter = parser.value(kAdapter);
+    scan.json = parser.isSet(kScanJson);
+    scan.planOut = parser.value(kPlanOut);
+    scan.firmwareDir = parser.value(kFirmwareDir);
+    // Found out now rather than after the scan.
+    if (!scan.planOut.isEmpty() && !reportWritable(scan.planOut))
+        return QStringLiteral("the plan cannot be written to %1").arg(scan.planOut);
+    return readScanTarget(parser.positionalArguments(), scan);
+}
+
 }
 
 QString overviewHelp()
@@ -198,12 +220,14 @@ void describeVerb(const VerbSpec &verb, QCommandLineParser &parser)
     const QString name = QString::fromLatin1(verb.name);
     parser.setApplicationDescription(QString::fromLatin1(verb.summary) + "\nExample: " + verb.example);
     parser.addOptions(verb.options);
-    if (name != QLatin1String("info"))
+    if (name != QLatin1String("info") && name != QLatin1String("scan"))
         parser.addOptions({kReport, kQuiet});
     if (name == QLatin1String("plan"))
         parser.addPositionalArgument("FILE", "The plan: one device per line.");
     if (name == QLatin1String("info"))
         parser.addPositionalArgument("KIND", "coupler (with the modules behind it), canopen or ethercat.");
+    if (name == QLatin1String("scan"))
+        parser.addPositionalArgument("KIND [RANGE]", "coupler with a range (192.168.1.0/24, a /16 at most), canopen or ethercat.");
 }
 
 // An update verb's devices, report and display, from its parsed options.
@@ -257,6 +281,10 @@ Command parseCommandLine(const QStringList &arguments)
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         command.helpText = parser.helpText().replace(QLatin1String("Usage: ") + arguments.first(),
                                                      QLatin1String("Usage: tarnlow-cli ") + verbName);
+        return command;
+    }
+    if (verbName == QLatin1String("scan")) {
+        command.usageError = scanFromArguments(parser, command);
         return command;
     }
     command.usageError = verbName == QLatin1String("info") ? infoFromArguments(parser, command)
