@@ -61,7 +61,7 @@ void addLine(const Target &target, const QStringList &fitting, ScanPlan &plan)
         QStringList names;
         for (const QString &other : others)
             names << QFileInfo(other).fileName();
-        plan.lines << QStringLiteral("# %1: %2 fit(s) too; %3, the name sorted last, is taken")
+        plan.lines << QStringLiteral("# %1: fitting too: %2; %3, the name sorted last, is taken")
                           .arg(target.name, names.join(QLatin1String(", ")), QFileInfo(taken).fileName());
     }
     plan.lines << target.linePrefix + QStringLiteral(", ") + taken;
