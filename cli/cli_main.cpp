@@ -8,6 +8,7 @@
 #include "cli/interrupt.h"
 #include "cli/json_report.h"
 #include "cli/plan_runner.h"
+#include "cli/scan_run.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -210,5 +211,7 @@ int cliMain(const QStringList &arguments, const UpdateEnvironment &environment)
         return info(command, out, err);
     if (command.verb == Command::Verb::History)
         return history(command, environment, out, err);
+    if (command.verb == Command::Verb::Scan)
+        return runScan(command.scan, environment, out, err);
     return update(command, out, err);
 }

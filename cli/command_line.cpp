@@ -31,6 +31,9 @@ const QCommandLineOption kTarget(QStringLiteral("target"), "Only the updates of 
 const QCommandLineOption kSince(QStringLiteral("since"), "Only the updates started on or after DATE (2026-12-01 or 2026-12-01T08:00, local time).", "DATE");
 const QCommandLineOption kHistoryJson(QStringLiteral("json"), "Print the updates as a JSON array.");
 const QCommandLineOption kExport(QStringLiteral("export"), "Write the updates to FILE.csv instead of listing them.", "FILE");
+const QCommandLineOption kScanJson(QStringLiteral("json"), "Print the devices found as a JSON array.");
+const QCommandLineOption kPlanOut(QStringLiteral("plan-out"), "Write a plan for the devices found to FILE (with --firmware-dir).", "FILE");
+const QCommandLineOption kFirmwareDir(QStringLiteral("firmware-dir"), "The folder whose firmware files the plan takes.", "DIR");
 
 struct VerbSpec {
     const char *name;
@@ -56,6 +59,9 @@ const QList<VerbSpec> &verbs()
          "tarnlow-cli info coupler --ip 192.168.1.10", {kIp, kFirstRead, kLastRead, kPort, kNode, kAdapter, kJson}},
         {"history", "List the updates recorded by the pages and the command line, newest first.",
          "tarnlow-cli history --target 192.168.1.10 --since 2026-12-01", {kTarget, kSince, kHistoryJson, kExport}},
+        {"scan", "Find the devices that answer, changing nothing: scan coupler RANGE|canopen|ethercat; write a plan for them.",
+         "tarnlow-cli scan coupler 192.168.1.0/24 --plan-out fleet.csv --firmware-dir firmware",
+         {kPort, kAdapter, kScanJson, kPlanOut, kFirmwareDir}},
     };
     return list;
 }
@@ -211,6 +217,22 @@ QString planFromArguments(const QCommandLineParser &parser, Command &command)
     return firmwareProblems(plan.jobs, planPath, *command.firmwareFiles).join(QLatin1Char('\n'));
 }
 
+// scan KIND [RANGE]: the devices of one kind that answer, and a plan for them when asked.
+QString scanFromArguments(const QCommandLineParser &parser, Command &command)
+{
+    command.verb = Command::Verb::Scan;
+    ScanRequest &scan = command.scan;
+    scan.serialPort = parser.value(kPort);
+    scan.adapter = parser.value(kAdapter);
+    scan.json = parser.isSet(kScanJson);
+    scan.planOut = parser.value(kPlanOut);
+    scan.firmwareDir = parser.value(kFirmwareDir);
+    // Found out now rather than after the scan.
+    if (!scan.planOut.isEmpty() && !reportWritable(scan.planOut))
+        return QStringLiteral("the plan cannot be written to %1").arg(scan.planOut);
+    return readScanTarget(parser.positionalArguments(), scan);
+}
+
 }
 
 QString overviewHelp()
@@ -233,12 +255,14 @@ void describeVerb(const VerbSpec &verb, QCommandLineParser &parser)
     const QString name = QString::fromLatin1(verb.name);
     parser.setApplicationDescription(QString::fromLatin1(verb.summary) + "\nExample: " + verb.example);
     parser.addOptions(verb.options);
-    if (name != QLatin1String("info") && name != QLatin1String("history"))
+    if (name != QLatin1String("info") && name != QLatin1String("history") && name != QLatin1String("scan"))
         parser.addOptions({kReport, kQuiet});
     if (name == QLatin1String("plan"))
         parser.addPositionalArgument("FILE", "The plan: one device per line.");
     if (name == QLatin1String("info"))
         parser.addPositionalArgument("KIND", "coupler (with the modules behind it), canopen or ethercat.");
+    if (name == QLatin1String("scan"))
+        parser.addPositionalArgument("KIND [RANGE]", "coupler with a range (192.168.1.0/24, a /16 at most), canopen or ethercat.");
 }
 
 // An update verb's devices, report and display, from its parsed options.
@@ -298,6 +322,8 @@ Command parseCommandLine(const QStringList &arguments)
         command.usageError = infoFromArguments(parser, command);
     else if (verbName == QLatin1String("history"))
         command.usageError = historyFromArguments(parser, command);
+    else if (verbName == QLatin1String("scan"))
+        command.usageError = scanFromArguments(parser, command);
     else
         command.usageError = updateFromArguments(verbName, parser, command);
     return command;

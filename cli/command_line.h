@@ -4,6 +4,7 @@
 #include "cli/firmware_files.h"
 #include "cli/plan_runner.h"
 #include "history/history_entry.h"
+#include "cli/scan_request.h"
 
 #include <QList>
 #include <QString>
@@ -13,12 +14,13 @@
 
 // What the command line asks for.
 struct Command {
-    enum class Verb { Update, Info, History, Help };
+    enum class Verb { Update, Info, History, Scan, Help };
     Verb verb = Verb::Help;
     QList<DeviceJob> jobs;      // the devices to update, or the one to read for info
     bool moduleRangeGiven = false;   // info on a coupler: --first was given
     bool json = false;               // info: one JSON object instead of lines
     PlanOptions plan;
+    ScanRequest scan;           // for Verb::Scan
     QString reportPath;
     bool quiet = false;
     QString usageError;         // set when the command cannot run: exit status 2

@@ -7,6 +7,9 @@
 #include <QJsonObject>
 #include <QStringList>
 
+class ModbusTcpLink;
+class USBPassThroughCANopenCOMM;
+
 struct DeviceInfo {
     QStringList lines;   // what was read, one fact a line
     QJsonObject json;    // the same facts for a program: values as read ("0x0702"), or why not
@@ -20,3 +23,8 @@ DeviceInfo readCouplerInfo(const DeviceJob &target, bool moduleRangeGiven);
 DeviceInfo readEthercatInfo(const DeviceJob &target);
 // The identity object 0x1018 and the mode signature (boot loader or user firmware).
 DeviceInfo readCanopenInfo(const DeviceJob &target);
+
+// What readCouplerInfo and readCanopenInfo read once the connection is made: a scan reads each
+// device it finds with them, so that it reads what info reads.
+DeviceInfo readConnectedCouplerInfo(ModbusTcpLink &link, const DeviceJob &target, bool moduleRangeGiven);
+DeviceInfo readCanopenNodeInfo(USBPassThroughCANopenCOMM &connection, const DeviceJob &target);

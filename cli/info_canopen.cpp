@@ -54,15 +54,23 @@ QString modeText(USBPassThroughCANopenCOMM &connection, uint8_t node)
 
 DeviceInfo readCanopenInfo(const DeviceJob &target)
 {
-    DeviceInfo info;
     USBPassThroughCANopenCOMM connection;
     try {
         connection.openByName(target.serialPort.toStdString());
     } catch (const SerialOpenError &failure) {
+        DeviceInfo info;
         info.failure = QStringLiteral("%1: %2 %3").arg(target.serialPort, failure.what(),
                                                          QString::fromStdString(failure.detail()));
         return info;
     }
+    DeviceInfo info = readCanopenNodeInfo(connection, target);
+    connection.close();
+    return info;
+}
+
+DeviceInfo readCanopenNodeInfo(USBPassThroughCANopenCOMM &connection, const DeviceJob &target)
+{
+    DeviceInfo info;
     const uint8_t node = uint8_t(target.node);
     info.lines << QStringLiteral("CANopen node %1 on %2").arg(target.node).arg(target.serialPort);
     info.json = QJsonObject{{"node", target.node}, {"port", target.serialPort}};
@@ -80,6 +88,5 @@ DeviceInfo readCanopenInfo(const DeviceJob &target)
     const QString running = modeText(connection, node);
     info.lines << QStringLiteral("running (0x5101): %1").arg(running);
     info.json.insert("running", running);
-    connection.close();
     return info;
 }

@@ -95,21 +95,26 @@ void tellBootMode(const std::string &ip, DeviceInfo &info)
 
 DeviceInfo readCouplerInfo(const DeviceJob &target, bool moduleRangeGiven)
 {
-    DeviceInfo info;
     const std::string ip = target.ip.toStdString();
     const int port = target.environment.modbusPort;
     std::string failure;
     const std::unique_ptr<ModbusTcpLink> link = ModbusTcpLink::connect(ip, port, &failure);
-    if (!link) {
-        info.failure = QStringLiteral("Modbus TCP %1:%2: %3").arg(target.ip).arg(port).arg(QString::fromStdString(failure));
-        info.lines << QStringLiteral("coupler %1").arg(target.ip);
-        info.json.insert("coupler", target.ip);
-        tellBootMode(ip, info);
-        return info;
-    }
+    if (link)
+        return readConnectedCouplerInfo(*link, target, moduleRangeGiven);
+    DeviceInfo info;
+    info.failure = QStringLiteral("Modbus TCP %1:%2: %3").arg(target.ip).arg(port).arg(QString::fromStdString(failure));
+    info.lines << QStringLiteral("coupler %1").arg(target.ip);
+    info.json.insert("coupler", target.ip);
+    tellBootMode(ip, info);
+    return info;
+}
+
+DeviceInfo readConnectedCouplerInfo(ModbusTcpLink &link, const DeviceJob &target, bool moduleRangeGiven)
+{
+    DeviceInfo info;
     // The coupler's own registers with the library's response time-out, then its modules'
     // information registers with the module engine's.
-    ModuleTransport transport(*link, target.environment.waits.blocking());
+    ModuleTransport transport(link, target.environment.waits.blocking());
     const QString productCode = registerText(kCouplerProductCodeRegister, transport);
     const QString hardwareVersion = registerText(kCouplerHardwareVersionRegister, transport);
     info.lines << QStringLiteral("coupler %1").arg(target.ip)

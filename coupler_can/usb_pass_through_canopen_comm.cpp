@@ -45,10 +45,9 @@ void USBPassThroughCANopenCOMM::openDevice(const std::string &path)
 {
     if (!m_port.open(path))
         throw SerialOpenError(lockedPortText(), m_port.openFailure());
-    SerialPort::Timeouts timeouts;
-    timeouts.readTotalTimeoutMs = readTotalTimeoutMs;
-    m_port.setTimeouts(timeouts);
-    // The only purge: a reply nobody reads later stays in the stream and is taken as the next.
+    setReplyTimeoutMs(readTotalTimeoutMs);
+    // The only purge of an update: a reply nobody reads later stays in the stream and is taken as
+    // the next (a scan of the node IDs discards it, see discardReceived()).
     m_port.purge();
 }
 
@@ -66,6 +65,23 @@ bool USBPassThroughCANopenCOMM::lastReplyIsFor(uint16_t index, uint8_t subIndex)
 {
     return le16(&m_lastReply[SdoMessages::commandOffset + 1]) == index
         && m_lastReply[SdoMessages::commandOffset + 3] == subIndex;
+}
+
+bool USBPassThroughCANopenCOMM::lastReplyIsFromNode(uint8_t nodeId) const
+{
+    return PassThroughFrame::identifier(m_lastReply.data()) == PassThroughFrame::sdoReplyIdentifierBase + nodeId;
+}
+
+void USBPassThroughCANopenCOMM::setReplyTimeoutMs(int milliseconds)
+{
+    SerialPort::Timeouts timeouts;
+    timeouts.readTotalTimeoutMs = milliseconds;
+    m_port.setTimeouts(timeouts);
+}
+
+void USBPassThroughCANopenCOMM::discardReceived()
+{
+    m_port.purge();
 }
 
 void USBPassThroughCANopenCOMM::close()

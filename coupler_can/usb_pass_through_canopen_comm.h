@@ -53,6 +53,15 @@ public:
     bool lastReplyWasAbort() const { return m_lastReply[SdoMessages::commandOffset] == SdoMessages::abortTransfer; }
     // Whether the last reply read names this object (a late reply to an earlier request does not).
     bool lastReplyIsFor(uint16_t index, uint8_t subIndex) const;
+    // Whether the last reply read came from this node's SDO server (identifier 0x580 + node).
+    bool lastReplyIsFromNode(uint8_t nodeId) const;
+
+    // How long a read waits for the first byte of a reply (readTotalTimeoutMs after opening).
+    // A scan of the node IDs asks each with a short wait, as a silent node costs it every time.
+    void setReplyTimeoutMs(int milliseconds);
+    // Drops what was received and not read: a reply that came after its wait had ended would
+    // otherwise be taken for the reply to the next request.
+    void discardReceived();
 
 private:
     // Reads exactly `count` bytes, assembling pieces. False when one read call got nothing;

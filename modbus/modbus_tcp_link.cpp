@@ -25,6 +25,14 @@ int toMilliseconds(uint32_t seconds, uint32_t microseconds)
 
 std::unique_ptr<ModbusTcpLink> ModbusTcpLink::connect(const std::string &ip, int port, std::string *failure)
 {
+    return connectWithin(ip, port, 0, failure);
+}
+
+// The library connects without blocking and waits for the connection up to its response
+// time-out; that time-out is shortened for the connection alone when asked.
+std::unique_ptr<ModbusTcpLink> ModbusTcpLink::connectWithin(const std::string &ip, int port, int connectTimeoutMs,
+                                                            std::string *failure)
+{
     in_addr parsed{};
     if (::inet_pton(AF_INET, ip.c_str(), &parsed) != 1) {
         if (failure)
@@ -33,10 +41,15 @@ std::unique_ptr<ModbusTcpLink> ModbusTcpLink::connect(const std::string &ip, int
     }
     modbus_t *context = modbus_new_tcp(ip.c_str(), port);
     std::unique_ptr<ModbusTcpLink> link(context ? new ModbusTcpLink(context) : nullptr);
-    if (link && modbus_connect(context) == 0) {
-        uint32_t seconds = 0;
-        uint32_t microseconds = 0;
+    uint32_t seconds = 0;
+    uint32_t microseconds = 0;
+    if (link) {
         modbus_get_response_timeout(context, &seconds, &microseconds);
+        if (connectTimeoutMs > 0)
+            modbus_set_response_timeout(context, uint32_t(connectTimeoutMs / 1000), uint32_t(connectTimeoutMs % 1000) * 1000);
+    }
+    if (link && modbus_connect(context) == 0) {
+        modbus_set_response_timeout(context, seconds, microseconds);
         link->waitForRepliesUpTo(seconds, microseconds);
         return link;
     }

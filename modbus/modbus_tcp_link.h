@@ -20,6 +20,11 @@ public:
     // reason ("Connection refused", "No route to host", ...) goes to `failure` when given.
     static std::unique_ptr<ModbusTcpLink> connect(const std::string &ip, int port,
                                                   std::string *failure = nullptr);
+    // The same, giving up on a connection not made within `connectTimeoutMs` (the library waits
+    // its response time-out, half a second, for a connection). Replies are then awaited with
+    // the library's response time-out, as after connect().
+    static std::unique_ptr<ModbusTcpLink> connectWithin(const std::string &ip, int port, int connectTimeoutMs,
+                                                        std::string *failure = nullptr);
     ~ModbusTcpLink() override;
 
     ModbusTcpLink(const ModbusTcpLink &) = delete;

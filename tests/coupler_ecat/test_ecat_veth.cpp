@@ -145,6 +145,28 @@ private slots:
                  qPrintable(read));
         QVERIFY2(read.contains("\"Tarnlow simulated EtherCAT coupler\""), qPrintable(read));
         QVERIFY2(segment->simulatorLog().find("al control") == std::string::npos, segment->simulatorLog().c_str());
+        // A scan lists the same slaves; the plan names the coupler in a comment, as no file says
+        // which slave it is for.
+        const QString planPath = SandboxFiles::applicationDirectory() + "/ecat-plan.csv";
+        QProcess scan;
+        scan.start(cli, {"scan", "ethercat", "--adapter", adapter, "--plan-out", planPath, "--firmware-dir",
+                         SandboxFiles::applicationDirectory()});
+        QVERIFY(scan.waitForFinished(30000));
+        QCOMPARE(scan.exitCode(), 0);
+        const QString slave = adapter + " slave 1";
+        const int width = std::max(slave.size(), 17) + 2;
+        QCOMPARE(QString::fromUtf8(scan.readAllStandardOutput()),
+                 QString("ADAPTER AND SLAVE").leftJustified(width) + "PRODUCT CODE  REVISION    STATE  NAME\n"
+                     + slave.leftJustified(width) + "0x00000702    0x00010007  INIT   Tarnlow simulated EtherCAT coupler\n"
+                     + QStringLiteral("1 slave(s) on %1\nplan %2: 0 line(s) to update, 1 device(s) without firmware in %3\n")
+                           .arg(adapter, planPath, SandboxFiles::applicationDirectory()));
+        QFile plan(planPath);
+        QVERIFY(plan.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(plan.readAll()),
+                 QStringLiteral("# devices found by tarnlow-cli scan ethercat --adapter %1; firmware from %2\n"
+                                "# %1 slave 1 (product code 0x00000702, \"Tarnlow simulated EtherCAT coupler\"): EtherCAT "
+                                "firmware files carry no header that names their device; add \"ethercat, %1, FILE\" by hand\n")
+                     .arg(adapter, SandboxFiles::applicationDirectory()));
 
         const QString path = SandboxFiles::write("cli.bin", FirmwareBuilder::pattern(3000));
         const QString report = SandboxFiles::applicationDirectory() + "/cli-report.json";
