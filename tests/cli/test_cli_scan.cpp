@@ -5,6 +5,7 @@
 #include "cli/plan_file.h"
 #include "coupler_can/boot_loader_objects.h"
 #include "core/hex_text.h"
+#include "history/update_history.h"
 #include "sim/canopen_pty_server.h"
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
@@ -20,6 +21,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -189,6 +191,20 @@ private slots:
         QCOMPARE(modules.startCount(1), 1);
         QCOMPARE(modules.startCount(2), 1);
         QCOMPARE(other->bootLoader().startCount(), 0);
+        // The history holds one entry for each coupler and each module, each verified.
+        UpdateHistory history;
+        QList<HistoryEntry> entries = history.list({}).value_or(QList<HistoryEntry>());
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [](const HistoryEntry &entry) { return !entry.ip.startsWith("127.0.3."); }),
+                      entries.end());
+        QSet<QString> targets;
+        for (const HistoryEntry &entry : entries) {
+            QCOMPARE(entry.outcome, QString("verified"));
+            targets.insert(entry.target);
+        }
+        QCOMPARE(entries.size(), kFleetSize + 2);
+        QCOMPARE(targets.size(), kFleetSize + 2);
+        QVERIFY(targets.contains("module 2 behind 127.0.3.1"));
     }
 
     // One address: of two fitting files the name sorted last is taken and the other named; a

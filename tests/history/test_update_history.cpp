@@ -2,6 +2,8 @@
 // completed when it ends, written by many at once, listed and exported by tarnlow-cli history,
 // and a file that is not a database stopping no update.
 #include "history/update_history.h"
+#include "tests/coupler_eth/coupler_page_bench.h"
+#include "tests/support/message_box_recorder.h"
 #include "sim/simulated_coupler.h"
 #include "tests/support/free_port.h"
 #include "tests/support/sandbox_files.h"
@@ -153,8 +155,8 @@ private slots:
                                         .arg(UpdateHistory::defaultFile()).arg(id + 1));
     }
 
-    // Eight threads of this program and two command lines updating four couplers each, all at
-    // once: every entry is there once, and completed.
+    // Eight threads of this program, the coupler page and two command lines updating four
+    // couplers each, all at once: every entry is there once, and completed.
     void manyWritersAtOnceLoseNoEntry()
     {
         std::vector<std::unique_ptr<SimulatedCoupler>> couplers;
@@ -185,6 +187,14 @@ private slots:
                 }
             });
         }
+        CouplerTest::writeFirmware("ETN_HISTORY", CouplerTest::randomImage(1000, 7));
+        CouplerTest::PageBench page(CouplerTest::couplerAt("127.0.4.30"), 0);
+        QVERIFY(page.start());
+        page.choose("ETN_HISTORY");
+        MessageBoxRecorder boxes;
+        page.clickUpdate();
+        QVERIFY(boxes.waitForBoxes(1));
+        QCOMPARE(boxes.last().text, QString("Firmware of Remote IO has beed updated."));
         for (std::thread &writer : writers)
             writer.join();
         const CliRun firstRun = finished(one);
@@ -195,18 +205,22 @@ private slots:
         for (int each : kept)
             QCOMPARE(each, kEntriesEach);
         const QList<HistoryEntry> listed = everything();
-        QCOMPARE(listed.size(), kThreads * kEntriesEach + 8);
+        QCOMPARE(listed.size(), kThreads * kEntriesEach + 8 + 1);
         QSet<qint64> ids;
         QStringList verified;
         for (const HistoryEntry &each : listed) {
             ids.insert(each.id);
             QVERIFY(!each.unfinished());
-            if (each.surface == QLatin1String("cli") && each.outcome == QLatin1String("verified"))
-                verified << each.ip;
+            if (each.outcome == QLatin1String("verified"))
+                verified << each.surface + " " + each.ip;
         }
         QCOMPARE(ids.size(), listed.size());
         verified.sort();
-        QCOMPARE(verified, first + second);
+        QStringList expected = {"page 127.0.4.30"};
+        for (const QString &address : first + second)
+            expected << "cli " + address;
+        expected.sort();
+        QCOMPARE(verified, expected);
     }
 
     // A history file that is not a database: the update runs and is verified, the technician is

@@ -1,6 +1,7 @@
 // The module page as a user drives it: its form and stored settings, and updates against simulated
 // modules behind a simulated Ethernet coupler on loopback, with the boxes answered and the flash,
 // the command lines, the requests and the register reads of every module inspected afterwards.
+#include "history/update_history.h"
 #include "module/module_firmware_widget.h"
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
@@ -11,6 +12,7 @@
 #include "tests/support/test_main.h"
 
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressDialog>
@@ -379,6 +381,25 @@ private slots:
         QCOMPARE(bench.bank.startCount(5), 0);
         QVERIFY(bench.bank.commands(6).empty());
         QVERIFY(child<QPushButton>(bench.page, "button_update")->isEnabled());
+        // The history keeps each module of the range alone, newest entry first.
+        UpdateHistory history;
+        const QList<HistoryEntry> entries = history.list({"127.0.0.48", {}}).value_or(QList<HistoryEntry>());
+        QCOMPARE(entries.size(), 3);
+        const QString sha256 = QCryptographicHash::hash(firmwareImage(4096), QCryptographicHash::Sha256).toHex();
+        const QStringList expected = {
+            "module 6 behind 127.0.0.48|aborted|Not started: the run of the range ended with module 5.|Module 6 "
+            "was not touched: it runs the firmware it ran before.",
+            "module 5 behind 127.0.0.48|failed|" + recorder.last().text + "|Module 5 is in its boot loader, its "
+            "firmware erased or incomplete: run the update again.",
+            "module 4 behind 127.0.0.48|verified|" + kUpdated.arg(4) + "|Module 4 runs the new firmware."};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(QStringList({entries[i].target, entries[i].outcome, entries[i].text, entries[i].deviceState})
+                         .join('|'),
+                     expected[i]);
+            QCOMPARE(entries[i].surface, QString("page"));
+            QCOMPARE(entries[i].imageSha256, sha256);
+            QCOMPARE(entries[i].productCode, std::optional<quint32>(kProductCode));
+        }
     }
 
     void mismatchingModulesAreListedAndNothingIsWritten_data()
