@@ -57,22 +57,24 @@ HistoryEntry historyEntryOf(const DeviceRecord &record, HistoryEntry start)
     return entry;
 }
 
-HistoryRecording::HistoryRecording(UpdateHistory &history, const DeviceJob &job) : m_history(history)
+HistoryRecording::HistoryRecording(HistoryWriter &history, const DeviceJob &job) : m_history(history)
 {
     const int first = job.kind == DeviceKind::Module ? job.firstModule : 0;
     const int last = job.kind == DeviceKind::Module ? job.lastModule : 0;
     for (int module = first; module <= last; ++module) {
+        QString why;
         m_entries << startOf(job, module);
-        m_ids << m_history.begin(m_entries.last());
-        if (!m_ids.last() && m_notKept.isEmpty())
-            m_notKept = m_history.lastError();
+        m_ids << m_history.begin(m_entries.last(), why);
+        if (m_notKept.isEmpty())
+            m_notKept = why;
     }
 }
 
 void HistoryRecording::finish(const QList<DeviceRecord> &records)
 {
     for (int i = 0; i < m_entries.size() && i < records.size(); ++i) {
-        if (m_ids[i] && !m_history.finish(*m_ids[i], historyEntryOf(records[i], m_entries[i])) && m_notKept.isEmpty())
-            m_notKept = m_history.lastError();
+        QString why;
+        if (m_ids[i] && !m_history.finish(*m_ids[i], historyEntryOf(records[i], m_entries[i]), why) && m_notKept.isEmpty())
+            m_notKept = why;
     }
 }

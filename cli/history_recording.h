@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/device_record.h"
-#include "history/update_history.h"
+#include "history/history_writer.h"
 
 #include <QList>
 
@@ -10,14 +10,14 @@
 class HistoryRecording
 {
 public:
-    HistoryRecording(UpdateHistory &history, const DeviceJob &job);
+    HistoryRecording(HistoryWriter &history, const DeviceJob &job);
     // `records`: the run's records, one for each module of a range.
     void finish(const QList<DeviceRecord> &records);
     // Empty when every entry was kept; else why not.
     QString notKept() const { return m_notKept; }
 
 private:
-    UpdateHistory &m_history;
+    HistoryWriter &m_history;
     QList<HistoryEntry> m_entries;
     QList<std::optional<qint64>> m_ids;
     QString m_notKept;

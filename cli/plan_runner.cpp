@@ -105,15 +105,14 @@ private:
 
 namespace {
 
-void work(int worker, PlanState &state, const PlanOptions &options, FirmwareFiles &files, ProgressDisplay &display,
-          const std::function<bool()> &stopRequested, const QList<DeviceJob> &jobs)
+void work(int worker, PlanState &state, const PlanOptions &options, FirmwareFiles &files, HistoryWriter &history,
+          ProgressDisplay &display, const std::function<bool()> &stopRequested, const QList<DeviceJob> &jobs)
 {
     for (int index = state.take(stopRequested); index >= 0; index = state.take(stopRequested)) {
         DeviceJob job = jobs[index];
         if (job.kind == DeviceKind::Coupler)
             job.listenPort = options.listenPortBase ? options.listenPortBase + worker : 0;
         const std::unique_ptr<DeviceProgress> progress = display.track(index, job);
-        UpdateHistory history(job.environment.historyFile);   // a connection of this thread's own
         HistoryRecording recording(history, job);
         DeviceRecord record = runDevice(job, *progress, files);
         const QList<DeviceRecord> perDevice = recordsPerDevice(record);
@@ -138,9 +137,10 @@ QList<DeviceRecord> PlanRun::run(ProgressDisplay &display, const std::function<b
 {
     std::vector<std::thread> workers;
     const int workerCount = qBound(1, m_options.jobs, int(m_jobs.size()));
+    HistoryWriter history(m_jobs.isEmpty() ? QString() : m_jobs.first().environment.historyFile);
     for (int worker = 0; worker < workerCount; ++worker)
-        workers.emplace_back(work, worker, std::ref(*m_state), std::cref(m_options), std::ref(*m_files), std::ref(display),
-                             std::cref(stopRequested), std::cref(m_jobs));
+        workers.emplace_back(work, worker, std::ref(*m_state), std::cref(m_options), std::ref(*m_files), std::ref(history),
+                             std::ref(display), std::cref(stopRequested), std::cref(m_jobs));
     for (std::thread &thread : workers)
         thread.join();
     const QList<DeviceRecord> records = m_state->records();

@@ -183,8 +183,46 @@ bool UpdateHistory::open()
 
 std::optional<qint64> UpdateHistory::begin(const HistoryEntry &entry)
 {
+    const std::optional<std::vector<qint64>> ids = write({{std::nullopt, entry}});
+    return ids ? std::optional<qint64>(ids->front()) : std::nullopt;
+}
+
+bool UpdateHistory::finish(qint64 id, const HistoryEntry &entry)
+{
+    return write({{id, entry}}).has_value();
+}
+
+// BEGIN IMMEDIATE takes the write lock at once, waiting for another writer within the busy
+// time-out, rather than finding it taken half-way.
+std::optional<std::vector<qint64>> UpdateHistory::write(const std::vector<Change> &changes)
+{
     if (!open())
         return std::nullopt;
+    QSqlQuery control(QSqlDatabase::database(m_connection, false));
+    if (!control.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        fail(control.lastError().databaseText());
+        return std::nullopt;
+    }
+    std::vector<qint64> ids;
+    for (const Change &change : changes) {
+        const std::optional<qint64> id = change.id ? (update(*change.id, change.entry) ? change.id : std::nullopt)
+                                                   : insert(change.entry);
+        if (!id) {
+            control.exec(QStringLiteral("ROLLBACK"));
+            return std::nullopt;
+        }
+        ids.push_back(*id);
+    }
+    if (!control.exec(QStringLiteral("COMMIT"))) {
+        fail(control.lastError().databaseText());
+        control.exec(QStringLiteral("ROLLBACK"));
+        return std::nullopt;
+    }
+    return ids;
+}
+
+std::optional<qint64> UpdateHistory::insert(const HistoryEntry &entry)
+{
     QSqlQuery insert(QSqlDatabase::database(m_connection, false));
     QStringList marks;
     const QList<QVariant> values = valuesOf(entry);
@@ -200,10 +238,8 @@ std::optional<qint64> UpdateHistory::begin(const HistoryEntry &entry)
     return insert.lastInsertId().toLongLong();
 }
 
-bool UpdateHistory::finish(qint64 id, const HistoryEntry &entry)
+bool UpdateHistory::update(qint64 id, const HistoryEntry &entry)
 {
-    if (!open())
-        return false;
     QStringList assignments;
     for (const QString &column : QString::fromLatin1(kColumns).split(','))
         assignments << column.trimmed() + QStringLiteral(" = ?");

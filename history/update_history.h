@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // The update history in one SQLite file that the pages and any number of command-line jobs write
 // at once: write-ahead log, a busy time-out, one connection per object, so each thread makes its
@@ -22,10 +23,19 @@ public:
     UpdateHistory(const UpdateHistory &) = delete;
     UpdateHistory &operator=(const UpdateHistory &) = delete;
 
+    // A new entry (no id) or the completion of one written before.
+    struct Change {
+        std::optional<qint64> id;
+        HistoryEntry entry;
+    };
+
     // Writes the entry as unfinished; its id, or nothing when it could not be kept.
     std::optional<qint64> begin(const HistoryEntry &entry);
     // Completes the entry written by begin() with what the update ended with.
     bool finish(qint64 id, const HistoryEntry &entry);
+    // All of `changes` in one transaction, so one commit (and one flush to the disk) for them
+    // all: the ids of the entries, or nothing at all when they could not be kept.
+    std::optional<std::vector<qint64>> write(const std::vector<Change> &changes);
     // Newest first; nothing (and lastError()) when the history cannot be read.
     std::optional<QList<HistoryEntry>> list(const HistoryFilter &filter);
 
@@ -35,6 +45,8 @@ public:
 private:
     bool open();
     bool fail(const QString &why);
+    std::optional<qint64> insert(const HistoryEntry &entry);
+    bool update(qint64 id, const HistoryEntry &entry);
 
     QString m_file;
     QString m_connection;

@@ -76,6 +76,8 @@ CliRun runPlan(const std::string &plan, int jobs)
     const pid_t child = fork();
     if (child == 0) {
         freopen("/dev/null", "w", stdout);
+        // The runs' update history goes to the bench's folder, not to the user's.
+        setenv("XDG_DATA_HOME", plan.substr(0, plan.rfind('/')).c_str(), 1);
         execl(cli.c_str(), cli.c_str(), "plan", plan.c_str(), "--jobs", jobsText.c_str(), "--quiet", "--report",
               report.c_str(), static_cast<char *>(nullptr));
         _exit(127);
