@@ -3,7 +3,7 @@
 // build of the program, which takes the test hooks (a Modbus port found free, shortened waits); the usage
 // errors and the EtherCAT runs over the veth pair use the program as it ships.
 #include "firmware/hex_image.h"
-#include "tests/support/free_port.h"
+#include "tests/support/cli_process.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -22,14 +22,8 @@
 namespace {
 
 // Fixed waits shortened for the runs here; the pages' tests keep one run with the real waits.
-constexpr int kWaitDivisor = 20;
-
-// The port every simulated coupler of this program serves Modbus TCP on, found free at the start.
-int modbusPort()
-{
-    static const int port = FreePort::tcp("127.0.0.1");
-    return port;
-}
+using CliProcess::kWaitDivisor;
+using CliProcess::modbusPort;
 
 QString binary(const QString &name)
 {

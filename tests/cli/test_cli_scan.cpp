@@ -10,7 +10,7 @@
 #include "sim/module_bank.h"
 #include "sim/simulated_coupler.h"
 #include "tests/support/firmware_builder.h"
-#include "tests/support/free_port.h"
+#include "tests/support/cli_process.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -18,7 +18,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QtTest>
 
 #include <algorithm>
@@ -27,36 +26,14 @@
 
 namespace {
 
-constexpr int kWaitDivisor = 20;
 constexpr int kFleetSize = 64;
 
-int modbusPort()
-{
-    static const int port = FreePort::tcp("127.0.0.1");
-    return port;
-}
-
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
+using CliProcess::modbusPort;
+using CliRun = CliProcess::Run;
 
 CliRun runCli(const QStringList &arguments)
 {
-    QProcess cli;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TARNLOW_TEST_MODBUS_PORT", QString::number(modbusPort()));
-    environment.insert("TARNLOW_TEST_WAIT_DIVISOR", QString::number(kWaitDivisor));
-    cli.setProcessEnvironment(environment);
-    cli.start(SandboxFiles::binaryDirectory() + "/tests/tarnlow-cli-with-test-hooks", arguments);
-    CliRun run;
-    if (!cli.waitForFinished(120000))
-        return run;
-    run.status = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    run.out = QString::fromUtf8(cli.readAllStandardOutput());
-    run.err = QString::fromUtf8(cli.readAllStandardError());
-    return run;
+    return CliProcess::run(arguments);
 }
 
 std::unique_ptr<SimulatedCoupler> startCoupler(SimulatedCouplerSetup setup)
@@ -296,11 +273,9 @@ private slots:
     // The range is refused before anything is sent, by the program as it ships.
     void aRangeLargerThanASlash16IsAUsageError()
     {
-        QProcess cli;
-        cli.start(SandboxFiles::binaryDirectory() + "/bin/tarnlow-cli", {"scan", "coupler", "10.0.0.0/15"});
-        QVERIFY(cli.waitForFinished(20000));
-        QCOMPARE(cli.exitCode(), 2);
-        QCOMPARE(QString::fromUtf8(cli.readAllStandardError()),
+        const CliRun refused = CliProcess::run({"scan", "coupler", "10.0.0.0/15"}, CliProcess::Build::AsShipped);
+        QCOMPARE(refused.status, 2);
+        QCOMPARE(refused.err,
                  QString("tarnlow-cli: 10.0.0.0/15 holds 131072 addresses; a scan takes a /16 (65,536 addresses) at "
                          "most, so that a mistyped prefix does not set off hours of connection attempts: scan it as "
                          "several /16 ranges\nTry 'tarnlow-cli --help'.\n"));

@@ -5,7 +5,7 @@
 #include "tests/coupler_eth/coupler_page_bench.h"
 #include "tests/support/message_box_recorder.h"
 #include "sim/simulated_coupler.h"
-#include "tests/support/free_port.h"
+#include "tests/support/cli_process.h"
 #include "tests/support/sandbox_files.h"
 #include "tests/support/test_main.h"
 
@@ -21,52 +21,16 @@
 
 namespace {
 
-constexpr int kWaitDivisor = 20;
 const QString kCouplerFirmware = QStringLiteral("/bin/Coupler Firmware/ETN_Coupler_Demo.HEX");
 
-int modbusPort()
-{
-    static const int port = FreePort::tcp("127.0.0.1");
-    return port;
-}
-
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-// The tests' build of tarnlow-cli (shortened waits, the simulators' Modbus port), or the program
-// as it ships; in local time UTC, so the listing's times are known.
-QProcess *startCli(const QStringList &arguments, bool shipped = false)
-{
-    auto *cli = new QProcess;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TARNLOW_TEST_MODBUS_PORT", QString::number(modbusPort()));
-    environment.insert("TARNLOW_TEST_WAIT_DIVISOR", QString::number(kWaitDivisor));
-    environment.insert("TZ", "UTC");
-    cli->setProcessEnvironment(environment);
-    cli->start(SandboxFiles::binaryDirectory()
-                   + (shipped ? QStringLiteral("/bin/tarnlow-cli") : QStringLiteral("/tests/tarnlow-cli-with-test-hooks")),
-               arguments);
-    return cli;
-}
-
-CliRun finished(QProcess *cli)
-{
-    const std::unique_ptr<QProcess> owned(cli);
-    CliRun run;
-    if (!cli->waitForFinished(60000))
-        return run;
-    run.status = cli->exitStatus() == QProcess::NormalExit ? cli->exitCode() : -1;
-    run.out = QString::fromUtf8(cli->readAllStandardOutput());
-    run.err = QString::fromUtf8(cli->readAllStandardError());
-    return run;
-}
+using CliProcess::modbusPort;
+using CliProcess::start;
+using CliProcess::finished;
+using CliRun = CliProcess::Run;
 
 CliRun runCli(const QStringList &arguments, bool shipped = false)
 {
-    return finished(startCli(arguments, shipped));
+    return CliProcess::run(arguments, shipped ? CliProcess::Build::AsShipped : CliProcess::Build::WithTestHooks);
 }
 
 std::unique_ptr<SimulatedCoupler> startedCoupler(const QString &address)
@@ -167,8 +131,8 @@ private slots:
             QVERIFY(couplers.back());
             (i <= 4 ? first : second) << address;
         }
-        QProcess *one = startCli({"plan", planOf(first, "first.csv"), "--jobs", "4", "--quiet"});
-        QProcess *two = startCli({"plan", planOf(second, "second.csv"), "--jobs", "4", "--quiet"});
+        QProcess *one = start({"plan", planOf(first, "first.csv"), "--jobs", "4", "--quiet"});
+        QProcess *two = start({"plan", planOf(second, "second.csv"), "--jobs", "4", "--quiet"});
         constexpr int kThreads = 8;
         constexpr int kEntriesEach = 25;
         std::vector<int> kept(kThreads, 0);
