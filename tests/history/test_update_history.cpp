@@ -187,8 +187,9 @@ private slots:
         QCOMPARE(verified, expected);
     }
 
-    // A history file that is not a database: the update runs and is verified, the technician is
-    // told its record is not kept, the listing says why, and the file is left as it was.
+    // A history file that is not a database: the updates of the command line and of the page
+    // run and are verified, the technician is told their record is not kept, the listing says
+    // why, and the file is left as it was.
     void aFileThatIsNoDatabaseStopsNoUpdate()
     {
         const QByteArray garbage(8192, 'x');
@@ -215,6 +216,17 @@ private slots:
         const QJsonObject device = QJsonDocument::fromJson(written.readAll()).object()["devices"].toArray()[0].toObject();
         QCOMPARE(device["outcome"].toString(), QString("verified"));
         QCOMPARE(device["history"].toString(), "not kept: " + why);
+
+        CouplerTest::writeFirmware("ETN_UNKEPT", CouplerTest::randomImage(600, 3));
+        CouplerTest::PageBench page(CouplerTest::couplerAt("127.0.4.21"), 0);
+        QVERIFY(page.start());
+        page.choose("ETN_UNKEPT");
+        MessageBoxRecorder boxes;
+        page.clickUpdate();
+        QVERIFY(boxes.waitForBoxes(1));
+        QCOMPARE(boxes.last().text, QString("Firmware of Remote IO has beed updated."));
+        QVERIFY2(boxes.last().informative.contains("This update is not in the update history: " + why + "."),
+                 qPrintable(boxes.last().informative));
 
         const CliRun listing = runCli({"history"}, true);
         QCOMPARE(listing.status, 1);
