@@ -74,7 +74,7 @@ QJsonObject jsonOf(const HistoryEntry &entry)
     return QJsonObject{{"id", entry.id},
                        {"started", utcTime(entry.started)},
                        {"ended", textOrNull(utcTime(entry.ended))},
-                       {"from", entry.surface},
+                       {"surface", entry.surface},
                        {"target", targetOf(entry)},
                        {"firmwareFile", textOrNull(entry.firmwareFile)},
                        {"imageSha256", textOrNull(entry.imageSha256)},
@@ -148,7 +148,7 @@ QByteArray historyJson(const QList<HistoryEntry> &entries)
 
 QByteArray historyCsv(const QList<HistoryEntry> &entries)
 {
-    QString csv = QStringLiteral("id,started,ended,from,kind,target,ip,module,listen_port,serial_port,node,adapter,slave,"
+    QString csv = QStringLiteral("id,started,ended,surface,kind,target,ip,module,listen_port,serial_port,node,adapter,slave,"
                                  "firmware_file,image_sha256,product_code,hardware_version,outcome,title,message,detail,"
                                  "device_state,phases\r\n");
     for (const HistoryEntry &entry : entries) {

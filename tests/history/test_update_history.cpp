@@ -280,7 +280,7 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.size(), 4);   // the header, two updates, and the end of the last line
-        QVERIFY(lines[0].startsWith("id,started,ended,from,kind,target,ip,"));
+        QVERIFY(lines[0].startsWith("id,started,ended,surface,kind,target,ip,"));
         QVERIFY2(lines[2].contains(",\"'=HYPERLINK(\"\"http://x\"\")\","), lines[2].constData());
         QVERIFY2(lines[2].contains(",\"In function: WRITE DATA page:3, bytes_received:-1, data:\","), lines[2].constData());
     }
