@@ -266,7 +266,10 @@ private slots:
         const CliRun one = runCli({"history", "--target", "192.168.1.1", "--json"}, true);
         const QJsonArray listed = QJsonDocument::fromJson(one.out.toUtf8()).array();
         QCOMPARE(listed.size(), 1);
-        QCOMPARE(listed[0]["target"]["ip"].toString(), QString("192.168.1.1"));
+        QCOMPARE(listed[0]["target"].toObject(), (QJsonObject{{"kind", "coupler"},
+                                                              {"description", "coupler 192.168.1.1"},
+                                                              {"ip", "192.168.1.1"},
+                                                              {"listenPort", 0}}));
         QCOMPARE(listed[0]["title"].toString(), older.title);
         QCOMPARE(listed[0]["ended"].toString(), QString("2026-12-01T08:00:11.500Z"));
         const CliRun since = runCli({"history", "--since", "2026-12-02", "--json"}, true);
