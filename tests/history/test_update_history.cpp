@@ -63,6 +63,20 @@ HistoryEntry entry(const QString &target, const QString &ip, const QDateTime &st
     return made;
 }
 
+// The coupler page updating a simulated coupler at `address`, as a user does it: the box it ends
+// with (an empty one when none came).
+RecordedBox updateOnThePage(const char *address)
+{
+    CouplerTest::writeFirmware("ETN_PAGE", CouplerTest::randomImage(1000, 7));
+    CouplerTest::PageBench page(CouplerTest::couplerAt(address), 0);
+    if (!page.start())
+        return {};
+    page.choose("ETN_PAGE");
+    MessageBoxRecorder boxes;
+    page.clickUpdate();
+    return boxes.waitForBoxes(1) ? boxes.last() : RecordedBox{};
+}
+
 QList<HistoryEntry> everything()
 {
     UpdateHistory history;
@@ -151,14 +165,7 @@ private slots:
                 }
             });
         }
-        CouplerTest::writeFirmware("ETN_HISTORY", CouplerTest::randomImage(1000, 7));
-        CouplerTest::PageBench page(CouplerTest::couplerAt("127.0.4.30"), 0);
-        QVERIFY(page.start());
-        page.choose("ETN_HISTORY");
-        MessageBoxRecorder boxes;
-        page.clickUpdate();
-        QVERIFY(boxes.waitForBoxes(1));
-        QCOMPARE(boxes.last().text, QString("Firmware of Remote IO has beed updated."));
+        QCOMPARE(updateOnThePage("127.0.4.30").text, QString("Firmware of Remote IO has beed updated."));
         for (std::thread &writer : writers)
             writer.join();
         const CliRun firstRun = finished(one);
@@ -217,16 +224,10 @@ private slots:
         QCOMPARE(device["outcome"].toString(), QString("verified"));
         QCOMPARE(device["history"].toString(), "not kept: " + why);
 
-        CouplerTest::writeFirmware("ETN_UNKEPT", CouplerTest::randomImage(600, 3));
-        CouplerTest::PageBench page(CouplerTest::couplerAt("127.0.4.21"), 0);
-        QVERIFY(page.start());
-        page.choose("ETN_UNKEPT");
-        MessageBoxRecorder boxes;
-        page.clickUpdate();
-        QVERIFY(boxes.waitForBoxes(1));
-        QCOMPARE(boxes.last().text, QString("Firmware of Remote IO has beed updated."));
-        QVERIFY2(boxes.last().informative.contains("This update is not in the update history: " + why + "."),
-                 qPrintable(boxes.last().informative));
+        const RecordedBox box = updateOnThePage("127.0.4.21");
+        QCOMPARE(box.text, QString("Firmware of Remote IO has beed updated."));
+        QVERIFY2(box.informative.contains("This update is not in the update history: " + why + "."),
+                 qPrintable(box.informative));
 
         const CliRun listing = runCli({"history"}, true);
         QCOMPARE(listing.status, 1);
